@@ -1,0 +1,47 @@
+// Additions - a game for practising addition. GPL-3.0-or-later.
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+// Colours travel as 24-bit values written 0xBBGGRR: blue high, red low.
+using Rgb = std::uint32_t;
+
+inline constexpr Rgb kWhite = 0xFFFFFF;
+// The stake's background while a problem is open.
+inline constexpr Rgb STAKE_GREEN = 0x80FF80;
+
+// The text boxes whose text the game reads and writes.
+enum class Field { Text1, Text2, Text3, Text4, Text5, Text6, Text7 };
+
+// The controls the game shows and hides.
+enum class Toggled { Command1, Command2, Command7, Command9, Command10, Command15, Text8 };
+
+// The controls whose background the game paints.
+enum class Painted { Text7, Form1 };
+
+// The window as the game sees it. Everything the game remembers between
+// clicks lives in these properties; a property reads back exactly what was
+// last written, or its value in the window's design.
+class WindowState
+{
+public:
+    virtual ~WindowState() = default;
+
+    virtual QString text(Field field) const = 0;
+    virtual void setText(Field field, const QString &text) = 0;
+
+    // Reads back the exact value last written, whatever the display can show.
+    virtual Rgb background(Painted control) const = 0;
+    virtual void setBackground(Painted control, Rgb colour) = 0;
+
+    virtual void setVisible(Toggled control, bool visible) = 0;
+
+    // The caption of Command18, the information toggle.
+    virtual QString command18Caption() const = 0;
+    virtual void setCommand18Caption(const QString &caption) = 0;
+
+    // Puts the keyboard focus in the field, so the child can type at once.
+    virtual void setFocus(Field field) = 0;
+};

@@ -1,0 +1,9 @@
+// Additions - a game for practising addition. GPL-3.0-or-later.
+#pragma once
+
+class Beeper
+{
+public:
+    virtual ~Beeper() = default;
+    virtual void beep() = 0;
+};

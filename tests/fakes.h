@@ -1,0 +1,147 @@
+// Additions - a game for practising addition. GPL-3.0-or-later.
+#pragma once
+
+#include "quiz/quiz_services.h"
+#include "quiz/tables.h"
+#include "quiz/window_state.h"
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <deque>
+#include <optional>
+
+// A window made of plain values, in the design state at construction.
+class FakeWindow final : public WindowState
+{
+public:
+    std::array<QString, 7> texts{QStringLiteral("BIENVENUE")};
+    std::array<Rgb, 2> backgrounds{kWhite, kWhite};
+    std::array<bool, 7> visible{true, false, true, true, true, true, false};
+    QString caption = kInformationClosed;
+    std::optional<Field> focus;
+
+    QString text(Field field) const override { return texts[index(field)]; }
+    void setText(Field field, const QString &text) override { texts[index(field)] = text; }
+    Rgb background(Painted control) const override { return backgrounds[index(control)]; }
+    void setBackground(Painted control, Rgb colour) override
+    {
+        backgrounds[index(control)] = colour;
+    }
+    void setVisible(Toggled control, bool shown) override { visible[index(control)] = shown; }
+    QString command18Caption() const override { return caption; }
+    void setCommand18Caption(const QString &text) override { caption = text; }
+    void setFocus(Field field) override { focus = field; }
+
+    QString &operator[](Field field) { return texts[index(field)]; }
+    bool isVisible(Toggled control) const { return visible[index(control)]; }
+    bool problemOpen() const
+    {
+        return isVisible(Toggled::Command2) && backgrounds[index(Painted::Text7)] == STAKE_GREEN;
+    }
+    bool levelsVisible() const
+    {
+        for (const Level &level : kLevels)
+            if (!isVisible(level.button))
+                return false;
+        return true;
+    }
+    bool levelsHidden() const
+    {
+        for (const Level &level : kLevels)
+            if (isVisible(level.button))
+                return false;
+        return true;
+    }
+
+    // Every property in one text, so a comparison that fails shows what changed.
+    QString snapshot() const
+    {
+        QStringList parts;
+        for (std::size_t i = 0; i < texts.size(); ++i)
+            parts << QStringLiteral("Text%1=%2").arg(i + 1).arg(texts[i]);
+        parts << QStringLiteral("Text7.back=%1 Form1.back=%2")
+                     .arg(backgrounds[0], 6, 16, QLatin1Char('0'))
+                     .arg(backgrounds[1], 6, 16, QLatin1Char('0'));
+        QString shown;
+        for (bool v : visible)
+            shown += v ? QLatin1Char('1') : QLatin1Char('0');
+        parts << QStringLiteral("visible=") + shown << QStringLiteral("Command18=") + caption;
+        return parts.join(QLatin1Char('|'));
+    }
+
+private:
+    template <typename Enum> static std::size_t index(Enum value)
+    {
+        return static_cast<std::size_t>(value);
+    }
+};
+
+// Hands out the draws it was given, then 0.
+class ScriptedRandom final : public RandomSource
+{
+public:
+    std::deque<float> draws;
+    int reseeds = 0;
+    int drawsSinceReseed = 0;
+    int drawsWithoutReseed = 0;
+
+    void reseed() override
+    {
+        ++reseeds;
+        drawsSinceReseed = 0;
+    }
+    float draw() override
+    {
+        if (drawsSinceReseed++ > 0)
+            ++drawsWithoutReseed;
+        if (draws.empty())
+            return 0.0f;
+        const float r = draws.front();
+        draws.pop_front();
+        return r;
+    }
+};
+
+class CountingBeeper final : public Beeper
+{
+public:
+    int beeps = 0;
+    void beep() override { ++beeps; }
+};
+
+class MemoryStore final : public ScoreStore
+{
+public:
+    QMap<QString, QString> values;
+    bool failSaves = false;
+    int saves = 0;
+
+    QString read(const QString &key) const override { return values.value(key, missingScore()); }
+    bool save(const QString &key, const QString &value) override
+    {
+        ++saves;
+        if (key.isEmpty() || failSaves)
+            return false;
+        values.insert(key, value);
+        return true;
+    }
+};
+
+class RecordingMessenger final : public Messenger
+{
+public:
+    QStringList messages;
+    void tell(const QString &message) override { messages << message; }
+};
+
+// A fake for every service, bundled the way the handlers take them.
+struct FakeServices {
+    ScriptedRandom random;
+    CountingBeeper beeper;
+    MemoryStore store;
+    RecordingMessenger messenger;
+    QuizServices bundle() { return {random, beeper, store, messenger}; }
+};

@@ -1,0 +1,205 @@
+// Additions - a game for practising addition. GPL-3.0-or-later.
+#include "fakes.h"
+#include "window/fonts.h"
+#include "window/form1.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct Design {
+    const char *name;
+    QString text;
+    int left, top, width, height; // twips
+    bool visible;
+};
+
+// The window as designed, positions in twips (15 to a pixel).
+const Design kDesign[] = {
+    {"Text1", u"BIENVENUE"_s, 480, 480, 3255, 495, true},
+    {"Command6", u"3"_s, 3240, 1200, 495, 255, true},
+    {"Command5", u"2"_s, 1920, 1200, 495, 255, true},
+    {"Command4", u"1"_s, 480, 1200, 495, 255, true},
+    {"Command1", u"moins de 200"_s, 3480, 1800, 1815, 315, true},
+    {"Text2", QString(), 960, 2400, 1815, 975, true},
+    {"Text3", QString(), 3360, 2400, 1815, 975, true},
+    {"Text4", QString(), 5640, 2400, 1815, 975, true},
+    {"Text5", QString(), 960, 3840, 1815, 975, true},
+    {"Text6", QString(), 3360, 3840, 1815, 975, true},
+    {"Command2", u"OK"_s, 5760, 3840, 1695, 975, false},
+    {"Command9", u"moins de 50"_s, 840, 1800, 1815, 315, true},
+    {"Command10", u"moins de 1000"_s, 5640, 1800, 1815, 315, true},
+    {"Label1", u"+"_s, 2880, 2520, 495, 735, true},
+    {"Label2", u"="_s, 5160, 2520, 495, 735, true},
+    {"Label3", u"N de    parties reussies"_s, 3360, 5040, 1815, 375, true},
+    {"Label4", {}, 5160, 480, 5175, 735, true},
+    {"Command3", u"REMISE  A  0  SCORE"_s, 840, 5520, 1815, 195, true},
+    {"Command7", u"moins de 5000"_s, 8040, 1800, 1815, 315, true},
+    {"Command15", u"moins de 10 000"_s, 8040, 2400, 1815, 315, true},
+    {"Text7", QString(), 960, 5880, 1815, 975, true},
+    {"Text8", {}, 3840, 5640, 5175, 1455, false},
+    {"Command18", u"POURQUOI   ?"_s, 5880, 7200, 1935, 375, true},
+};
+
+QString shownText(const QWidget *widget)
+{
+    if (auto edit = qobject_cast<const QLineEdit *>(widget))
+        return edit->text();
+    if (auto button = qobject_cast<const QPushButton *>(widget))
+        return button->text();
+    if (auto label = qobject_cast<const QLabel *>(widget))
+        return label->text();
+    return {};
+}
+
+} // namespace
+
+// The real window, on the offscreen platform, with fakes behind it.
+class TestWindow : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { installFontSubstitutes(); }
+
+    void init()
+    {
+        m_services = std::make_unique<FakeServices>();
+        m_window = std::make_unique<Form1>(m_services->bundle());
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QApplication::setActiveWindow(m_window.get());
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    }
+
+    void cleanup() { m_window.reset(); }
+
+    void designState()
+    {
+        QCOMPARE(m_window->windowTitle(), u"Form1"_s);
+        QCOMPARE(m_window->size(), QSize(710, 514));
+        QCOMPARE(m_window->minimumSize(), m_window->maximumSize());
+        QList<QWidget *> tabOrder;
+        for (const Design &control : kDesign) {
+            auto widget = m_window->findChild<QWidget *>(QLatin1StringView(control.name));
+            QVERIFY2(widget, control.name);
+            QCOMPARE(widget->geometry(), QRect(control.left / 15, control.top / 15,
+                                               control.width / 15, control.height / 15));
+            QVERIFY2(widget->isVisible() == control.visible, control.name);
+            if (!control.text.isNull() || qobject_cast<QLineEdit *>(widget))
+                QCOMPARE(shownText(widget), control.text);
+            if (widget->focusPolicy() & Qt::TabFocus)
+                tabOrder << widget;
+        }
+        QCOMPARE(m_window->findChildren<QWidget *>(Qt::FindDirectChildrenOnly).size(), 23);
+
+        // Tab walks the controls in their design order, starting at the banner.
+        QCOMPARE(QApplication::focusWidget(), tabOrder.first());
+        for (qsizetype i = 1; i < tabOrder.size(); ++i) {
+            if (!tabOrder[i]->isVisible())
+                continue;
+            QWidget *before = QApplication::focusWidget();
+            QTest::keyClick(before, Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget()->objectName(), tabOrder[i]->objectName());
+        }
+    }
+
+    void bannerAndInformationText()
+    {
+        auto banner = m_window->findChild<QLineEdit *>(u"Text1"_s);
+        QCOMPARE(banner->palette().color(QPalette::Base), QColor(Qt::blue));
+        QCOMPARE(banner->palette().color(QPalette::Text), QColor(Qt::white));
+        QVERIFY(banner->font().bold());
+        QCOMPARE(banner->font().pointSize(), 18);
+        for (const char *name : {"Text2", "Text4", "Text7", "Command2", "Label1"})
+            QCOMPARE(m_window->findChild<QWidget *>(QLatin1StringView(name))->font().pointSize(), 30);
+        QCOMPARE(m_window->findChild<QLabel *>(u"Label4"_s)->font().pointSizeF(), 20.25);
+
+        auto information = m_window->findChild<QPlainTextEdit *>(u"Text8"_s);
+        QCOMPARE(information->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+        QCOMPARE(information->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+        const QStringList lines = information->toPlainText().split(u'\n');
+        QCOMPARE(lines.size(), 6); // five lines, each ended
+        QCOMPARE(lines[0], u"Il est  gratuit   pour   que  tout le monde   puisse  en   profiter"_s);
+        QCOMPARE(lines[1], u"Si  maintenant ,vous pensez  qu'il est preferable de  faire  un   don ,voici "_s);
+        QCOMPARE(lines[2], u"mon  adresse :"_s);
+        QVERIFY(!lines[3].isEmpty());
+        QCOMPARE(lines[4], u"Cela me  motivera plus  pour en faire  et vous  en  envoyer  d'autres"_s);
+        QVERIFY(lines[5].isEmpty());
+    }
+
+    // Nothing is read or written before the first click, and the window is white.
+    void startsWhiteWithoutTouchingTheStore()
+    {
+        QCOMPARE(m_window->palette().color(QPalette::Window), QColor(Qt::white));
+        QCOMPARE(m_window->findChild<QLineEdit *>(u"Text7"_s)->palette().color(QPalette::Base),
+                 QColor(Qt::white));
+        QCOMPARE(m_services->store.saves, 0);
+        QCOMPARE(m_services->random.reseeds, 0);
+    }
+
+    void typingBeforeAnyClickChangesTheBanner()
+    {
+        auto banner = m_window->findChild<QLineEdit *>(u"Text1"_s);
+        banner->selectAll();
+        QTest::keyClicks(QApplication::focusWidget(), u"Lea"_s);
+        QCOMPARE(m_window->text(Field::Text1), u"Lea"_s);
+    }
+
+    void levelClickPosesAProblem()
+    {
+        m_services->random.draws = {0.5f, 0.25f};
+        m_services->store.values.insert(u"BIENVENUE"_s, u"9"_s);
+        QTest::mouseClick(button("Command1"), Qt::LeftButton);
+
+        QCOMPARE(m_window->text(Field::Text2), u"101"_s);
+        QCOMPARE(m_window->text(Field::Text3), u"51"_s);
+        QCOMPARE(m_window->text(Field::Text6), u"9"_s);
+        QCOMPARE(m_window->text(Field::Text7), u"2"_s);
+        QCOMPARE(QApplication::focusWidget()->objectName(), u"Text4"_s);
+        auto stake = m_window->findChild<QLineEdit *>(u"Text7"_s);
+        QCOMPARE(stake->palette().color(QPalette::Base), QColor(128, 255, 128));
+        QCOMPARE(m_window->background(Painted::Text7), STAKE_GREEN);
+        for (const char *level : {"Command9", "Command1", "Command10", "Command7", "Command15"})
+            QVERIFY2(!button(level)->isVisible(), level);
+        QVERIFY(button("Command2")->isVisible());
+
+        // The answer goes where the child types; Enter does not submit it.
+        QTest::keyClicks(QApplication::focusWidget(), u"152"_s);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QCOMPARE(m_window->text(Field::Text4), u"152"_s);
+        QVERIFY(button("Command2")->isVisible());
+        QCOMPARE(m_window->text(Field::Text5), QString());
+    }
+
+    void backgroundReadsBackTheValueWritten()
+    {
+        for (Rgb colour : {Rgb(0x80FF80), Rgb(0x010203), Rgb(0xFEFEFE), kWhite}) {
+            m_window->setBackground(Painted::Text7, colour);
+            QCOMPARE(m_window->background(Painted::Text7), colour);
+        }
+        m_window->setBackground(Painted::Form1, 0x8080FF);
+        QCOMPARE(m_window->palette().color(QPalette::Window), QColor(255, 128, 128));
+        // The banner keeps its own colours.
+        QCOMPARE(m_window->findChild<QLineEdit *>(u"Text1"_s)->palette().color(QPalette::Base),
+                 QColor(Qt::blue));
+    }
+
+private:
+    QPushButton *button(const char *name) const
+    {
+        return m_window->findChild<QPushButton *>(QLatin1StringView(name));
+    }
+
+    std::unique_ptr<FakeServices> m_services;
+    std::unique_ptr<Form1> m_window;
+};
+
+QTEST_MAIN(TestWindow)
+#include "tst_window.moc"

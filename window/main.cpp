@@ -1,0 +1,34 @@
+// Additions - a game for practising addition. GPL-3.0-or-later.
+#include "services/clock_random.h"
+#include "services/settings_score_store.h"
+#include "services/system_beeper.h"
+#include "window/fonts.h"
+#include "window/form1.h"
+#include "window/message_box_messenger.h"
+
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    // The game speaks French whatever the desktop's language, Qt's own
+    // dialog buttons included.
+    QTranslator qtFrench;
+    if (qtFrench.load(QLocale(QLocale::French, QLocale::France), QStringLiteral("qtbase"),
+                      QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtFrench);
+
+    installFontSubstitutes();
+
+    ClockRandom random;
+    SystemBeeper beeper;
+    SettingsScoreStore store;
+    MessageBoxMessenger messenger;
+    Form1 window({random, beeper, store, messenger});
+    messenger.setParent(&window);
+    window.show();
+    return QApplication::exec();
+}
