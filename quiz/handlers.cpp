@@ -1,10 +1,13 @@
 // Additions - a game for practising addition. GPL-3.0-or-later.
 #include "quiz/handlers.h"
 
+#include "quiz/bands.h"
 #include "quiz/messages.h"
 #include "services/conversions.h"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 using namespace conversions;
 
@@ -24,8 +27,14 @@ float drawAddend(RandomSource &random, int bound)
     return static_cast<float>(integerPart(r * bound) + 1.0);
 }
 
-void refuse(WindowState &window, const QuizServices &services, Field where,
-            const QString &message)
+void showLevels(WindowState &window, bool shown)
+{
+    for (const Level &level : kLevels)
+        window.setVisible(level.button, shown);
+    window.setVisible(Toggled::Command2, !shown);
+}
+
+void refuse(WindowState &window, const QuizServices &services, Field where, const QString &message)
 {
     services.messenger.tell(message);
     window.setFocus(where);
@@ -50,9 +59,76 @@ void levelClicked(WindowState &window, const QuizServices &services, const Level
     if (isKnownKey(key))
         window.setText(Field::Text6, services.store.read(key));
 
-    for (const Level &each : kLevels)
-        window.setVisible(each.button, false);
-    window.setVisible(Toggled::Command2, true);
+    showLevels(window, false);
+}
+
+void okClicked(WindowState &window, const QuizServices &services)
+{
+    // Everything is read and checked first, so that an answer the game cannot
+    // use leaves the problem open and the window and the store untouched.
+    const std::optional<double> answer = strictValue(window.text(Field::Text4));
+    if (!answer)
+        return refuse(window, services, Field::Text4, messages::answerNotANumber());
+    const QString key = window.text(Field::Text1);
+    if (key.isEmpty())
+        return refuse(window, services, Field::Text1, messages::choosePlayer());
+
+    const std::optional<double> first = lenientValue(window.text(Field::Text2));
+    const std::optional<double> second = lenientValue(window.text(Field::Text3));
+    if (!first || !std::isfinite(*first + second.value_or(0.0)))
+        return refuse(window, services, Field::Text2, messages::numberTooLarge());
+    if (!second)
+        return refuse(window, services, Field::Text3, messages::numberTooLarge());
+    const std::optional<double> stake = lenientValue(window.text(Field::Text7));
+    if (!stake)
+        return refuse(window, services, Field::Text7, messages::numberTooLarge());
+    const std::optional<double> score = lenientValue(window.text(Field::Text6));
+    if (!score)
+        return refuse(window, services, Field::Text6, messages::numberTooLarge());
+
+    const QString sumText = numberToText(*first + *second);
+    const bool right =
+        lenientValue(sumText) == answer && window.background(Painted::Text7) == STAKE_GREEN;
+    const double newScore = right ? *score + *stake : *score - *stake;
+    if (!std::isfinite(newScore))
+        return refuse(window, services, Field::Text6, messages::numberTooLarge());
+
+    // The score is stored as a short. Rather than fail once a score passes
+    // 32767 (a few thousand right answers at the top level) or -32768, it is
+    // held at that end, and the window shows what was stored.
+    const QString computed = numberToText(newScore);
+    const std::optional<std::int16_t> inRange = strictShort(computed);
+    const std::int16_t stored = inRange        ? *inRange
+                                : newScore > 0 ? std::numeric_limits<std::int16_t>::max()
+                                               : std::numeric_limits<std::int16_t>::min();
+    const QString scoreText = inRange ? computed : shortToText(stored);
+
+    window.setText(Field::Text5, sumText);
+    if (right) {
+        window.setText(Field::Text6, scoreText);
+        services.beeper.beep();
+    } else {
+        for (int i = 1; i <= 3; ++i)
+            services.beeper.beep();
+        window.setText(Field::Text6, scoreText);
+    }
+    window.setBackground(Painted::Text7, kWhite);
+
+    // The reload shows the score exactly as the store now holds it. When the
+    // save failed, the window keeps the score so the next answer saves it.
+    const bool saved = services.store.save(key, shortToText(stored));
+    if (saved && isKnownKey(key))
+        window.setText(Field::Text6, services.store.read(key));
+
+    if (const std::optional<double> shown = lenientValue(window.text(Field::Text6)))
+        if (const std::optional<Rgb> colour = bandColour(*shown))
+            window.setBackground(Painted::Form1, *colour);
+
+    showLevels(window, true);
+    window.setBackground(Painted::Text7, kWhite);
+    window.setText(Field::Text7, shortToText(0));
+    if (!saved)
+        services.messenger.tell(messages::scoreNotKept());
 }
 
 } // namespace quiz

@@ -13,4 +13,7 @@ namespace quiz {
 // A level button: poses a new problem.
 void levelClicked(WindowState &window, const QuizServices &services, const Level &level);
 
+// OK: judges the answer, scores it, stores the score and closes the problem.
+void okClicked(WindowState &window, const QuizServices &services);
+
 } // namespace quiz

@@ -7,7 +7,8 @@
 #include "services/score_store.h"
 
 // What a click handler may call besides the window.
-struct QuizServices {
+struct QuizServices
+{
     RandomSource &random;
     Beeper &beeper;
     ScoreStore &store;

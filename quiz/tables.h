@@ -7,7 +7,8 @@
 
 #include <array>
 
-struct Level {
+struct Level
+{
     Toggled button;
     int bound; // addends are drawn from 1 to bound, both included
     int stake; // points won or lost on the answer
@@ -15,8 +16,8 @@ struct Level {
 
 // In the order in which the buttons are hidden and shown again.
 inline constexpr std::array kLevels{
-    Level{Toggled::Command9, 50, 1},    Level{Toggled::Command1, 200, 2},
-    Level{Toggled::Command10, 1000, 4}, Level{Toggled::Command7, 5000, 6},
+    Level{Toggled::Command9, 50, 1},     Level{Toggled::Command1, 200, 2},
+    Level{Toggled::Command10, 1000, 4},  Level{Toggled::Command7, 5000, 6},
     Level{Toggled::Command15, 10000, 8},
 };
 
@@ -31,7 +32,8 @@ static_assert(boundsAndStakesRise(), "a harder level must have a larger bound an
 // The largest sum must stay a short, so that any whole answer can be stored.
 static_assert(2 * kLevels.back().bound <= 32767);
 
-struct Player {
+struct Player
+{
     QLatin1StringView key; // written into Text1, the banner
 };
 
@@ -50,7 +52,8 @@ inline constexpr std::array kKnownKeys{
     QLatin1StringView("BIENVENUE"),
 };
 
-struct Band {
+struct Band
+{
     int lowest;
     int highest;
     Rgb colour;
@@ -58,10 +61,9 @@ struct Band {
 
 // The window's colour by score: ten bands of ten points from 1 to 100.
 inline constexpr std::array kBands{
-    Band{1, 10, 0x80C0FF},  Band{11, 20, 0xC0C0FF}, Band{21, 30, 0xC0E0FF},
-    Band{31, 40, 0xC0FFFF}, Band{41, 50, 0xC0FFC0}, Band{51, 60, 0xFFFFC0},
-    Band{61, 70, 0xFFC0C0}, Band{71, 80, 0xFFC0FF}, Band{81, 90, 0x8080FF},
-    Band{91, 100, 0x80FFFF},
+    Band{1, 10, 0x80C0FF},  Band{11, 20, 0xC0C0FF},  Band{21, 30, 0xC0E0FF}, Band{31, 40, 0xC0FFFF},
+    Band{41, 50, 0xC0FFC0}, Band{51, 60, 0xFFFFC0},  Band{61, 70, 0xFFC0C0}, Band{71, 80, 0xFFC0FF},
+    Band{81, 90, 0x8080FF}, Band{91, 100, 0x80FFFF},
 };
 
 constexpr bool bandsAreTenWideAndContiguous()

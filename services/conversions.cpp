@@ -22,7 +22,8 @@ bool isAsciiDigit(QChar c)
 
 // The longest prefix of text, from position `from`, that reads as
 // [sign] digits [. digits]. Returns its ASCII form and where it ends.
-struct NumberPrefix {
+struct NumberPrefix
+{
     std::string ascii;
     qsizetype end = 0;
     bool hasDigits = false;

@@ -7,7 +7,8 @@
 namespace score_key {
 namespace {
 
-struct Escape {
+struct Escape
+{
     QChar plain;
     QLatin1StringView escaped;
 };
@@ -40,10 +41,9 @@ QString decode(const QString &encoded)
     QString key;
     key.reserve(encoded.size());
     for (qsizetype i = 0; i < encoded.size(); ++i) {
-        const auto escape =
-            std::find_if(kEscapes.begin(), kEscapes.end(), [&](const Escape &e) {
-                return QStringView(encoded).mid(i, 3) == e.escaped;
-            });
+        const auto escape = std::find_if(kEscapes.begin(), kEscapes.end(), [&](const Escape &e) {
+            return QStringView(encoded).mid(i, 3) == e.escaped;
+        });
         if (escape == kEscapes.end()) {
             key.append(encoded[i]);
         } else {

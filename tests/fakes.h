@@ -138,7 +138,8 @@ public:
 };
 
 // A fake for every service, bundled the way the handlers take them.
-struct FakeServices {
+struct FakeServices
+{
     ScriptedRandom random;
     CountingBeeper beeper;
     MemoryStore store;

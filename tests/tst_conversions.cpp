@@ -50,8 +50,8 @@ private Q_SLOTS:
         QTest::addRow("exponent not read") << u"1e5"_s << std::optional(1.0);
         QTest::addRow("non-ASCII digits") << u"\u0663"_s << std::optional(0.0);
         QTest::addRow("32768") << u"32768"_s << std::optional(32768.0);
-        QTest::addRow("largest double") << QString(u"17976931348623157"_s + QString(292, u'0'))
-                                        << std::optional(DBL_MAX);
+        QTest::addRow("largest double")
+            << QString(u"17976931348623157"_s + QString(292, u'0')) << std::optional(DBL_MAX);
         QTest::addRow("too large") << QString(u"1"_s + QString(400, u'0')) << kFails;
         QTest::addRow("too large negative") << QString(u"-9"_s + QString(400, u'9')) << kFails;
         QTest::addRow("too small reads as zero")

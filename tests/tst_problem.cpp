@@ -165,7 +165,8 @@ private Q_SLOTS:
 
 private:
     // The real generator, with fakes for everything else.
-    struct ClockRandomFixture {
+    struct ClockRandomFixture
+    {
         ClockRandom random;
         CountingBeeper beeper;
         MemoryStore store;

@@ -99,8 +99,8 @@ private Q_SLOTS:
     {
         QFETCH(QString, key);
         SettingsScoreStore store;
-        const QStringList neighbours{u"a"_s, u"b"_s, u"a\\b"_s, u"a/b"_s, u"/"_s, u"//"_s,
-                                     u"1_joueur"_s};
+        const QStringList neighbours{u"a"_s, u"b"_s,  u"a\\b"_s,    u"a/b"_s,
+                                     u"/"_s, u"//"_s, u"1_joueur"_s};
         for (const QString &other : neighbours)
             QVERIFY(store.save(other, u"5"_s));
         QVERIFY(store.save(key, u"31"_s));
@@ -150,8 +150,14 @@ private Q_SLOTS:
     }
 
 private:
-    static QString storePath() { return QDir(qEnvironmentVariable("XDG_CONFIG_HOME")).filePath(u"MyApp.conf"_s); }
-    static QString probePath() { return QCoreApplication::applicationDirPath() + u"/score_store_probe"_s; }
+    static QString storePath()
+    {
+        return QDir(qEnvironmentVariable("XDG_CONFIG_HOME")).filePath(u"MyApp.conf"_s);
+    }
+    static QString probePath()
+    {
+        return QCoreApplication::applicationDirPath() + u"/score_store_probe"_s;
+    }
 
     // Runs the probe against the same store; returns what it printed, or
     // a failure note when it did not succeed.
@@ -159,8 +165,8 @@ private:
     {
         QProcess probe;
         probe.start(probePath(), arguments);
-        if (!probe.waitForFinished() || probe.exitStatus() != QProcess::NormalExit
-            || probe.exitCode() != 0)
+        if (!probe.waitForFinished() || probe.exitStatus() != QProcess::NormalExit ||
+            probe.exitCode() != 0)
             return u"<probe failed: "_s + QString::fromUtf8(probe.readAllStandardError()) + u">"_s;
         return QString::fromUtf8(probe.readAllStandardOutput());
     }

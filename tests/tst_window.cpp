@@ -1,5 +1,6 @@
 // Additions - a game for practising addition. GPL-3.0-or-later.
 #include "fakes.h"
+#include "services/settings_score_store.h"
 #include "window/fonts.h"
 #include "window/form1.h"
 
@@ -7,13 +8,15 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-struct Design {
+struct Design
+{
     const char *name;
     QString text;
     int left, top, width, height; // twips
@@ -66,7 +69,12 @@ class TestWindow : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { installFontSubstitutes(); }
+    void initTestCase()
+    {
+        installFontSubstitutes();
+        QVERIFY(m_config.isValid());
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
+    }
 
     void init()
     {
@@ -118,7 +126,8 @@ private Q_SLOTS:
         QVERIFY(banner->font().bold());
         QCOMPARE(banner->font().pointSize(), 18);
         for (const char *name : {"Text2", "Text4", "Text7", "Command2", "Label1"})
-            QCOMPARE(m_window->findChild<QWidget *>(QLatin1StringView(name))->font().pointSize(), 30);
+            QCOMPARE(m_window->findChild<QWidget *>(QLatin1StringView(name))->font().pointSize(),
+                     30);
         QCOMPARE(m_window->findChild<QLabel *>(u"Label4"_s)->font().pointSizeF(), 20.25);
 
         auto information = m_window->findChild<QPlainTextEdit *>(u"Text8"_s);
@@ -126,11 +135,15 @@ private Q_SLOTS:
         QCOMPARE(information->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
         const QStringList lines = information->toPlainText().split(u'\n');
         QCOMPARE(lines.size(), 6); // five lines, each ended
-        QCOMPARE(lines[0], u"Il est  gratuit   pour   que  tout le monde   puisse  en   profiter"_s);
-        QCOMPARE(lines[1], u"Si  maintenant ,vous pensez  qu'il est preferable de  faire  un   don ,voici "_s);
+        QCOMPARE(lines[0],
+                 u"Il est  gratuit   pour   que  tout le monde   puisse  en   profiter"_s);
+        QCOMPARE(
+            lines[1],
+            u"Si  maintenant ,vous pensez  qu'il est preferable de  faire  un   don ,voici "_s);
         QCOMPARE(lines[2], u"mon  adresse :"_s);
         QVERIFY(!lines[3].isEmpty());
-        QCOMPARE(lines[4], u"Cela me  motivera plus  pour en faire  et vous  en  envoyer  d'autres"_s);
+        QCOMPARE(lines[4],
+                 u"Cela me  motivera plus  pour en faire  et vous  en  envoyer  d'autres"_s);
         QVERIFY(lines[5].isEmpty());
     }
 
@@ -191,14 +204,74 @@ private Q_SLOTS:
                  QColor(Qt::blue));
     }
 
-private:
-    QPushButton *button(const char *name) const
+    // A whole game with the real store: the score outlives the window.
+    void wholeGameIsKeptAcrossARestart()
     {
-        return m_window->findChild<QPushButton *>(QLatin1StringView(name));
+        SettingsScoreStore store;
+        QuizServices services{m_services->random, m_services->beeper, store, m_services->messenger};
+        auto game = std::make_unique<Form1>(services);
+        game->show();
+        QVERIFY(QTest::qWaitForWindowExposed(game.get()));
+        game->activateWindow();
+
+        m_services->random.draws = {0.2f, 0.72f};
+        QTest::mouseClick(button(*game, "Command9"), Qt::LeftButton);
+        QCOMPARE(game->text(Field::Text2), u"11"_s);
+        QCOMPARE(game->text(Field::Text3), u"37"_s);
+        QCOMPARE(game->text(Field::Text6), u"nothing"_s);
+        QTest::keyClicks(QApplication::focusWidget(), u"48"_s);
+        QTest::mouseClick(button(*game, "Command2"), Qt::LeftButton);
+        QCOMPARE(game->text(Field::Text5), u"48"_s);
+        QCOMPARE(game->text(Field::Text6), u"1"_s);
+        QCOMPARE(m_services->beeper.beeps, 1);
+        QCOMPARE(game->palette().color(QPalette::Window), QColor(255, 192, 128));
+        QVERIFY(button(*game, "Command9")->isVisible());
+        QVERIFY(!button(*game, "Command2")->isVisible());
+        game.reset();
+
+        QCOMPARE(SettingsScoreStore().read(u"BIENVENUE"_s), u"1"_s);
+        game = std::make_unique<Form1>(services);
+        game->show();
+        QTest::mouseClick(button(*game, "Command15"), Qt::LeftButton);
+        QCOMPARE(game->text(Field::Text6), u"1"_s);
+        // A new run starts white whatever the score.
+        QCOMPARE(game->palette().color(QPalette::Window), QColor(Qt::white));
+    }
+
+    // OK with an empty answer: the child is told, nothing else moves.
+    void emptyAnswerIsRefusedInTheWindow()
+    {
+        QTest::mouseClick(button("Command10"), Qt::LeftButton);
+        const QString before = snapshot(*m_window);
+        QTest::mouseClick(button("Command2"), Qt::LeftButton);
+        QCOMPARE(snapshot(*m_window), before);
+        QCOMPARE(m_services->messenger.messages.size(), 1);
+        QCOMPARE(m_services->store.saves, 0);
+        QCOMPARE(QApplication::focusWidget()->objectName(), u"Text4"_s);
+    }
+
+private:
+    static QPushButton *button(const Form1 &window, const char *name)
+    {
+        return window.findChild<QPushButton *>(QLatin1StringView(name));
+    }
+    QPushButton *button(const char *name) const { return button(*m_window, name); }
+
+    // Every property the game can read or write, as the window shows it.
+    static QString snapshot(const Form1 &window)
+    {
+        QStringList parts;
+        for (QWidget *child : window.findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+            parts << child->objectName() + u'=' + shownText(child) +
+                         (child->isVisible() ? u"+"_s : u"-"_s) +
+                         child->palette().color(QPalette::Base).name();
+        parts << window.palette().color(QPalette::Window).name();
+        return parts.join(u'|');
     }
 
     std::unique_ptr<FakeServices> m_services;
     std::unique_ptr<Form1> m_window;
+    QTemporaryDir m_config;
 };
 
 QTEST_MAIN(TestWindow)

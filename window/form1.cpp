@@ -45,6 +45,8 @@ void Form1::connectButtons()
         connect(static_cast<QPushButton *>(widget(level.button)), &QPushButton::clicked, this,
                 [this, &level] { quiz::levelClicked(*this, m_services, level); });
     }
+    connect(m_ui->Command2, &QPushButton::clicked, this,
+            [this] { quiz::okClicked(*this, m_services); });
 }
 
 QString Form1::text(Field field) const
@@ -94,13 +96,20 @@ void Form1::setFocus(Field field)
 QLineEdit *Form1::lineEdit(Field field) const
 {
     switch (field) {
-    case Field::Text1: return m_ui->Text1;
-    case Field::Text2: return m_ui->Text2;
-    case Field::Text3: return m_ui->Text3;
-    case Field::Text4: return m_ui->Text4;
-    case Field::Text5: return m_ui->Text5;
-    case Field::Text6: return m_ui->Text6;
-    case Field::Text7: return m_ui->Text7;
+    case Field::Text1:
+        return m_ui->Text1;
+    case Field::Text2:
+        return m_ui->Text2;
+    case Field::Text3:
+        return m_ui->Text3;
+    case Field::Text4:
+        return m_ui->Text4;
+    case Field::Text5:
+        return m_ui->Text5;
+    case Field::Text6:
+        return m_ui->Text6;
+    case Field::Text7:
+        return m_ui->Text7;
     }
     Q_UNREACHABLE();
     return nullptr;
@@ -109,13 +118,20 @@ QLineEdit *Form1::lineEdit(Field field) const
 QWidget *Form1::widget(Toggled control) const
 {
     switch (control) {
-    case Toggled::Command1: return m_ui->Command1;
-    case Toggled::Command2: return m_ui->Command2;
-    case Toggled::Command7: return m_ui->Command7;
-    case Toggled::Command9: return m_ui->Command9;
-    case Toggled::Command10: return m_ui->Command10;
-    case Toggled::Command15: return m_ui->Command15;
-    case Toggled::Text8: return m_ui->Text8;
+    case Toggled::Command1:
+        return m_ui->Command1;
+    case Toggled::Command2:
+        return m_ui->Command2;
+    case Toggled::Command7:
+        return m_ui->Command7;
+    case Toggled::Command9:
+        return m_ui->Command9;
+    case Toggled::Command10:
+        return m_ui->Command10;
+    case Toggled::Command15:
+        return m_ui->Command15;
+    case Toggled::Text8:
+        return m_ui->Text8;
     }
     Q_UNREACHABLE();
     return nullptr;
