@@ -131,4 +131,31 @@ void okClicked(WindowState &window, const QuizServices &services)
         services.messenger.tell(messages::scoreNotKept());
 }
 
+void playerClicked(WindowState &window, const Player &player)
+{
+    window.setText(Field::Text1, player.key);
+}
+
+void resetClicked(WindowState &window, const QuizServices &services)
+{
+    const QString key = window.text(Field::Text1);
+    if (key.isEmpty())
+        return refuse(window, services, Field::Text1, messages::choosePlayer());
+    window.setText(Field::Text6, shortToText(0));
+    if (!services.store.save(key, window.text(Field::Text6)))
+        services.messenger.tell(messages::scoreNotKept());
+}
+
+void informationClicked(WindowState &window)
+{
+    const QString caption = window.command18Caption();
+    if (caption == kInformationClosed) {
+        window.setCommand18Caption(kInformationOpen);
+        window.setVisible(Toggled::Text8, true);
+    } else if (caption == kInformationOpen) {
+        window.setCommand18Caption(kInformationClosed);
+        window.setVisible(Toggled::Text8, false);
+    }
+}
+
 } // namespace quiz

@@ -16,4 +16,13 @@ void levelClicked(WindowState &window, const QuizServices &services, const Level
 // OK: judges the answer, scores it, stores the score and closes the problem.
 void okClicked(WindowState &window, const QuizServices &services);
 
+// A player button: the scores are now kept under that player's key.
+void playerClicked(WindowState &window, const Player &player);
+
+// The reset button: the current player's score back to 0, kept at once.
+void resetClicked(WindowState &window, const QuizServices &services);
+
+// "POURQUOI   ?" shows the information text; "FERMER" hides it again.
+void informationClicked(WindowState &window);
+
 } // namespace quiz

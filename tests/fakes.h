@@ -146,3 +146,26 @@ struct FakeServices
     RecordingMessenger messenger;
     QuizServices bundle() { return {random, beeper, store, messenger}; }
 };
+
+// The window's colour before a test's click: a colour of no band.
+inline constexpr Rgb kUnchanged = 0x123456;
+
+// A problem as a level click leaves it: addends shown, answer typed, stake on
+// green, the player's score in Text6.
+inline FakeWindow openProblem(const QString &key, const QString &first, const QString &second,
+                              const QString &answer, const QString &stake, const QString &score)
+{
+    FakeWindow window;
+    window[Field::Text1] = key;
+    window[Field::Text2] = first;
+    window[Field::Text3] = second;
+    window[Field::Text4] = answer;
+    window[Field::Text6] = score;
+    window[Field::Text7] = stake;
+    window.backgrounds[0] = STAKE_GREEN;
+    window.backgrounds[1] = kUnchanged;
+    for (const Level &level : kLevels)
+        window.setVisible(level.button, false);
+    window.setVisible(Toggled::Command2, true);
+    return window;
+}

@@ -14,28 +14,6 @@ Q_DECLARE_METATYPE(std::optional<Rgb>)
 
 namespace {
 
-constexpr Rgb kUnchanged = 0x123456; // the window's colour before OK, in no band
-
-// A problem as a level click leaves it: addends shown, answer typed, stake on
-// green, the player's score in Text6.
-FakeWindow openProblem(const QString &key, const QString &first, const QString &second,
-                       const QString &answer, const QString &stake, const QString &score)
-{
-    FakeWindow window;
-    window[Field::Text1] = key;
-    window[Field::Text2] = first;
-    window[Field::Text3] = second;
-    window[Field::Text4] = answer;
-    window[Field::Text6] = score;
-    window[Field::Text7] = stake;
-    window.backgrounds[0] = STAKE_GREEN;
-    window.backgrounds[1] = kUnchanged;
-    for (const Level &level : kLevels)
-        window.setVisible(level.button, false);
-    window.setVisible(Toggled::Command2, true);
-    return window;
-}
-
 QString hugeNumber()
 {
     return u"1"_s + QString(400, u'0');

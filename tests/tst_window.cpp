@@ -250,6 +250,32 @@ private Q_SLOTS:
         QCOMPARE(QApplication::focusWidget()->objectName(), u"Text4"_s);
     }
 
+    // The five buttons of the players, the reset and the information panel,
+    // clicked as a child would.
+    void playerResetAndInformationButtons()
+    {
+        m_services->store.values.insert(u"3_joueur"_s, u"14"_s);
+        m_window->setText(Field::Text6, u"14"_s);
+        for (const auto &[name, key] :
+             {std::pair{"Command4", u"1_joueur"_s}, std::pair{"Command5", u"2_joueur"_s},
+              std::pair{"Command6", u"3_joueur"_s}}) {
+            QTest::mouseClick(button(name), Qt::LeftButton);
+            QCOMPARE(m_window->text(Field::Text1), key);
+            QCOMPARE(m_window->text(Field::Text6), u"14"_s);
+        }
+        QTest::mouseClick(button("Command3"), Qt::LeftButton);
+        QCOMPARE(m_window->text(Field::Text6), u"0"_s);
+        QCOMPARE(m_services->store.read(u"3_joueur"_s), u"0"_s);
+
+        auto information = m_window->findChild<QWidget *>(u"Text8"_s);
+        QTest::mouseClick(button("Command18"), Qt::LeftButton);
+        QCOMPARE(button("Command18")->text(), u"FERMER"_s);
+        QVERIFY(information->isVisible());
+        QTest::mouseClick(button("Command18"), Qt::LeftButton);
+        QCOMPARE(button("Command18")->text(), u"POURQUOI   ?"_s);
+        QVERIFY(!information->isVisible());
+    }
+
 private:
     static QPushButton *button(const Form1 &window, const char *name)
     {

@@ -47,6 +47,17 @@ void Form1::connectButtons()
     }
     connect(m_ui->Command2, &QPushButton::clicked, this,
             [this] { quiz::okClicked(*this, m_services); });
+    // In the order of the player table.
+    const std::array playerButtons{m_ui->Command4, m_ui->Command5, m_ui->Command6};
+    static_assert(playerButtons.size() == kPlayers.size());
+    for (std::size_t i = 0; i < kPlayers.size(); ++i) {
+        connect(playerButtons[i], &QPushButton::clicked, this,
+                [this, &player = kPlayers[i]] { quiz::playerClicked(*this, player); });
+    }
+    connect(m_ui->Command3, &QPushButton::clicked, this,
+            [this] { quiz::resetClicked(*this, m_services); });
+    connect(m_ui->Command18, &QPushButton::clicked, this,
+            [this] { quiz::informationClicked(*this); });
 }
 
 QString Form1::text(Field field) const
