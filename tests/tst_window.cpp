@@ -1,4 +1,5 @@
 // Additions - a game for practising addition. GPL-3.0-or-later.
+#include "design.h"
 #include "fakes.h"
 #include "services/settings_score_store.h"
 #include "window/fonts.h"
@@ -14,41 +15,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-struct Design
-{
-    const char *name;
-    QString text;
-    int left, top, width, height; // twips
-    bool visible;
-};
-
-// The window as designed, positions in twips (15 to a pixel).
-const Design kDesign[] = {
-    {"Text1", u"BIENVENUE"_s, 480, 480, 3255, 495, true},
-    {"Command6", u"3"_s, 3240, 1200, 495, 255, true},
-    {"Command5", u"2"_s, 1920, 1200, 495, 255, true},
-    {"Command4", u"1"_s, 480, 1200, 495, 255, true},
-    {"Command1", u"moins de 200"_s, 3480, 1800, 1815, 315, true},
-    {"Text2", QString(), 960, 2400, 1815, 975, true},
-    {"Text3", QString(), 3360, 2400, 1815, 975, true},
-    {"Text4", QString(), 5640, 2400, 1815, 975, true},
-    {"Text5", QString(), 960, 3840, 1815, 975, true},
-    {"Text6", QString(), 3360, 3840, 1815, 975, true},
-    {"Command2", u"OK"_s, 5760, 3840, 1695, 975, false},
-    {"Command9", u"moins de 50"_s, 840, 1800, 1815, 315, true},
-    {"Command10", u"moins de 1000"_s, 5640, 1800, 1815, 315, true},
-    {"Label1", u"+"_s, 2880, 2520, 495, 735, true},
-    {"Label2", u"="_s, 5160, 2520, 495, 735, true},
-    {"Label3", u"N de    parties reussies"_s, 3360, 5040, 1815, 375, true},
-    {"Label4", {}, 5160, 480, 5175, 735, true},
-    {"Command3", u"REMISE  A  0  SCORE"_s, 840, 5520, 1815, 195, true},
-    {"Command7", u"moins de 5000"_s, 8040, 1800, 1815, 315, true},
-    {"Command15", u"moins de 10 000"_s, 8040, 2400, 1815, 315, true},
-    {"Text7", QString(), 960, 5880, 1815, 975, true},
-    {"Text8", {}, 3840, 5640, 5175, 1455, false},
-    {"Command18", u"POURQUOI   ?"_s, 5880, 7200, 1935, 375, true},
-};
 
 QString shownText(const QWidget *widget)
 {
@@ -94,14 +60,13 @@ private Q_SLOTS:
         QCOMPARE(m_window->size(), QSize(710, 514));
         QCOMPARE(m_window->minimumSize(), m_window->maximumSize());
         QList<QWidget *> tabOrder;
-        for (const Design &control : kDesign) {
+        for (const ControlDesign &control : kDesign) {
             auto widget = m_window->findChild<QWidget *>(QLatin1StringView(control.name));
             QVERIFY2(widget, control.name);
-            QCOMPARE(widget->geometry(), QRect(control.left / 15, control.top / 15,
-                                               control.width / 15, control.height / 15));
+            QCOMPARE(widget->geometry(), control.pixels());
             QVERIFY2(widget->isVisible() == control.visible, control.name);
-            if (!control.text.isNull() || qobject_cast<QLineEdit *>(widget))
-                QCOMPARE(shownText(widget), control.text);
+            if (control.text)
+                QCOMPARE(shownText(widget), control.designText());
             if (widget->focusPolicy() & Qt::TabFocus)
                 tabOrder << widget;
         }

@@ -1,0 +1,229 @@
+// Additions - a game for practising addition. GPL-3.0-or-later.
+#include "game_driver.h"
+
+#include "../design.h"
+
+#include <QDir>
+#include <QFile>
+#include <QHash>
+
+using namespace Qt::StringLiterals;
+
+#ifndef ADDITIONS_EXECUTABLE
+#error "ADDITIONS_EXECUTABLE must name the game's executable"
+#endif
+
+namespace {
+const QByteArray kClipboardMarker = "<<clipboard not written>>";
+}
+
+QRect patchOf(const char *control)
+{
+    const QRect area = design(control).pixels();
+    return QRect(area.center() - QPoint(4, 4), QSize(9, 9))
+        .intersected(area.adjusted(3, 3, -3, -3));
+}
+
+GameDriver::GameDriver(const XServer &server, const QString &home) : m_server(server), m_home(home)
+{}
+
+GameDriver::~GameDriver()
+{
+    if (m_game.state() != QProcess::NotRunning) {
+        m_game.kill();
+        m_game.waitForFinished(3000);
+    }
+}
+
+bool GameDriver::start(QString *why)
+{
+    QDir(m_home).mkpath(u"config"_s);
+    QDir(m_home).mkpath(u"runtime"_s);
+    QFile::setPermissions(m_home + u"/runtime"_s,
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QProcessEnvironment environment = m_server.environment();
+    environment.insert(u"HOME"_s, m_home);
+    environment.insert(u"XDG_CONFIG_HOME"_s, m_home + u"/config"_s);
+    environment.insert(u"XDG_RUNTIME_DIR"_s, m_home + u"/runtime"_s);
+    m_game.setProcessEnvironment(environment);
+    m_game.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_game.start(QStringLiteral(ADDITIONS_EXECUTABLE), {});
+    if (!m_game.waitForStarted(5000)) {
+        *why = u"the game did not start: "_s + m_game.errorString();
+        return false;
+    }
+    if (!waitUntil(
+            [this] {
+                return !(m_window = windowWithTitle(u"Form1"_s)).isEmpty() ||
+                       m_game.waitForFinished(0);
+            },
+            15000) ||
+        m_window.isEmpty()) {
+        const ToolResult all =
+            runTool(u"xdotool"_s, {u"search"_s, u"--name"_s, u"Form1"_s}, m_server.environment());
+        *why = (isRunning() ? u"the game's window did not appear within 15 s"_s
+                            : u"the game ended before showing its window"_s) +
+               u"; windows named Form1: "_s + QString::fromLatin1(all.output).simplified();
+        for (const QString &id : QString::fromLatin1(all.output).split(u'\n', Qt::SkipEmptyParts))
+            *why +=
+                u" pid of "_s + id + u": "_s +
+                QString::fromLatin1(
+                    runTool(u"xdotool"_s, {u"getwindowpid"_s, id}, m_server.environment()).output)
+                    .trimmed();
+        *why += u" game pid "_s + QString::number(pid());
+        return false;
+    }
+    return true;
+}
+
+bool GameDriver::close()
+{
+    bool ok = true;
+    if (!sendDeleteWindow(m_server.display(), m_window.toUInt()))
+        return false;
+    if (!m_game.waitForFinished(5000))
+        return false;
+    return ok && m_game.exitStatus() == QProcess::NormalExit && m_game.exitCode() == 0;
+}
+
+bool GameDriver::moveTo(QPoint topLeft)
+{
+    return xdotool({u"windowmove"_s, u"--sync"_s, m_window, QString::number(topLeft.x()),
+                    QString::number(topLeft.y())});
+}
+
+QString GameDriver::windowWithTitle(const QString &title)
+{
+    const ToolResult found = runTool(u"xdotool"_s,
+                                     {u"search"_s, u"--all"_s, u"--onlyvisible"_s, u"--pid"_s,
+                                      QString::number(pid()), u"--name"_s, u"^"_s + title + u"$"_s},
+                                     m_server.environment());
+    return QString::fromLatin1(found.output).split(u'\n', Qt::SkipEmptyParts).value(0);
+}
+
+bool GameDriver::xdotool(const QStringList &arguments)
+{
+    const ToolResult result = runTool(u"xdotool"_s, arguments, m_server.environment());
+    if (!result.ok)
+        m_lastError = result.error;
+    return result.ok;
+}
+
+void GameDriver::click(const char *control)
+{
+    clickAt(design(control).pixels().center());
+}
+
+void GameDriver::clickAt(QPoint inWindow)
+{
+    xdotool({u"mousemove"_s, u"--window"_s, m_window, QString::number(inWindow.x()),
+             QString::number(inWindow.y()), u"click"_s, u"1"_s});
+}
+
+void GameDriver::type(const QString &text)
+{
+    xdotool({u"type"_s, u"--delay"_s, u"20"_s, u"--"_s, text});
+}
+
+void GameDriver::keys(const QString &keys)
+{
+    QStringList arguments{u"key"_s, u"--delay"_s, u"20"_s};
+    arguments << keys.split(u' ');
+    xdotool(arguments);
+}
+
+QString GameDriver::read(const char *control)
+{
+    // A marker on the clipboard first: copying from an empty box copies
+    // nothing, so a marker still there means the box was empty.
+    QProcess marker;
+    marker.setProcessEnvironment(m_server.environment());
+    marker.setStandardOutputFile(QProcess::nullDevice());
+    marker.start(u"xclip"_s, {u"-quiet"_s, u"-i"_s, u"-selection"_s, u"clipboard"_s});
+    marker.waitForStarted(3000);
+    marker.write(kClipboardMarker);
+    // Without an event loop, QProcess writes only while it is waited on.
+    marker.waitForBytesWritten(3000);
+    marker.closeWriteChannel();
+    const auto clipboard = [this] {
+        return runTool(u"xclip"_s, {u"-o"_s, u"-selection"_s, u"clipboard"_s},
+                       m_server.environment(), 3000)
+            .output;
+    };
+    waitUntil([&] { return clipboard() == kClipboardMarker; }, 3000);
+
+    click(control);
+    keys(u"ctrl+a ctrl+c"_s);
+    QByteArray copied;
+    // Empty boxes cost this wait; every other read ends as soon as the copy lands.
+    waitUntil([&] { return (copied = clipboard()) != kClipboardMarker; }, 800);
+
+    marker.kill();
+    marker.waitForFinished(3000);
+    return copied == kClipboardMarker ? QString() : QString::fromUtf8(copied);
+}
+
+QImage GameDriver::screenshot()
+{
+    const ToolResult dump =
+        runTool(u"xwd"_s, {u"-silent"_s, u"-display"_s, m_server.display(), u"-id"_s, m_window},
+                m_server.environment());
+    if (!dump.ok) {
+        m_lastError = dump.error;
+        return {};
+    }
+    const ToolResult png =
+        runTool(u"convert"_s, {u"xwd:-"_s, u"png:-"_s}, m_server.environment(), 10000, dump.output);
+    return QImage::fromData(png.output, "PNG");
+}
+
+QRgb GameDriver::commonColour(const QImage &image, const QRect &patch)
+{
+    QHash<QRgb, int> counts;
+    for (int y = patch.top(); y <= patch.bottom(); ++y)
+        for (int x = patch.left(); x <= patch.right(); ++x)
+            ++counts[image.pixel(x, y) & 0xFFFFFF];
+    QRgb best = 0;
+    int bestCount = -1;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        if (it.value() > bestCount)
+            std::tie(best, bestCount) = std::pair(it.key(), it.value());
+    return best;
+}
+
+QRgb GameDriver::colourOf(const char *control)
+{
+    const QImage image = screenshot();
+    return image.isNull() ? QRgb(0xDEAD) : commonColour(image, patchOf(control));
+}
+
+bool GameDriver::waitForColour(const char *control, QRgb colour, int timeoutMs)
+{
+    return waitUntil([&] { return colourOf(control) == colour; }, timeoutMs, 100);
+}
+
+bool GameDriver::messageShown()
+{
+    return !windowWithTitle(u"Additions"_s).isEmpty();
+}
+
+bool GameDriver::waitForMessage(bool shown, int timeoutMs)
+{
+    return waitUntil([&] { return messageShown() == shown; }, timeoutMs, 100);
+}
+
+bool GameDriver::closeMessage()
+{
+    const QString box = windowWithTitle(u"Additions"_s);
+    if (box.isEmpty())
+        return false;
+    // A click on the box's text gives it the keyboard; Enter presses its button.
+    xdotool({u"mousemove"_s, u"--window"_s, box, u"10"_s, u"10"_s, u"click"_s, u"1"_s});
+    keys(u"Return"_s);
+    return waitForMessage(false);
+}
+
+QString GameDriver::storeFile() const
+{
+    return m_home + u"/config/MyApp.conf"_s;
+}

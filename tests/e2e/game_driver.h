@@ -1,0 +1,71 @@
+// Additions - a game for practising addition. GPL-3.0-or-later.
+#pragma once
+
+#include "x_tools.h"
+
+#include <QImage>
+#include <QPoint>
+#include <QProcess>
+#include <QRect>
+#include <QString>
+
+// One run of the built game on the suite's X server, driven from outside as
+// a person would: clicks, keys, the clipboard and screenshots. The process
+// is stopped by its PID when the driver goes, whatever happened.
+class GameDriver
+{
+public:
+    // home holds the run's HOME; its config/ folder is XDG_CONFIG_HOME.
+    GameDriver(const XServer &server, const QString &home);
+    ~GameDriver();
+
+    bool start(QString *why);
+    bool isRunning() const { return m_game.state() == QProcess::Running; }
+    qint64 pid() const { return m_game.processId(); }
+    // Asks the window to close and waits for the program to end; true when
+    // it ended by itself with exit code 0.
+    bool close();
+
+    // Where the window is on the screen; without a window manager every
+    // window opens at the same place, so a second game must move.
+    bool moveTo(QPoint topLeft);
+
+    void click(const char *control);
+    void clickAt(QPoint inWindow);
+    void type(const QString &text);
+    void keys(const QString &keys);
+
+    // The text of a text box, read as a person would: click it, select all,
+    // copy, and look at the clipboard.
+    QString read(const char *control);
+
+    QImage screenshot();
+    // The most frequent colour in the middle of the control (or any patch),
+    // as 0xRRGGBB.
+    static QRgb commonColour(const QImage &image, const QRect &patch);
+    QRgb colourOf(const char *control);
+    // Waits until the control's colour is `colour`; false on time out.
+    bool waitForColour(const char *control, QRgb colour, int timeoutMs = 3000);
+
+    // Whether a message box of the game is showing.
+    bool messageShown();
+    bool waitForMessage(bool shown, int timeoutMs = 5000);
+    // Presses Enter in the message box, as a child would, and waits for it to go.
+    bool closeMessage();
+
+    QString storeFile() const;
+    QString lastError() const { return m_lastError; }
+
+private:
+    QString windowWithTitle(const QString &title);
+    bool xdotool(const QStringList &arguments);
+
+    const XServer &m_server;
+    QString m_home;
+    QProcess m_game;
+    QString m_window;
+    QString m_lastError;
+};
+
+// The middle part of a control, where its own colour shows.
+QRect patchOf(const char *control);

@@ -1,0 +1,263 @@
+// Additions - a game for practising addition. GPL-3.0-or-later.
+#include "../design.h"
+#include "game_driver.h"
+#include "x_tools.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr QRgb kWhite = 0xFFFFFF;
+constexpr QRgb kStakeGreen = 0x80FF80;
+constexpr QRgb kBand1 = 0xFFC080; // 0xRRGGBB here, as screenshots give it
+constexpr QRgb kBannerBlue = 0x0000FF;
+// An empty spot of the window, where the window's own colour shows.
+const QRect kFormPatch(640, 400, 12, 12);
+
+QString stored(const QString &file, const QString &key)
+{
+    return QSettings(file, QSettings::IniFormat).value(u"Startup/"_s + key).toString();
+}
+
+} // namespace
+
+#define START(game)                                                                                \
+    do {                                                                                           \
+        QString why;                                                                               \
+        QVERIFY2((game).start(&why), qPrintable(why));                                             \
+    } while (false)
+
+// The built program on a real X server, driven from outside the process.
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        const QString missing = missingTools();
+        if (!missing.isEmpty())
+            QSKIP(qPrintable(u"these programs are missing: "_s + missing +
+                             u" (./test installs them on Debian)"_s));
+        QString why;
+        QVERIFY2(m_server.start(&why), qPrintable(why));
+    }
+
+    void init()
+    {
+        m_home = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_home->isValid());
+    }
+
+    void designState()
+    {
+        GameDriver game(m_server, m_home->path());
+        START(game);
+        const QImage shot = game.screenshot();
+        QCOMPARE(shot.size(), QSize(710, 514));
+        QCOMPARE(GameDriver::commonColour(shot, patchOf("Text1")), kBannerBlue);
+        QCOMPARE(GameDriver::commonColour(shot, kFormPatch), kWhite);
+        QCOMPARE(GameDriver::commonColour(shot, patchOf("Text7")), kWhite);
+        // Hidden controls leave the window's white; shown buttons have a face.
+        QCOMPARE(GameDriver::commonColour(shot, patchOf("Command2")), kWhite);
+        QVERIFY(!hasInk(shot, design("Text8").pixels()));
+        QVERIFY(GameDriver::commonColour(shot, patchOf("Command9")) != kWhite);
+
+        // The banner has the focus: once the window has the keyboard (a click
+        // on an empty spot of it), what is typed goes there.
+        game.clickAt(kFormPatch.center());
+        game.type(u"Z"_s);
+        QCOMPARE(game.read("Text1"), u"BIENVENUEZ"_s);
+        QCOMPARE(game.read("Text6"), QString());
+        QVERIFY2(!QFile::exists(game.storeFile()), "nothing is written before a click");
+    }
+
+    void levelClickPosesAProblem()
+    {
+        GameDriver game(m_server, m_home->path());
+        START(game);
+        game.click("Command9");
+        game.type(u"7"_s); // the answer box has the focus without a click
+        QCOMPARE(game.read("Text4"), u"7"_s);
+        for (const char *addend : {"Text2", "Text3"}) {
+            const int value = game.read(addend).toInt();
+            QVERIFY2(value >= 1 && value <= 50, addend);
+        }
+        QCOMPARE(game.read("Text6"), u"nothing"_s);
+        QCOMPARE(game.read("Text7"), u"1"_s);
+        QVERIFY(game.waitForColour("Text7", kStakeGreen));
+        const QImage shot = game.screenshot();
+        QVERIFY(GameDriver::commonColour(shot, patchOf("Command2")) != kWhite);
+        for (const char *level : {"Command9", "Command1", "Command10", "Command7", "Command15"})
+            QVERIFY2(GameDriver::commonColour(shot, patchOf(level)) == kWhite, level);
+    }
+
+    void rightThenWrongAnswer()
+    {
+        GameDriver game(m_server, m_home->path());
+        START(game);
+        game.click("Command5");
+        QCOMPARE(answer(game, 0), u"1"_s);
+        QCOMPARE(stored(game.storeFile(), u"2_joueur"_s), u"1"_s);
+        QVERIFY(game.waitForColour("Text7", kWhite));
+        QVERIFY2(waitForFormColour(game, kBand1), "the window takes the colour of band 1");
+
+        QCOMPARE(answer(game, 1), u"0"_s);
+        QCOMPARE(stored(game.storeFile(), u"2_joueur"_s), u"0"_s);
+        QCOMPARE(game.read("Text7"), u"0"_s);
+        // 0 is in no band: the colour stays.
+        QCOMPARE(GameDriver::commonColour(game.screenshot(), kFormPatch), kBand1);
+    }
+
+    void scoreSurvivesARestart()
+    {
+        {
+            GameDriver game(m_server, m_home->path());
+            START(game);
+            QCOMPARE(answer(game, 0), u"1"_s);
+            QVERIFY2(game.close(), "the game ends cleanly when its window is closed");
+        }
+        GameDriver again(m_server, m_home->path());
+        START(again);
+        again.click("Command10");
+        QCOMPARE(again.read("Text6"), u"1"_s);
+        QCOMPARE(GameDriver::commonColour(again.screenshot(), kFormPatch), kWhite);
+    }
+
+    void playersResetAndInformation()
+    {
+        writeStore(u"[Startup]\n3_joueur=12\n"_s);
+        GameDriver game(m_server, m_home->path());
+        START(game);
+        game.click("Command6");
+        QCOMPARE(game.read("Text1"), u"3_joueur"_s);
+        game.click("Command15");
+        QCOMPARE(game.read("Text6"), u"12"_s);
+        game.click("Command3");
+        QCOMPARE(game.read("Text6"), u"0"_s);
+        QCOMPARE(stored(game.storeFile(), u"3_joueur"_s), u"0"_s);
+        QVERIFY2(game.waitForColour("Text7", kStakeGreen), "the reset leaves the problem open");
+
+        game.click("Command18");
+        QVERIFY2(waitUntil([&] { return hasInk(game.screenshot(), design("Text8").pixels()); },
+                           3000, 100),
+                 "the information text shows");
+        game.click("Command18");
+        QVERIFY2(waitUntil([&] { return !hasInk(game.screenshot(), design("Text8").pixels()); },
+                           3000, 100),
+                 "the information text hides again");
+    }
+
+    void refusalsLeaveEverythingAsItWas()
+    {
+        GameDriver game(m_server, m_home->path());
+        START(game);
+        game.click("Command9");
+        const QString first = game.read("Text2");
+        game.click("Command2"); // no answer typed
+        QVERIFY2(game.waitForMessage(true), "the child is told what to do");
+        QVERIFY(game.closeMessage());
+        QCOMPARE(game.read("Text5"), QString());
+        QCOMPARE(game.read("Text2"), first);
+        QCOMPARE(game.read("Text6"), u"nothing"_s);
+        QVERIFY(GameDriver::commonColour(game.screenshot(), patchOf("Command2")) != kWhite);
+        QVERIFY(!QFile::exists(game.storeFile()));
+
+        // No player key at all: the reset is refused too.
+        game.click("Text1");
+        game.keys(u"ctrl+a BackSpace"_s);
+        game.click("Command3");
+        QVERIFY(game.waitForMessage(true));
+        QVERIFY(game.closeMessage());
+        QCOMPARE(game.read("Text6"), u"nothing"_s);
+        QVERIFY(!QFile::exists(game.storeFile()));
+    }
+
+    void garbageSettingsFile()
+    {
+        QByteArray garbage("\xff\xfe\x01garbage without equals\n=\n[[[\n");
+        garbage += QByteArray(200000, 'x') + "\n\xc3\x28 invalid=\xe2\x82\n";
+        garbage += "[Startup]\n1_joueur=21\n";
+        writeStore(QString(), garbage);
+        GameDriver game(m_server, m_home->path());
+        START(game);
+        game.click("Command4");
+        game.click("Command9");
+        QCOMPARE(game.read("Text6"), u"21"_s);
+        QCOMPARE(answer(game, 0, /*levelClicked=*/true), u"22"_s);
+        QCOMPARE(stored(game.storeFile(), u"1_joueur"_s), u"22"_s);
+        QVERIFY(game.isRunning());
+    }
+
+    void twoGamesAtOnceKeepBothScores()
+    {
+        GameDriver first(m_server, m_home->path());
+        GameDriver second(m_server, m_home->path());
+        START(first);
+        START(second);
+        QVERIFY2(second.moveTo({720, 0}), qPrintable(second.lastError()));
+        first.click("Command4");
+        second.click("Command5");
+        QCOMPARE(answer(first, 0), u"1"_s);
+        QCOMPARE(answer(second, 0), u"1"_s);
+        QCOMPARE(answer(first, 0), u"2"_s);
+        QCOMPARE(stored(first.storeFile(), u"1_joueur"_s), u"2"_s);
+        QCOMPARE(stored(first.storeFile(), u"2_joueur"_s), u"1"_s);
+    }
+
+private:
+    // Poses a problem at "moins de 50", answers it `error` off the sum, and
+    // returns the score the window then shows.
+    static QString answer(GameDriver &game, int error, bool levelClicked = false)
+    {
+        if (!levelClicked)
+            game.click("Command9");
+        const int sum = game.read("Text2").toInt() + game.read("Text3").toInt();
+        game.click("Text4");
+        game.type(QString::number(sum + error));
+        game.click("Command2");
+        const QString sumShown = game.read("Text5");
+        if (sumShown != QString::number(sum))
+            return u"<sum shown: "_s + sumShown + u">"_s;
+        return game.read("Text6");
+    }
+
+    static bool waitForFormColour(GameDriver &game, QRgb colour)
+    {
+        return waitUntil(
+            [&] { return GameDriver::commonColour(game.screenshot(), kFormPatch) == colour; }, 3000,
+            100);
+    }
+
+    // Whether anything but white is drawn in the area (text, a frame).
+    static bool hasInk(const QImage &shot, const QRect &area)
+    {
+        int dark = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                dark += qGray(shot.pixel(x, y)) < 128;
+        return dark > 50;
+    }
+
+    void writeStore(const QString &text, const QByteArray &bytes = {})
+    {
+        QDir(m_home->path()).mkpath(u"config"_s);
+        QFile file(m_home->filePath(u"config/MyApp.conf"_s));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bytes.isEmpty() ? text.toUtf8() : bytes);
+    }
+
+    XServer m_server;
+    std::unique_ptr<QTemporaryDir> m_home;
+};
+
+QTEST_GUILESS_MAIN(TestEndToEnd)
+#include "tst_e2e.moc"

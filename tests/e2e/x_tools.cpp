@@ -1,0 +1,140 @@
+// Additions - a game for practising addition. GPL-3.0-or-later.
+#include "x_tools.h"
+
+#include <QDeadlineTimer>
+#include <QStandardPaths>
+#include <QThread>
+
+#include <cstdlib>
+#include <cstring>
+#include <xcb/xcb.h>
+
+using namespace Qt::StringLiterals;
+
+ToolResult runTool(const QString &program, const QStringList &arguments,
+                   const QProcessEnvironment &environment, int timeoutMs, const QByteArray &input)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    ToolResult result;
+    if (!process.waitForStarted(timeoutMs)) {
+        result.error = program + u" did not start: "_s + process.errorString();
+        return result;
+    }
+    if (!input.isEmpty())
+        process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        result.error = program + u" "_s + arguments.join(u' ') + u" took over "_s +
+                       QString::number(timeoutMs) + u" ms"_s;
+        return result;
+    }
+    result.output = process.readAllStandardOutput();
+    result.ok = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    if (!result.ok)
+        result.error = program + u" "_s + arguments.join(u' ') + u": "_s +
+                       QString::fromLocal8Bit(process.readAllStandardError());
+    return result;
+}
+
+bool waitUntil(const std::function<bool()> &condition, int timeoutMs, int intervalMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(static_cast<unsigned long>(intervalMs));
+    }
+    return true;
+}
+
+QString missingTools()
+{
+    QStringList missing;
+    for (const QString &tool : {u"Xvfb"_s, u"xdotool"_s, u"xclip"_s, u"xwd"_s, u"convert"_s})
+        if (QStandardPaths::findExecutable(tool).isEmpty())
+            missing << tool;
+    return missing.join(u' ');
+}
+
+XServer::~XServer()
+{
+    if (m_xvfb.state() != QProcess::NotRunning) {
+        m_xvfb.terminate();
+        if (!m_xvfb.waitForFinished(3000)) {
+            m_xvfb.kill();
+            m_xvfb.waitForFinished();
+        }
+    }
+}
+
+bool XServer::start(QString *why)
+{
+    // Xvfb picks a free display itself and writes its number on stdout. Its
+    // warnings (one per keymap change while typing) must go somewhere that
+    // never fills, or the server blocks on a full pipe.
+    m_xvfb.setStandardErrorFile(QProcess::nullDevice());
+    // Without -noreset the server resets whenever its last client leaves,
+    // and refuses the next game if it connects during the reset.
+    m_xvfb.start(u"Xvfb"_s, {u"-displayfd"_s, u"1"_s, u"-noreset"_s, u"-screen"_s, u"0"_s,
+                             u"1440x1024x24"_s, u"-nolisten"_s, u"tcp"_s});
+    if (!m_xvfb.waitForStarted(5000)) {
+        *why = u"Xvfb did not start: "_s + m_xvfb.errorString();
+        return false;
+    }
+    const bool announced = waitUntil(
+        [this] {
+            m_xvfb.waitForReadyRead(50);
+            return m_xvfb.canReadLine() || m_xvfb.state() == QProcess::NotRunning;
+        },
+        10000);
+    const QByteArray number = m_xvfb.readLine().trimmed();
+    if (!announced || number.isEmpty()) {
+        *why = u"Xvfb gave no display"_s;
+        return false;
+    }
+    m_display = u":"_s + QString::fromLatin1(number);
+    return true;
+}
+
+QProcessEnvironment XServer::environment() const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"DISPLAY"_s, m_display);
+    environment.remove(u"WAYLAND_DISPLAY"_s);
+    environment.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
+    return environment;
+}
+
+bool sendDeleteWindow(const QString &display, quint32 window)
+{
+    xcb_connection_t *connection = xcb_connect(display.toLocal8Bit().constData(), nullptr);
+    if (xcb_connection_has_error(connection)) {
+        xcb_disconnect(connection);
+        return false;
+    }
+    const auto atom = [connection](const char *name) {
+        const auto cookie =
+            xcb_intern_atom(connection, 0, static_cast<uint16_t>(std::strlen(name)), name);
+        xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(connection, cookie, nullptr);
+        const xcb_atom_t value = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(reply);
+        return value;
+    };
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = atom("WM_PROTOCOLS");
+    event.data.data32[0] = atom("WM_DELETE_WINDOW");
+    event.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(connection, 0, window, XCB_EVENT_MASK_NO_EVENT,
+                   reinterpret_cast<const char *>(&event));
+    // A round trip, so the server has delivered the message before we leave.
+    std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+    xcb_disconnect(connection);
+    return true;
+}
