@@ -1,23 +1,52 @@
 // Additions - a game for practising addition. GPL-3.0-or-later.
-// A second program using the score store, so tests can check what another
-// run of the game would see: "read KEY" prints the stored text,
-// "save KEY VALUE" stores it and exits 1 when the save failed.
+// Another program using the score store, so tests can check what another run
+// of the game sees and what copies of it running at once do to the store.
+//   read KEY                 prints the stored text
+//   save KEY VALUE           stores it
+//   fill PREFIX COUNT        stores PREFIX0=0 ... PREFIX<COUNT-1>
+//   set PREFIX COUNT VALUE   stores VALUE under PREFIX0 ... PREFIX<COUNT-1>
+//   loop                     saves k0..k9 = 0, 1, 2, ... for ever, printing
+//                            each number once it is stored
+// Exits 1 as soon as a save fails.
 #include "services/settings_score_store.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
 
+#include <cstdio>
+
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
+    const QString mode = args.value(1);
     SettingsScoreStore store;
-    if (args.size() == 3 && args[1] == u"read") {
+    if (mode == u"read" && args.size() == 3) {
         QTextStream(stdout) << store.read(args[2]);
         return 0;
     }
-    if (args.size() == 4 && args[1] == u"save")
+    if (mode == u"save" && args.size() == 4)
         return store.save(args[2], args[3]) ? 0 : 1;
-    QTextStream(stderr) << "usage: score_store_probe read KEY | save KEY VALUE\n";
+    if (mode == u"fill" && args.size() == 4) {
+        for (int i = 0; i < args[3].toInt(); ++i)
+            if (!store.save(args[2] + QString::number(i), QString::number(i)))
+                return 1;
+        return 0;
+    }
+    if (mode == u"set" && args.size() == 5) {
+        for (int i = 0; i < args[3].toInt(); ++i)
+            if (!store.save(args[2] + QString::number(i), args[4]))
+                return 1;
+        return 0;
+    }
+    if (mode == u"loop" && args.size() == 2) {
+        for (int i = 0;; ++i) {
+            if (!store.save(QStringLiteral("k%1").arg(i % 10), QString::number(i)))
+                return 1;
+            std::printf("%d\n", i);
+            std::fflush(stdout);
+        }
+    }
+    QTextStream(stderr) << "usage: see the comment at the top of score_store_probe.cpp\n";
     return 2;
 }

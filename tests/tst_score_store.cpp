@@ -25,6 +25,13 @@ private Q_SLOTS:
 
     void init() { QFile::remove(storePath()); }
 
+    void locationIsWhereQSettingsKeepsTheScores()
+    {
+        QCOMPARE(SettingsScoreStore::location(),
+                 QSettings(QSettings::NativeFormat, QSettings::UserScope, u"MyApp"_s).fileName());
+        QCOMPARE(SettingsScoreStore::location(), storePath());
+    }
+
     void missingKeyReadsNothing()
     {
         SettingsScoreStore store;
