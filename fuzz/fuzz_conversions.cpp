@@ -1,0 +1,53 @@
+// Additions - a game for practising addition. GPL-3.0-or-later.
+// Any text a child can type goes through these functions; none may crash,
+// and each keeps its promises whatever the text.
+#include "services/conversions.h"
+#include "services/score_key.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+using namespace conversions;
+
+namespace {
+
+void require(bool holds, const char *promise)
+{
+    if (!holds) {
+        std::fprintf(stderr, "broken: %s\n", promise);
+        std::abort();
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    const QString text =
+        QString::fromUtf8(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
+
+    const std::optional<double> lenient = lenientValue(text);
+    const std::optional<double> strict = strictValue(text);
+    require(!lenient || std::isfinite(*lenient), "the lenient value is finite");
+    require(!strict || (lenient && *strict == *lenient),
+            "a strict number reads the same leniently");
+
+    if (lenient) {
+        const QString written = numberToText(*lenient);
+        const std::optional<double> readBack = lenientValue(written);
+        require(readBack.has_value(), "what the game writes it can read back");
+        require(strictValue(written) == readBack, "what the game writes is a strict number");
+        if (std::trunc(*lenient) == *lenient && std::fabs(*lenient) < 1e15)
+            require(*readBack == *lenient, "whole numbers read back exactly");
+        require(!written.contains(u'e') && !written.contains(u' '), "no exponent, no blanks");
+    }
+    if (const std::optional<std::int16_t> score = strictShort(text))
+        require(strictShort(shortToText(*score)) == score, "a short reads back exactly");
+
+    const QString encoded = score_key::encode(text);
+    require(score_key::decode(encoded) == text, "a key decodes to itself");
+    require(!encoded.contains(u'/') && !encoded.contains(u'\\'), "no group separators in keys");
+    return 0;
+}
