@@ -4,11 +4,16 @@
 #include "services/settings_score_store.h"
 #include "window/fonts.h"
 #include "window/form1.h"
+#include "window/translations.h"
 
+#include <QAccessible>
+#include <QDialogButtonBox>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -239,6 +244,79 @@ private Q_SLOTS:
         QTest::mouseClick(button("Command18"), Qt::LeftButton);
         QCOMPARE(button("Command18")->text(), u"POURQUOI   ?"_s);
         QVERIFY(!information->isVisible());
+    }
+
+    // Every control speaks French to a screen reader.
+    void accessibleNames()
+    {
+        for (const ControlDesign &control : kDesign) {
+            auto widget = m_window->findChild<QWidget *>(QLatin1StringView(control.name));
+            QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(widget);
+            QVERIFY2(accessible && !accessible->text(QAccessible::Name).trimmed().isEmpty(),
+                     control.name);
+        }
+        const auto description = [this](const char *name) {
+            return QAccessible::queryAccessibleInterface(
+                       m_window->findChild<QWidget *>(QLatin1StringView(name)))
+                ->text(QAccessible::Description);
+        };
+        QCOMPARE(description("Text2"), u"premier nombre"_s);
+        QCOMPARE(description("Text4"), u"ta réponse"_s);
+        QCOMPARE(description("Text7"), u"points en jeu"_s);
+    }
+
+    // The numbers the game writes fit their boxes in the design's faces.
+    void fiveDigitNumbersShowWhole()
+    {
+        for (const char *name : {"Text2", "Text5", "Text6"}) {
+            auto box = m_window->findChild<QLineEdit *>(QLatin1StringView(name));
+            QCOMPARE(QFontInfo(box->font()).family(), u"Liberation Sans"_s);
+            // The box's frame and text margins take a few pixels on each side.
+            const int room =
+                box->width() - 2 * box->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) - 4;
+            for (const QString &number : {u"20000"_s, u"10000"_s})
+                QVERIFY2(box->fontMetrics().horizontalAdvance(number) <= room,
+                         qPrintable(number + u" in "_s + QLatin1StringView(name)));
+        }
+    }
+
+    void qtSpeaksFrench()
+    {
+        QVERIFY(installFrenchTranslations());
+        QDialogButtonBox buttons(QDialogButtonBox::Cancel | QDialogButtonBox::Yes);
+        QCOMPARE(buttons.button(QDialogButtonBox::Cancel)->text().remove(u'&'), u"Annuler"_s);
+        QCOMPARE(buttons.button(QDialogButtonBox::Yes)->text().remove(u'&'), u"Oui"_s);
+    }
+
+    // A whole problem with the keyboard alone: Tab to a button, Space presses it.
+    void keyboardOnlyPlay()
+    {
+        m_services->random.draws = {0.5f, 0.5f};
+        QWidget *focus = QApplication::focusWidget();
+        QCOMPARE(focus->objectName(), u"Text1"_s);
+        QStringList reached;
+        for (int i = 0; i < 30 && QApplication::focusWidget()->objectName() != u"Command9"; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            reached << QApplication::focusWidget()->objectName();
+        }
+        for (const char *name : {"Command6", "Command5", "Command4", "Command1", "Command9"})
+            QVERIFY2(reached.contains(QLatin1StringView(name)), name);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        QCOMPARE(QApplication::focusWidget()->objectName(), u"Text4"_s);
+        QTest::keyClicks(QApplication::focusWidget(), u"52"_s);
+        for (int i = 0; i < 10 && QApplication::focusWidget()->objectName() != u"Command2"; ++i)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        QCOMPARE(m_window->text(Field::Text5), u"52"_s);
+        QCOMPARE(m_services->beeper.beeps, 1);
+        // Every other button is reachable too.
+        reached.clear();
+        for (int i = 0; i < 30; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            reached << QApplication::focusWidget()->objectName();
+        }
+        for (const char *name : {"Command10", "Command3", "Command7", "Command15", "Command18"})
+            QVERIFY2(reached.contains(QLatin1StringView(name)), name);
     }
 
 private:

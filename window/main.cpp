@@ -5,22 +5,14 @@
 #include "window/fonts.h"
 #include "window/form1.h"
 #include "window/message_box_messenger.h"
+#include "window/translations.h"
 
 #include <QApplication>
-#include <QLibraryInfo>
-#include <QLocale>
-#include <QTranslator>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    // The game speaks French whatever the desktop's language, Qt's own
-    // dialog buttons included.
-    QTranslator qtFrench;
-    if (qtFrench.load(QLocale(QLocale::French, QLocale::France), QStringLiteral("qtbase"),
-                      QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&qtFrench);
-
+    installFrenchTranslations();
     installFontSubstitutes();
 
     ClockRandom random;
