@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Checks what a desktop and Debian see of the game: its menu entry, its
+# AppStream data, its .deb, and an installed copy that must start.
+# Usage: check_packaging.sh desktop|metainfo|deb|installed SOURCE_DIR BUILD_DIR
+set -euo pipefail
+what=$1 source=$2 build=$3
+id=fr.atelier_additions.Additions
+fail() { echo "FAIL: $*" >&2; exit 1; }
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+case $what in
+desktop)
+    # desktop-file-validate exits 0 even when it has something to say.
+    out=$(desktop-file-validate "$source/packaging/$id.desktop" 2>&1) || fail "$out"
+    [ -z "$out" ] || fail "desktop-file-validate: $out"
+    grep -qx 'Categories=Education;Math;' "$source/packaging/$id.desktop" || fail "categories"
+    ;;
+metainfo)
+    appstreamcli validate --no-net --strict "$source/packaging/$id.metainfo.xml"
+    ;;
+deb)
+    cpack --config "$build/CPackConfig.cmake" -B "$scratch" >/dev/null
+    deb=$(ls "$scratch"/additions_*.deb)
+    out=$(lintian --fail-on error "$deb" 2>&1) || fail "lintian: $out"
+    echo "${out:-lintian: no complaints}"
+    [ "$(dpkg-deb -f "$deb" Section)" = education ] || fail "section is not education"
+    dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6' || fail "no shared library dependencies"
+    contents=$(dpkg-deb -c "$deb")
+    for file in usr/bin/additions usr/share/applications/$id.desktop \
+        usr/share/metainfo/$id.metainfo.xml usr/share/icons/hicolor/scalable/apps/$id.svg \
+        usr/share/doc/additions/copyright usr/share/doc/additions/changelog.gz; do
+        grep -q " \./$file\$" <<<"$contents" || fail "$file missing from the package"
+    done
+    ;;
+installed)
+    DESTDIR="$scratch/stage" cmake --install "$build" --prefix /usr >/dev/null
+    root="$scratch/stage/usr"
+    for file in share/applications/$id.desktop share/metainfo/$id.metainfo.xml \
+        share/icons/hicolor/scalable/apps/$id.svg; do
+        [ -f "$root/$file" ] || fail "$file not installed"
+    done
+    # The game has no command line: it runs until its window is closed. Still
+    # running after three seconds means it started and found what it needs.
+    mkdir -p "$scratch/config"
+    status=0
+    QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$scratch/config" \
+        timeout 3 "$root/bin/additions" || status=$?
+    [ "$status" -eq 124 ] || fail "the installed game stopped with status $status"
+    ;;
+*) fail "unknown check $what" ;;
+esac
+echo "ok: $what"
