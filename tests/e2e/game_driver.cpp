@@ -17,11 +17,12 @@ namespace {
 const QByteArray kClipboardMarker = "<<clipboard not written>>";
 }
 
-QRect patchOf(const char *control)
+QRect patchOf(const char *control, int scale)
 {
     const QRect area = design(control).pixels();
-    return QRect(area.center() - QPoint(4, 4), QSize(9, 9))
-        .intersected(area.adjusted(3, 3, -3, -3));
+    const QRect patch =
+        QRect(area.center() - QPoint(4, 4), QSize(9, 9)).intersected(area.adjusted(3, 3, -3, -3));
+    return QRect(patch.topLeft() * scale, patch.size() * scale);
 }
 
 GameDriver::GameDriver(const XServer &server, const QString &home) : m_server(server), m_home(home)
@@ -45,6 +46,8 @@ bool GameDriver::start(QString *why)
     environment.insert(u"HOME"_s, m_home);
     environment.insert(u"XDG_CONFIG_HOME"_s, m_home + u"/config"_s);
     environment.insert(u"XDG_RUNTIME_DIR"_s, m_home + u"/runtime"_s);
+    if (m_scale != 1)
+        environment.insert(u"QT_SCALE_FACTOR"_s, QString::number(m_scale));
     m_game.setProcessEnvironment(environment);
     m_game.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_game.start(QStringLiteral(ADDITIONS_EXECUTABLE), {});
@@ -111,7 +114,7 @@ bool GameDriver::xdotool(const QStringList &arguments)
 
 void GameDriver::click(const char *control)
 {
-    clickAt(design(control).pixels().center());
+    clickAt(design(control).pixels().center() * m_scale);
 }
 
 void GameDriver::clickAt(QPoint inWindow)
@@ -194,7 +197,7 @@ QRgb GameDriver::commonColour(const QImage &image, const QRect &patch)
 QRgb GameDriver::colourOf(const char *control)
 {
     const QImage image = screenshot();
-    return image.isNull() ? QRgb(0xDEAD) : commonColour(image, patchOf(control));
+    return image.isNull() ? QRgb(0xDEAD) : commonColour(image, patchOf(control, m_scale));
 }
 
 bool GameDriver::waitForColour(const char *control, QRgb colour, int timeoutMs)

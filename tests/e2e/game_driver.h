@@ -19,6 +19,8 @@ public:
     GameDriver(const XServer &server, const QString &home);
     ~GameDriver();
 
+    // Runs the game with QT_SCALE_FACTOR set; clicks and colours follow.
+    void setScale(int scale) { m_scale = scale; }
     bool start(QString *why);
     bool isRunning() const { return m_game.state() == QProcess::Running; }
     qint64 pid() const { return m_game.processId(); }
@@ -65,7 +67,8 @@ private:
     QProcess m_game;
     QString m_window;
     QString m_lastError;
+    int m_scale = 1;
 };
 
 // The middle part of a control, where its own colour shows.
-QRect patchOf(const char *control);
+QRect patchOf(const char *control, int scale = 1);

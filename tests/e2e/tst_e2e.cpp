@@ -213,6 +213,30 @@ private Q_SLOTS:
         QCOMPARE(stored(first.storeFile(), u"2_joueur"_s), u"1"_s);
     }
 
+    // At twice the scale, the window and every control grow together.
+    void doubleScale()
+    {
+        GameDriver game(m_server, m_home->path());
+        game.setScale(2);
+        START(game);
+        const QImage shot = game.screenshot();
+        QCOMPARE(shot.size(), QSize(1420, 1028));
+        const QRect banner = design("Text1").pixels();
+        QCOMPARE(GameDriver::commonColour(shot, patchOf("Text1", 2)), kBannerBlue);
+        // The banner's edges are where the design puts them, doubled.
+        QVERIFY(GameDriver::commonColour(
+                    shot, QRect(banner.topLeft() * 2 + QPoint(4, 4), QSize(6, 6))) == kBannerBlue);
+        QVERIFY(GameDriver::commonColour(
+                    shot, QRect(banner.topLeft() * 2 - QPoint(8, 8), QSize(6, 6))) == kWhite);
+        QVERIFY(GameDriver::commonColour(shot, QRect(banner.bottomRight() * 2 - QPoint(8, 8),
+                                                     QSize(6, 6))) == kBannerBlue);
+        QVERIFY(GameDriver::commonColour(
+                    shot, QRect(banner.bottomRight() * 2 + QPoint(6, 6), QSize(6, 6))) == kWhite);
+        game.click("Command1");
+        QVERIFY(game.waitForColour("Text7", kStakeGreen));
+        QCOMPARE(game.read("Text7"), u"2"_s);
+    }
+
 private:
     // Poses a problem at "moins de 50", answers it `error` off the sum, and
     // returns the score the window then shows.

@@ -80,7 +80,7 @@ bool XServer::start(QString *why)
     // Without -noreset the server resets whenever its last client leaves,
     // and refuses the next game if it connects during the reset.
     m_xvfb.start(u"Xvfb"_s, {u"-displayfd"_s, u"1"_s, u"-noreset"_s, u"-screen"_s, u"0"_s,
-                             u"1440x1024x24"_s, u"-nolisten"_s, u"tcp"_s});
+                             u"1600x1200x24"_s, u"-nolisten"_s, u"tcp"_s});
     if (!m_xvfb.waitForStarted(5000)) {
         *why = u"Xvfb did not start: "_s + m_xvfb.errorString();
         return false;
