@@ -2,8 +2,180 @@
 #include "services/system_beeper.h"
 
 #include <QApplication>
+#include <QMetaObject>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#if ADDITIONS_HAVE_CANBERRA
+#include <canberra.h>
+#endif
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A pause after each beep, so that consecutive beeps are heard apart.
+constexpr auto kGapBetweenBeeps = 150ms;
+// No bell sound lasts longer; past this the next beep goes ahead anyway.
+constexpr auto kLongestBell = 3s;
+
+void toolkitBeep()
+{
+    // QApplication::beep() belongs to the thread that runs the window.
+    if (auto *app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(
+            app, [] { QApplication::beep(); }, Qt::QueuedConnection);
+}
+
+#if ADDITIONS_HAVE_CANBERRA
+// The desktop's sound server through libcanberra. Opened before the first
+// beep: a context opened by its first play loses that sound.
+class CanberraBell
+{
+public:
+    CanberraBell()
+    {
+        // PulseAudio (or PipeWire's PulseAudio service) first, then whatever
+        // libcanberra finds.
+        for (const char *driver : {"pulse", static_cast<const char *>(nullptr)}) {
+            if (ca_context_create(&m_context) != CA_SUCCESS)
+                return;
+            if ((!driver || ca_context_set_driver(m_context, driver) == CA_SUCCESS) &&
+                ca_context_open(m_context) == CA_SUCCESS)
+                return;
+            ca_context_destroy(m_context);
+            m_context = nullptr;
+        }
+    }
+    ~CanberraBell()
+    {
+        if (m_context)
+            ca_context_destroy(m_context);
+    }
+    CanberraBell(const CanberraBell &) = delete;
+    CanberraBell &operator=(const CanberraBell &) = delete;
+
+    // Plays the bell and waits until it has finished; false when it could not play.
+    bool ring()
+    {
+        if (!m_context)
+            return false;
+        ca_proplist *properties = nullptr;
+        if (ca_proplist_create(&properties) != CA_SUCCESS)
+            return false;
+        ca_proplist_sets(properties, CA_PROP_EVENT_ID, "bell");
+        ca_proplist_sets(properties, CA_PROP_EVENT_DESCRIPTION, "Additions");
+        {
+            std::lock_guard lock(m_mutex);
+            m_playing = true;
+        }
+        const int played =
+            ca_context_play_full(m_context, 1, properties, &CanberraBell::finished, this);
+        ca_proplist_destroy(properties);
+        if (played != CA_SUCCESS)
+            return false;
+        std::unique_lock lock(m_mutex);
+        m_finished.wait_for(lock, kLongestBell, [this] { return !m_playing; });
+        return true;
+    }
+
+private:
+    static void finished(ca_context *, uint32_t, int, void *self)
+    {
+        auto *bell = static_cast<CanberraBell *>(self);
+        {
+            std::lock_guard lock(bell->m_mutex);
+            bell->m_playing = false;
+        }
+        bell->m_finished.notify_all();
+    }
+
+    ca_context *m_context = nullptr;
+    std::mutex m_mutex;
+    std::condition_variable m_finished;
+    bool m_playing = false;
+};
+#endif
+
+} // namespace
+
+class SystemBeeper::Player
+{
+public:
+    Player() : m_thread([this] { run(); }) {}
+    ~Player()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stopping = true;
+        }
+        m_changed.notify_all();
+        m_thread.join();
+    }
+
+    void queue()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            ++m_waiting;
+        }
+        m_changed.notify_all();
+    }
+
+    void waitUntilQuiet()
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_waiting == 0 && !m_ringing; });
+    }
+
+private:
+    void run()
+    {
+#if ADDITIONS_HAVE_CANBERRA
+        CanberraBell bell;
+#endif
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_changed.wait(lock, [this] { return m_stopping || m_waiting > 0; });
+            if (m_stopping)
+                return;
+            --m_waiting;
+            m_ringing = true;
+            lock.unlock();
+#if ADDITIONS_HAVE_CANBERRA
+            if (!bell.ring())
+                toolkitBeep();
+#else
+            toolkitBeep();
+#endif
+            std::this_thread::sleep_for(kGapBetweenBeeps);
+            lock.lock();
+            m_ringing = false;
+            m_changed.notify_all();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    int m_waiting = 0;
+    bool m_ringing = false;
+    bool m_stopping = false;
+    std::thread m_thread;
+};
+
+SystemBeeper::SystemBeeper() : m_player(std::make_unique<Player>()) {}
+
+SystemBeeper::~SystemBeeper() = default;
 
 void SystemBeeper::beep()
 {
-    QApplication::beep();
+    m_player->queue();
+}
+
+void SystemBeeper::waitUntilQuiet()
+{
+    m_player->waitUntilQuiet();
 }

@@ -48,6 +48,7 @@ bool GameDriver::start(QString *why)
     environment.insert(u"XDG_RUNTIME_DIR"_s, m_home + u"/runtime"_s);
     if (m_scale != 1)
         environment.insert(u"QT_SCALE_FACTOR"_s, QString::number(m_scale));
+    environment.insert(m_extra);
     m_game.setProcessEnvironment(environment);
     m_game.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_game.start(QStringLiteral(ADDITIONS_EXECUTABLE), {});

@@ -21,6 +21,8 @@ public:
 
     // Runs the game with QT_SCALE_FACTOR set; clicks and colours follow.
     void setScale(int scale) { m_scale = scale; }
+    // Sets a variable of the game's environment, over the driver's own.
+    void setEnvironment(const QString &name, const QString &value) { m_extra.insert(name, value); }
     bool start(QString *why);
     bool isRunning() const { return m_game.state() == QProcess::Running; }
     qint64 pid() const { return m_game.processId(); }
@@ -68,6 +70,7 @@ private:
     QString m_window;
     QString m_lastError;
     int m_scale = 1;
+    QProcessEnvironment m_extra;
 };
 
 // The middle part of a control, where its own colour shows.
