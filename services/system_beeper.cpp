@@ -166,16 +166,21 @@ private:
     std::thread m_thread;
 };
 
-SystemBeeper::SystemBeeper() : m_player(std::make_unique<Player>()) {}
+SystemBeeper::SystemBeeper() = default;
 
 SystemBeeper::~SystemBeeper() = default;
 
 void SystemBeeper::beep()
 {
+    // The player, its thread and its sound server connection wait for the
+    // first beep: the window's first frame needs none of them.
+    if (!m_player)
+        m_player = std::make_unique<Player>();
     m_player->queue();
 }
 
 void SystemBeeper::waitUntilQuiet()
 {
-    m_player->waitUntilQuiet();
+    if (m_player)
+        m_player->waitUntilQuiet();
 }
