@@ -118,8 +118,13 @@ public:
     QMap<QString, QString> values;
     bool failSaves = false;
     int saves = 0;
+    mutable int reads = 0;
 
-    QString read(const QString &key) const override { return values.value(key, missingScore()); }
+    QString read(const QString &key) const override
+    {
+        ++reads;
+        return values.value(key, missingScore());
+    }
     bool save(const QString &key, const QString &value) override
     {
         ++saves;

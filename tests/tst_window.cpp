@@ -124,6 +124,7 @@ private Q_SLOTS:
         QCOMPARE(m_window->findChild<QLineEdit *>(u"Text7"_s)->palette().color(QPalette::Base),
                  QColor(Qt::white));
         QCOMPARE(m_services->store.saves, 0);
+        QCOMPARE(m_services->store.reads, 0);
         QCOMPARE(m_services->random.reseeds, 0);
     }
 
