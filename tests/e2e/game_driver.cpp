@@ -124,13 +124,34 @@ void GameDriver::clickAt(QPoint inWindow)
              QString::number(inWindow.y()), u"click"_s, u"1"_s});
 }
 
+bool GameDriver::waitForKeyboard(const QString &window)
+{
+    const bool focused = waitUntil(
+        [&] {
+            const ToolResult focus =
+                runTool(u"xdotool"_s, {u"getwindowfocus"_s}, m_server.environment(), 3000);
+            return focus.ok && QString::fromLatin1(focus.output).trimmed() == window;
+        },
+        5000);
+    if (!focused)
+        m_lastError = u"window "_s + window + u" never took the keyboard"_s;
+    return focused;
+}
+
 void GameDriver::type(const QString &text)
 {
+    waitForKeyboard(m_window);
     xdotool({u"type"_s, u"--delay"_s, u"20"_s, u"--"_s, text});
 }
 
 void GameDriver::keys(const QString &keys)
 {
+    sendKeys(m_window, keys);
+}
+
+void GameDriver::sendKeys(const QString &window, const QString &keys)
+{
+    waitForKeyboard(window);
     QStringList arguments{u"key"_s, u"--delay"_s, u"20"_s};
     arguments << keys.split(u' ');
     xdotool(arguments);
@@ -223,7 +244,7 @@ bool GameDriver::closeMessage()
         return false;
     // A click on the box's text gives it the keyboard; Enter presses its button.
     xdotool({u"mousemove"_s, u"--window"_s, box, u"10"_s, u"10"_s, u"click"_s, u"1"_s});
-    keys(u"Return"_s);
+    sendKeys(box, u"Return"_s);
     return waitForMessage(false);
 }
 

@@ -36,6 +36,8 @@ public:
 
     void click(const char *control);
     void clickAt(QPoint inWindow);
+    // Keys go to the window that has the X keyboard focus, which a game takes
+    // only once it has handled the click before; both wait for that first.
     void type(const QString &text);
     void keys(const QString &keys);
 
@@ -62,6 +64,8 @@ public:
 
 private:
     QString windowWithTitle(const QString &title);
+    bool waitForKeyboard(const QString &window);
+    void sendKeys(const QString &window, const QString &keys);
     bool xdotool(const QStringList &arguments);
 
     const XServer &m_server;
