@@ -20,7 +20,10 @@
 #include <cerrno>
 #include <memory>
 #include <optional>
+
+#if defined(Q_OS_UNIX)
 #include <sys/file.h>
+#endif
 
 namespace {
 
@@ -109,6 +112,7 @@ void moveModificationTimeOn(const QString &path, const QDateTime &before)
 // another game was writing could later be written back over that game's
 // scores. The lock is the kernel's (flock): it goes with its holder, so a copy
 // killed mid-save leaves nothing behind that could hold the next one up.
+#if defined(Q_OS_UNIX)
 class StoreLock
 {
 public:
@@ -141,6 +145,16 @@ private:
     QFile m_file;
     bool m_locked = false;
 };
+#else
+// Where the system keeps the settings itself, it also serialises access.
+class StoreLock
+{
+public:
+    enum Mode { Shared, Exclusive };
+    explicit StoreLock(const QString &) {}
+    bool acquire(Mode) { return true; }
+};
+#endif
 
 // What a save killed half-way leaves behind. Only called under the save
 // lock, when no save of the game is running.
