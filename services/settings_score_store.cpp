@@ -227,9 +227,10 @@ QString SettingsScoreStore::read(const QString &key) const
     const QString encodedKey = score_key::encode(key);
     std::optional<StoreLock> lock;
     if (kSettingsAreAFile) {
-        if (!QFileInfo::exists(location()))
+        const QString path = location();
+        if (!QFileInfo::exists(path))
             return missingScore();
-        lock.emplace(location());
+        lock.emplace(path);
         // A folder the game cannot write to still has scores to read.
         if (!lock->acquire(StoreLock::Shared))
             lock.reset();

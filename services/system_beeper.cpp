@@ -125,12 +125,6 @@ public:
         m_changed.notify_all();
     }
 
-    void waitUntilQuiet()
-    {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [this] { return m_waiting == 0 && !m_ringing; });
-    }
-
 private:
     void run()
     {
@@ -143,7 +137,6 @@ private:
             if (m_stopping)
                 return;
             --m_waiting;
-            m_ringing = true;
             lock.unlock();
 #if ADDITIONS_HAVE_CANBERRA
             if (!bell.ring())
@@ -153,15 +146,12 @@ private:
 #endif
             std::this_thread::sleep_for(kGapBetweenBeeps);
             lock.lock();
-            m_ringing = false;
-            m_changed.notify_all();
         }
     }
 
     std::mutex m_mutex;
     std::condition_variable m_changed;
     int m_waiting = 0;
-    bool m_ringing = false;
     bool m_stopping = false;
     std::thread m_thread;
 };
@@ -177,10 +167,4 @@ void SystemBeeper::beep()
     if (!m_player)
         m_player = std::make_unique<Player>();
     m_player->queue();
-}
-
-void SystemBeeper::waitUntilQuiet()
-{
-    if (m_player)
-        m_player->waitUntilQuiet();
 }

@@ -18,9 +18,6 @@ public:
     ~SystemBeeper() override;
     void beep() override;
 
-    // Waits until every queued beep has been played (for tools and tests).
-    void waitUntilQuiet();
-
 private:
     class Player;
     std::unique_ptr<Player> m_player;
