@@ -1,10 +1,11 @@
 // Additions - a game for practising addition. GPL-3.0-or-later.
 // How long each kind of click takes in the real window, from the button's
 // click to the handler's return, store sync included, with 100 scores
-// already stored. Prints one line per kind: "kind median_ms p99_ms clicks".
+// already stored on tmpfs. Prints one line per kind: "kind median_ms p99_ms clicks".
+#include "bench_folder.h"
 #include "quiz/messenger.h"
 #include "services/clock_random.h"
-#include "services/settings_score_store.h"
+#include "services/platform_score_store.h"
 #include "services/system_beeper.h"
 #include "window/fonts.h"
 #include "window/form1.h"
@@ -13,7 +14,6 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -38,13 +38,13 @@ public:
 
 int main(int argc, char *argv[])
 {
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    const auto config = benchFolder();
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config->path()));
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     installFontSubstitutes();
 
-    SettingsScoreStore store;
+    PlatformScoreStore store;
     for (int i = 0; i < 100; ++i)
         if (!store.save(QStringLiteral("joueur%1").arg(i), QString::number(i)))
             return 1;

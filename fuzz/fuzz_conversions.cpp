@@ -2,7 +2,7 @@
 // Any text a child can type goes through these functions; none may crash,
 // and each keeps its promises whatever the text.
 #include "services/conversions.h"
-#include "services/score_key.h"
+#include "services/score_file.h"
 
 #include <cmath>
 #include <cstdint>
@@ -46,8 +46,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (const std::optional<std::int16_t> score = strictShort(text))
         require(strictShort(shortToText(*score)) == score, "a short reads back exactly");
 
-    const QString encoded = score_key::encode(text);
-    require(score_key::decode(encoded) == text, "a key decodes to itself");
-    require(!encoded.contains(u'/') && !encoded.contains(u'\\'), "no group separators in keys");
+    // The bytes as a score file, and the text as a typed key and a value.
+    const QByteArray bytes(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
+    ScoreFile file(bytes);
+    const ScoreFile reread(file.bytes());
+    require(reread.unreadableLines().isEmpty(), "what the game writes it can read whole");
+    require(reread.bytes() == file.bytes(), "a file read and written again stays the same");
+    if (!text.isEmpty()) {
+        file.setScore(text, text);
+        require(ScoreFile(file.bytes()).score(text) == text,
+                "a key and its value read back exactly");
+    }
     return 0;
 }

@@ -47,6 +47,11 @@ void levelClicked(WindowState &window, const QuizServices &services, const Level
     const std::optional<double> stakeBefore = lenientValue(window.text(Field::Text7));
     if (!stakeBefore)
         return refuse(window, services, Field::Text7, messages::numberTooLarge());
+    const QString key = window.text(Field::Text1);
+    const ScoreRead stored = isKnownKey(key) ? services.store.read(key) : ScoreRead{};
+    if (!stored.readable)
+        return refuse(window, services, Field::Text1,
+                      messages::scoreNotRead(services.store.location()));
 
     window.setText(Field::Text2, singleToText(drawAddend(services.random, level.bound)));
     window.setText(Field::Text3, singleToText(drawAddend(services.random, level.bound)));
@@ -55,9 +60,8 @@ void levelClicked(WindowState &window, const QuizServices &services, const Level
     window.setText(Field::Text7, numberToText(*stakeBefore + level.stake));
     window.setBackground(Painted::Text7, STAKE_GREEN);
 
-    const QString key = window.text(Field::Text1);
     if (isKnownKey(key))
-        window.setText(Field::Text6, services.store.read(key));
+        window.setText(Field::Text6, stored.score.value_or(kNoScore));
 
     showLevels(window, false);
 }
@@ -115,10 +119,11 @@ void okClicked(WindowState &window, const QuizServices &services)
     window.setBackground(Painted::Text7, kWhite);
 
     // The reload shows the score exactly as the store now holds it. When the
-    // save failed, the window keeps the score so the next answer saves it.
+    // save failed, the window keeps the score it computed.
     const bool saved = services.store.save(key, shortToText(stored));
     if (saved && isKnownKey(key))
-        window.setText(Field::Text6, services.store.read(key));
+        if (const ScoreRead reloaded = services.store.read(key); reloaded.readable)
+            window.setText(Field::Text6, reloaded.score.value_or(kNoScore));
 
     if (const std::optional<double> shown = lenientValue(window.text(Field::Text6)))
         if (const std::optional<Rgb> colour = bandColour(*shown))
@@ -128,7 +133,7 @@ void okClicked(WindowState &window, const QuizServices &services)
     window.setBackground(Painted::Text7, kWhite);
     window.setText(Field::Text7, shortToText(0));
     if (!saved)
-        services.messenger.tell(messages::scoreNotKept());
+        services.messenger.tell(messages::scoreNotKept(services.store.location()));
 }
 
 void playerClicked(WindowState &window, const Player &player)
@@ -143,7 +148,7 @@ void resetClicked(WindowState &window, const QuizServices &services)
         return refuse(window, services, Field::Text1, messages::choosePlayer());
     window.setText(Field::Text6, shortToText(0));
     if (!services.store.save(key, window.text(Field::Text6)))
-        services.messenger.tell(messages::scoreNotKept());
+        services.messenger.tell(messages::scoreNotKept(services.store.location()));
 }
 
 void informationClicked(WindowState &window)

@@ -22,10 +22,19 @@ inline QString choosePlayer()
     return QStringLiteral("Choisis d'abord un joueur : clique sur 1, 2 ou 3.");
 }
 
-inline QString scoreNotKept()
+// Said to the child, for a parent: what to check, and where.
+inline QString scoreNotKept(const QString &location)
 {
-    return QStringLiteral("Ton score n'a pas pu être enregistré. Continue à jouer : il sera "
-                          "enregistré à ta prochaine réponse.");
+    return QStringLiteral("Ton score n'a pas pu être enregistré. Demande à un adulte de vérifier "
+                          "que le disque n'est pas plein et que ce fichier peut être modifié : ") +
+           location;
+}
+
+inline QString scoreNotRead(const QString &location)
+{
+    return QStringLiteral("Ton score n'a pas pu être lu. Demande à un adulte de vérifier ce "
+                          "fichier : ") +
+           location;
 }
 
 } // namespace messages

@@ -2,9 +2,9 @@
 #pragma once
 
 #include "quiz/messenger.h"
+#include "quiz/score_store.h"
 #include "services/beeper.h"
 #include "services/random_source.h"
-#include "services/score_store.h"
 
 // What a click handler may call besides the window.
 struct QuizServices

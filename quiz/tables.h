@@ -52,6 +52,9 @@ inline constexpr std::array kKnownKeys{
     QLatin1StringView("BIENVENUE"),
 };
 
+// What the score box shows for a player who has no score stored yet.
+inline constexpr QLatin1StringView kNoScore("nothing");
+
 struct Band
 {
     int lowest;

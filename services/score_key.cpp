@@ -36,22 +36,4 @@ QString encode(const QString &key)
     return encoded;
 }
 
-QString decode(const QString &encoded)
-{
-    QString key;
-    key.reserve(encoded.size());
-    for (qsizetype i = 0; i < encoded.size(); ++i) {
-        const auto escape = std::find_if(kEscapes.begin(), kEscapes.end(), [&](const Escape &e) {
-            return QStringView(encoded).mid(i, 3) == e.escaped;
-        });
-        if (escape == kEscapes.end()) {
-            key.append(encoded[i]);
-        } else {
-            key.append(escape->plain);
-            i += 2;
-        }
-    }
-    return key;
-}
-
 } // namespace score_key

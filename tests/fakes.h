@@ -117,13 +117,17 @@ class MemoryStore final : public ScoreStore
 public:
     QMap<QString, QString> values;
     bool failSaves = false;
+    bool failReads = false;
     int saves = 0;
     mutable int reads = 0;
 
-    QString read(const QString &key) const override
+    ScoreRead read(const QString &key) const override
     {
         ++reads;
-        return values.value(key, missingScore());
+        if (failReads)
+            return {std::nullopt, false};
+        const auto found = values.constFind(key);
+        return {found == values.cend() ? std::nullopt : std::optional(*found), true};
     }
     bool save(const QString &key, const QString &value) override
     {
@@ -133,6 +137,7 @@ public:
         values.insert(key, value);
         return true;
     }
+    QString location() const override { return QStringLiteral("/memory/MyApp.conf"); }
 };
 
 class RecordingMessenger final : public Messenger

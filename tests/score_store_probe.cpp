@@ -1,32 +1,62 @@
 // Additions - a game for practising addition. GPL-3.0-or-later.
 // Another program using the score store, so tests can check what another run
 // of the game sees and what copies of it running at once do to the store.
-//   read KEY                 prints the stored text
+//   read KEY                 prints the stored text, or <none>
 //   save KEY VALUE           stores it
 //   fill PREFIX COUNT        stores PREFIX0=0 ... PREFIX<COUNT-1>
 //   set PREFIX COUNT VALUE   stores VALUE under PREFIX0 ... PREFIX<COUNT-1>
 //   loop                     saves k0..k9 = 0, 1, 2, ... for ever, printing
 //                            each number once it is stored
-// Exits 1 as soon as a save fails.
-#include "services/settings_score_store.h"
+// Exits 1 as soon as a read or a save fails. Under the fault shim, "save"
+// arms the shim just before saving and prints "untouched" when the fault it
+// was given never came.
+#include "services/platform_score_store.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
 
 #include <cstdio>
+#include <dlfcn.h>
+
+namespace {
+
+// The fault shim's switch, when the shim is loaded.
+bool armFaults()
+{
+    using Arm = void (*)();
+    const auto arm = reinterpret_cast<Arm>(::dlsym(RTLD_DEFAULT, "additions_fault_arm"));
+    if (arm)
+        arm();
+    return arm != nullptr;
+}
+
+bool faultCame()
+{
+    using Fired = int (*)();
+    const auto fired = reinterpret_cast<Fired>(::dlsym(RTLD_DEFAULT, "additions_fault_fired"));
+    return fired && fired();
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     const QString mode = args.value(1);
-    SettingsScoreStore store;
+    PlatformScoreStore store;
     if (mode == u"read" && args.size() == 3) {
-        QTextStream(stdout) << store.read(args[2]);
-        return 0;
+        const ScoreRead stored = store.read(args[2]);
+        QTextStream(stdout) << stored.score.value_or(QStringLiteral("<none>"));
+        return stored.readable ? 0 : 1;
     }
-    if (mode == u"save" && args.size() == 4)
-        return store.save(args[2], args[3]) ? 0 : 1;
+    if (mode == u"save" && args.size() == 4) {
+        const bool shimmed = armFaults();
+        const bool saved = store.save(args[2], args[3]);
+        if (shimmed && !faultCame())
+            QTextStream(stdout) << "untouched";
+        return saved ? 0 : 1;
+    }
     if (mode == u"fill" && args.size() == 4) {
         for (int i = 0; i < args[3].toInt(); ++i)
             if (!store.save(args[2] + QString::number(i), QString::number(i)))

@@ -42,8 +42,8 @@ private Q_SLOTS:
         quiz::playerClicked(window, kPlayers[1]);
         QVERIFY(window.problemOpen());
         quiz::okClicked(window, services.bundle());
-        QCOMPARE(services.store.read(u"2_joueur"_s), u"7"_s);
-        QCOMPARE(services.store.read(u"1_joueur"_s), u"5"_s);
+        QCOMPARE(services.store.values.value(u"2_joueur"_s), u"7"_s);
+        QCOMPARE(services.store.values.value(u"1_joueur"_s), u"5"_s);
         QCOMPARE(window[Field::Text6], u"7"_s);
     }
 
@@ -66,8 +66,8 @@ private Q_SLOTS:
         expected[Field::Text6] = u"0"_s;
         quiz::resetClicked(window, services.bundle());
         QCOMPARE(window.snapshot(), expected.snapshot());
-        QCOMPARE(services.store.read(key), u"0"_s);
-        QCOMPARE(services.store.read(u"1_joueur"_s), u"9"_s);
+        QCOMPARE(services.store.values.value(key), u"0"_s);
+        QCOMPARE(services.store.values.value(u"1_joueur"_s), u"9"_s);
         QVERIFY(services.messenger.messages.isEmpty());
     }
 
@@ -80,7 +80,7 @@ private Q_SLOTS:
         quiz::resetClicked(window, services.bundle());
         quiz::okClicked(window, services.bundle());
         QCOMPARE(window[Field::Text6], u"4"_s);
-        QCOMPARE(services.store.read(u"2_joueur"_s), u"4"_s);
+        QCOMPARE(services.store.values.value(u"2_joueur"_s), u"4"_s);
     }
 
     void resetWithoutPlayerIsRefused()
@@ -106,7 +106,7 @@ private Q_SLOTS:
         window[Field::Text1] = u"1_joueur"_s;
         quiz::resetClicked(window, services.bundle());
         QCOMPARE(services.messenger.messages.size(), 1);
-        QCOMPARE(services.store.read(u"1_joueur"_s), u"12"_s);
+        QCOMPARE(services.store.values.value(u"1_joueur"_s), u"12"_s);
     }
 
     void informationToggles()

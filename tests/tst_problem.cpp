@@ -148,16 +148,28 @@ private Q_SLOTS:
         QCOMPARE(services.store.saves, 0);
     }
 
-    // A stake too large to read cannot be raised: nothing changes and the
-    // child is told why.
-    void refusesAStakeTooLargeToRead()
+    // A stake too large to read cannot be raised, and a store that cannot be
+    // read gives no score to show: nothing changes and the child is told why.
+    void refusesWhatItCannotRead_data()
     {
+        QTest::addColumn<QString>("stake");
+        QTest::addColumn<bool>("storeReadable");
+        QTest::addColumn<Field>("focus");
+        QTest::addRow("stake too large") << QString(400, u'9') << true << Field::Text7;
+        QTest::addRow("store unreadable") << u"0"_s << false << Field::Text1;
+    }
+
+    void refusesWhatItCannotRead()
+    {
+        QFETCH(QString, stake);
+        QFETCH(bool, storeReadable);
         FakeServices services;
+        services.store.failReads = !storeReadable;
         FakeWindow window;
-        window[Field::Text7] = QString(400, u'9');
+        window[Field::Text7] = stake;
         const QString before = window.snapshot();
         quiz::levelClicked(window, services.bundle(), kLevels[0]);
-        QCOMPARE(window.focus, std::optional(Field::Text7));
+        QTEST(*window.focus, "focus");
         QCOMPARE(window.snapshot(), before);
         QCOMPARE(services.messenger.messages.size(), 1);
         QCOMPARE(services.random.reseeds, 0);

@@ -87,9 +87,9 @@ public:
                 std::find(kKnownKeys.begin(), kKnownKeys.end(), key) != kKnownKeys.end();
             const bool answered = !m_window.isVisible(Toggled::Command2);
             if (known && answered && !m_services.store.failSaves &&
-                m_services.store.read(key) != m_window.text(Field::Text6))
+                m_services.store.values.value(key) != m_window.text(Field::Text6))
                 return u"after OK the window shows '%1' but '%2' is stored"_s.arg(
-                    m_window.text(Field::Text6), m_services.store.read(key));
+                    m_window.text(Field::Text6), m_services.store.values.value(key));
         }
         return {};
     }

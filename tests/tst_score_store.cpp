@@ -1,17 +1,18 @@
 // Additions - a game for practising addition. GPL-3.0-or-later.
-#include "services/score_key.h"
-#include "services/settings_score_store.h"
+#include "services/file_score_store.h"
+#include "services/score_file.h"
+#include "store_harness.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
 
-// The real settings file, in a configuration folder of the test's own.
+// The score file as people, QSettings and version 1.0.0 wrote it, and the
+// real store on a configuration folder of the test's own.
 class TestScoreStore : public QObject
 {
     Q_OBJECT
@@ -25,117 +26,156 @@ private Q_SLOTS:
 
     void init() { QFile::remove(storePath()); }
 
-    void locationIsWhereQSettingsKeepsTheScores()
+    void readsEveryShapeOfFile_data()
     {
-        QCOMPARE(SettingsScoreStore::location(),
-                 QSettings(QSettings::NativeFormat, QSettings::UserScope, u"MyApp"_s).fileName());
-        QCOMPARE(SettingsScoreStore::location(), storePath());
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("score");
+        QTest::addColumn<QList<int>>("unreadable");
+        const QString p2 = u"2_joueur"_s;
+        QTest::addRow("1.0.0") << QByteArray("[Startup]\nBIENVENUE=12\n2_joueur=-5\n") << p2
+                               << u"-5"_s << QList<int>();
+        QTest::addRow("1.0.0 typed key")
+            << QByteArray("[Startup]\na%252Fb%2525=4\n") << u"a/b%"_s << u"4"_s << QList<int>();
+        QTest::addRow("QSettings escapes") << QByteArray("[Startup]\nZo%E9%U65E5\\x=3\n")
+                                           << u"Zoé日/x"_s << u"3"_s << QList<int>();
+        QTest::addRow("hand-written UTF-8")
+            << QByteArray("[Startup]\nZoé=3\n") << u"Zoé"_s << u"3"_s << QList<int>();
+        QTest::addRow("byte-order mark")
+            << QByteArray("\xEF\xBB\xBF[Startup]\n1_joueur=1\n2_joueur=2\n") << p2 << u"2"_s
+            << QList<int>();
+        QTest::addRow("CR LF") << QByteArray("[Startup]\r\n1_joueur=1\r\n2_joueur=2\r\n") << p2
+                               << u"2"_s << QList<int>();
+        QTest::addRow("CR alone") << QByteArray("[Startup]\r1_joueur=1\r2_joueur=2") << p2 << u"2"_s
+                                  << QList<int>();
+        QTest::addRow("comment after the header")
+            << QByteArray("[Startup] ; scores\n2_joueur=2\n") << p2 << u"2"_s << QList<int>();
+        QTest::addRow("comments, blanks, spaces")
+            << QByteArray("# parents\n\n[Startup]\n; Léa\n\n  2_joueur =  2 ; Léa\n") << p2
+            << u"2"_s << QList<int>();
+        QTest::addRow("repeated group")
+            << QByteArray("[Startup]\n2_joueur=1\n[Other]\n2_joueur=7\n[Startup]\n2_joueur=9\n")
+            << p2 << u"9"_s << QList<int>();
+        QTest::addRow("trailing backslash")
+            << QByteArray("[Startup]\n1_joueur=a\\\n2_joueur=2\n") << p2 << u"2"_s << QList<int>();
+        QTest::addRow("quoted") << QByteArray("[Startup]\n2_joueur=\" 7;\"\n") << p2 << u" 7;"_s
+                                << QList<int>();
+        QTest::addRow("other group only")
+            << QByteArray("[General]\n2_joueur=5\n") << p2 << u"<none>"_s << QList<int>();
+        QTest::addRow("damaged lines")
+            << QByteArray("\xff\xfe garbage\n=\n[[[\n[Startup]\n2_joueur=2\nno equals\n") << p2
+            << u"2"_s << QList<int>{1, 2, 3, 6};
+        QTest::addRow("open quote") << QByteArray("[Startup]\n1_joueur=\"open\n2_joueur=2\n") << p2
+                                    << u"2"_s << QList<int>{2};
+        QTest::addRow("NUL bytes") << QByteArray(4096, '\0') + "\n[Startup]\n2_joueur=2\n"
+                                   << p2 << u"2"_s << QList<int>{1};
     }
 
-    void missingKeyReadsNothing()
+    void readsEveryShapeOfFile()
     {
-        SettingsScoreStore store;
-        QCOMPARE(store.read(u"2_joueur"_s), u"nothing"_s);
-        QVERIFY(store.save(u"1_joueur"_s, u"3"_s));
-        QCOMPARE(store.read(u"2_joueur"_s), u"nothing"_s);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, key);
+        const ScoreFile file(bytes);
+        QTEST(file.score(key).value_or(u"<none>"_s), "score");
+        QTEST(file.unreadableLines(), "unreadable");
+        // Written back, it reads the same, whole.
+        const ScoreFile rewritten(file.bytes());
+        QCOMPARE(rewritten.score(key), file.score(key));
+        QVERIFY(rewritten.unreadableLines().isEmpty());
+    }
+
+    void keepsWhatItDoesNotOwn()
+    {
+        ScoreFile file("\xEF\xBB\xBF; note\r\n[General]\r\ntheme=dark\r\n[Startup] ; scores\r\n"
+                       "1_joueur=5\r\n# end\r\n[Other]\r\nk = v\r\n");
+        file.setScore(u"2_joueur"_s, u"8"_s);
+        file.setScore(u"1_joueur"_s, u"6"_s);
+        QCOMPARE(file.bytes(), QByteArray("; note\n[General]\ntheme=dark\n[Startup] ; scores\n"
+                                          "1_joueur=6\n2_joueur=8\n# end\n[Other]\nk = v\n"));
+        ScoreFile other("[General]\nx=1");
+        other.setScore(u"BIENVENUE"_s, u"0"_s);
+        QCOMPARE(other.bytes(), QByteArray("[General]\nx=1\n\n[Startup]\nBIENVENUE=0\n"));
+    }
+
+    // Any key a child can type, with any value, reads back exactly, leaves
+    // the others alone, and QSettings reads what the game wrote.
+    void keysAndValuesRoundTrip_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::addRow("slash") << u"a/b"_s << u"12"_s;
+        QTest::addRow("backslash") << u"a\\b"_s << u"-3"_s;
+        QTest::addRow("percent") << u"a%2Fb"_s << u""_s;
+        QTest::addRow("equals, brackets, hash") << u"x=y[Startup]#;"_s << u"a;b,c=d"_s;
+        QTest::addRow("accents, scripts, emoji") << u"Zoé 日本 😀"_s << u"Zoé 😀"_s;
+        QTest::addRow("blanks around") << u" joueur "_s << u" 7 "_s;
+        QTest::addRow("control characters") << u"a\nb\tc\x01"_s
+                                            << u"a\nb\x01"
+                                               u"9\"\\"_s;
+        QTest::addRow("at sign") << u"@"_s << u"@Invalid()"_s;
+        QTest::addRow("1000 characters") << QString(1000, u'k') << QString(1000, u'7');
+    }
+
+    void keysAndValuesRoundTrip()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        const QStringList neighbours{u"a"_s, u"b"_s, u"a\\b"_s, u"a/b"_s, u"/"_s, u"//"_s};
+        ScoreFile file;
+        for (const QString &other : neighbours)
+            file.setScore(other, u"5"_s);
+        file.setScore(key, value);
+        const ScoreFile reread(file.bytes());
+        QCOMPARE(reread.score(key), value);
+        for (const QString &other : neighbours)
+            if (other != key)
+                QCOMPARE(reread.score(other), u"5"_s);
+
+        QFile written(storePath());
+        QVERIFY(written.open(QIODevice::WriteOnly));
+        written.write(file.bytes());
+        written.close();
+        QSettings settings(storePath(), QSettings::IniFormat);
+        QCOMPARE(settings.value(u"Startup/"_s + key).toString(), value);
+        // And the other way round.
+        settings.setValue(u"Startup/"_s + key, u"31"_s);
+        settings.sync();
+        QCOMPARE(FileScoreStore().read(key).score, u"31"_s);
     }
 
     void savedScoreIsReadBackAndReplaced()
     {
-        SettingsScoreStore store;
+        FileScoreStore store;
+        QCOMPARE(store.read(u"2_joueur"_s).score, std::nullopt);
         QVERIFY(store.save(u"2_joueur"_s, u"7"_s));
-        QCOMPARE(store.read(u"2_joueur"_s), u"7"_s);
+        QCOMPARE(store.read(u"2_joueur"_s).score, u"7"_s);
         QVERIFY(store.save(u"2_joueur"_s, u"-3"_s));
-        QCOMPARE(SettingsScoreStore().read(u"2_joueur"_s), u"-3"_s);
-    }
-
-    // The file is where the desktop expects it, in the group the scores have
-    // always used, and the player keys stand in it as they are.
-    void fileLayout()
-    {
-        SettingsScoreStore store;
-        QVERIFY(store.save(u"BIENVENUE"_s, u"12"_s));
-        QFile file(storePath());
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray contents = file.readAll();
-        QVERIFY2(contents.contains("[Startup]\nBIENVENUE=12\n"), contents.constData());
-    }
-
-    void anotherProcessSeesTheScore()
-    {
-        SettingsScoreStore store;
-        QVERIFY(store.save(u"3_joueur"_s, u"42"_s));
-        QCOMPARE(runProbe({u"read"_s, u"3_joueur"_s}), u"42"_s);
-        QCOMPARE(runProbe({u"save"_s, u"1_joueur"_s, u"-8"_s}), QString());
-        QCOMPARE(store.read(u"1_joueur"_s), u"-8"_s);
-    }
-
-    void systemWideFileIsIgnored()
-    {
-        QTemporaryDir systemConfig;
-        QFile system(systemConfig.filePath(u"MyApp.conf"_s));
-        QVERIFY(system.open(QIODevice::WriteOnly));
-        system.write("[Startup]\n2_joueur=999\n");
-        system.close();
-        QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, systemConfig.path());
-        // Stock QSettings would find the system-wide score...
-        QSettings withFallbacks(QSettings::NativeFormat, QSettings::UserScope, u"MyApp"_s);
-        QCOMPARE(withFallbacks.value(u"Startup/2_joueur"_s).toString(), u"999"_s);
-        // ...the store must not.
-        QCOMPARE(SettingsScoreStore().read(u"2_joueur"_s), u"nothing"_s);
-    }
-
-    void oddKeysRoundTripWithoutTouchingOthers_data()
-    {
-        QTest::addColumn<QString>("key");
-        QTest::addRow("slash") << u"a/b"_s;
-        QTest::addRow("lone slash") << u"/"_s;
-        QTest::addRow("double slash") << u"//"_s;
-        QTest::addRow("backslash") << u"a\\b"_s;
-        QTest::addRow("percent") << u"%2F"_s;
-        QTest::addRow("equals") << u"x=y"_s;
-        QTest::addRow("brackets and hash") << u"[Startup]#"_s;
-        QTest::addRow("accents") << u"Zoé"_s;
-        QTest::addRow("other scripts") << u"日本 ☺"_s;
-        QTest::addRow("blanks around") << u" joueur "_s;
-        QTest::addRow("newline and tab") << u"a\nb\tc"_s;
-        QTest::addRow("1000 characters") << QString(1000, u'k');
-    }
-
-    void oddKeysRoundTripWithoutTouchingOthers()
-    {
-        QFETCH(QString, key);
-        SettingsScoreStore store;
-        const QStringList neighbours{u"a"_s, u"b"_s,  u"a\\b"_s,    u"a/b"_s,
-                                     u"/"_s, u"//"_s, u"1_joueur"_s};
-        for (const QString &other : neighbours)
-            QVERIFY(store.save(other, u"5"_s));
-        QVERIFY(store.save(key, u"31"_s));
-        QCOMPARE(SettingsScoreStore().read(key), u"31"_s);
-        for (const QString &other : neighbours)
-            if (other != key)
-                QCOMPARE(SettingsScoreStore().read(other), u"5"_s);
-        QCOMPARE(runProbe({u"read"_s, key}), u"31"_s);
+        QCOMPARE(readKey(m_config.path(), u"2_joueur"_s), u"-3"_s);
+        QCOMPARE(readKey(m_config.path(), u"1_joueur"_s), u"<none>"_s);
+        QCOMPARE(fileContents(storePath()), QByteArray("[Startup]\n2_joueur=-3\n"));
+        QCOMPARE(store.location(), storePath());
     }
 
     void emptyKeyIsRefused()
     {
-        SettingsScoreStore store;
+        FileScoreStore store;
         QVERIFY(!store.save(QString(), u"4"_s));
-        QCOMPARE(store.read(QString()), u"nothing"_s);
         QVERIFY(!QFile::exists(storePath()));
     }
 
-    void keyEncodingIsReversibleAndLeavesGameKeysAlone()
+    // A MyApp.conf that links elsewhere stays a link; the file it names is
+    // the one rewritten.
+    void linkedFileStaysALink()
     {
-        for (const QString &key : {u"1_joueur"_s, u"BIENVENUE"_s})
-            QCOMPARE(score_key::encode(key), key);
-        for (const QString &key : {u"%"_s, u"%25"_s, u"/\\%"_s, u"a%2Fb"_s, u"%5c"_s}) {
-            QCOMPARE(score_key::decode(score_key::encode(key)), key);
-            QVERIFY(!score_key::encode(key).contains(u'/'));
-            QVERIFY(!score_key::encode(key).contains(u'\\'));
-        }
-        QVERIFY(score_key::encode(u"/"_s) != score_key::encode(u"//"_s));
+        QTemporaryDir elsewhere;
+        const QString target = elsewhere.filePath(u"scores.conf"_s);
+        writeFile(target, "[Startup]\n1_joueur=5\n");
+        QVERIFY(QFile::link(target, storePath()));
+        QVERIFY(FileScoreStore().save(u"2_joueur"_s, u"6"_s));
+        QCOMPARE(QFileInfo(storePath()).symLinkTarget(), target);
+        QCOMPARE(fileContents(target), QByteArray("[Startup]\n1_joueur=5\n2_joueur=6\n"));
+        QCOMPARE(QDir(m_config.path()).entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot),
+                 QStringList({u"MyApp.conf"_s, u"MyApp.conf.save-lock"_s}));
     }
 
     void failedSaveIsReported()
@@ -143,40 +183,14 @@ private Q_SLOTS:
         // A plain file where the configuration folder should be: nothing can
         // be written below it, whoever runs the test.
         QTemporaryDir scratch;
-        const QString blocker = scratch.filePath(u"not-a-folder"_s);
-        QFile file(blocker);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.close();
-        QProcess probe;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"XDG_CONFIG_HOME"_s, blocker + u"/config"_s);
-        probe.setProcessEnvironment(env);
-        probe.start(probePath(), {u"save"_s, u"1_joueur"_s, u"4"_s});
-        QVERIFY(probe.waitForFinished());
-        QCOMPARE(probe.exitCode(), 1);
+        writeFile(scratch.filePath(u"not-a-folder"_s), {});
+        Probe probe(scratch.filePath(u"not-a-folder/config"_s), {u"save"_s, u"1_joueur"_s, u"4"_s});
+        QVERIFY(!probe.succeeded());
+        QCOMPARE(probe.process().exitCode(), 1);
     }
 
 private:
-    static QString storePath()
-    {
-        return QDir(qEnvironmentVariable("XDG_CONFIG_HOME")).filePath(u"MyApp.conf"_s);
-    }
-    static QString probePath()
-    {
-        return QCoreApplication::applicationDirPath() + u"/score_store_probe"_s;
-    }
-
-    // Runs the probe against the same store; returns what it printed, or
-    // a failure note when it did not succeed.
-    static QString runProbe(const QStringList &arguments)
-    {
-        QProcess probe;
-        probe.start(probePath(), arguments);
-        if (!probe.waitForFinished() || probe.exitStatus() != QProcess::NormalExit ||
-            probe.exitCode() != 0)
-            return u"<probe failed: "_s + QString::fromUtf8(probe.readAllStandardError()) + u">"_s;
-        return QString::fromUtf8(probe.readAllStandardOutput());
-    }
+    QString storePath() const { return m_config.filePath(u"MyApp.conf"_s); }
 
     QTemporaryDir m_config;
 };

@@ -112,7 +112,7 @@ private Q_SLOTS:
         QTEST(window[Field::Text5], "sumShown");
         QTEST(services.beeper.beeps, "beeps");
         QTEST(window[Field::Text6], "scoreShown");
-        QTEST(services.store.read(key), "stored");
+        QTEST(services.store.values.value(key), "stored");
         QTEST(window.backgrounds[1], "colour");
         QVERIFY(services.messenger.messages.isEmpty());
         // The problem is closed, whatever the verdict.
@@ -195,14 +195,15 @@ private Q_SLOTS:
         FakeWindow window = openProblem(u"1_joueur"_s, u"2"_s, u"3"_s, u"5"_s, u"2"_s, u"5"_s);
         quiz::okClicked(window, services.bundle());
         QCOMPARE(services.messenger.messages.size(), 1);
+        QVERIFY(services.messenger.messages[0].endsWith(services.store.location()));
         QCOMPARE(window[Field::Text6], u"7"_s);
-        QCOMPARE(services.store.read(u"1_joueur"_s), u"5"_s);
+        QCOMPARE(services.store.values.value(u"1_joueur"_s), u"5"_s);
         QVERIFY(window.levelsVisible());
 
         services.store.failSaves = false;
         window = openProblem(u"1_joueur"_s, u"2"_s, u"3"_s, u"5"_s, u"2"_s, window[Field::Text6]);
         quiz::okClicked(window, services.bundle());
-        QCOMPARE(services.store.read(u"1_joueur"_s), u"9"_s);
+        QCOMPARE(services.store.values.value(u"1_joueur"_s), u"9"_s);
         QCOMPARE(services.messenger.messages.size(), 1);
     }
 
@@ -245,7 +246,7 @@ private Q_SLOTS:
         quiz::okClicked(window, services.bundle());
         QCOMPARE(window[Field::Text5], u"12502"_s);
         QCOMPARE(window[Field::Text6], u"48"_s);
-        QCOMPARE(services.store.read(u"3_joueur"_s), u"48"_s);
+        QCOMPARE(services.store.values.value(u"3_joueur"_s), u"48"_s);
         QCOMPARE(window.backgrounds[1], Rgb(0xC0FFC0));
         QVERIFY(!window.problemOpen());
     }

@@ -1,7 +1,7 @@
 // Additions - a game for practising addition. GPL-3.0-or-later.
 #include "design.h"
 #include "fakes.h"
-#include "services/settings_score_store.h"
+#include "services/file_score_store.h"
 #include "window/fonts.h"
 #include "window/form1.h"
 #include "window/translations.h"
@@ -178,7 +178,7 @@ private Q_SLOTS:
     // A whole game with the real store: the score outlives the window.
     void wholeGameIsKeptAcrossARestart()
     {
-        SettingsScoreStore store;
+        FileScoreStore store;
         QuizServices services{m_services->random, m_services->beeper, store, m_services->messenger};
         auto game = std::make_unique<Form1>(services);
         game->show();
@@ -200,7 +200,7 @@ private Q_SLOTS:
         QVERIFY(!button(*game, "Command2")->isVisible());
         game.reset();
 
-        QCOMPARE(SettingsScoreStore().read(u"BIENVENUE"_s), u"1"_s);
+        QCOMPARE(FileScoreStore().read(u"BIENVENUE"_s).score, u"1"_s);
         game = std::make_unique<Form1>(services);
         game->show();
         QTest::mouseClick(button(*game, "Command15"), Qt::LeftButton);
@@ -236,7 +236,7 @@ private Q_SLOTS:
         }
         QTest::mouseClick(button("Command3"), Qt::LeftButton);
         QCOMPARE(m_window->text(Field::Text6), u"0"_s);
-        QCOMPARE(m_services->store.read(u"3_joueur"_s), u"0"_s);
+        QCOMPARE(m_services->store.values.value(u"3_joueur"_s), u"0"_s);
 
         auto information = m_window->findChild<QWidget *>(u"Text8"_s);
         QTest::mouseClick(button("Command18"), Qt::LeftButton);

@@ -1,6 +1,6 @@
 // Additions - a game for practising addition. GPL-3.0-or-later.
 #include "services/clock_random.h"
-#include "services/settings_score_store.h"
+#include "services/platform_score_store.h"
 #include "services/system_beeper.h"
 #include "window/fonts.h"
 #include "window/form1.h"
@@ -17,7 +17,7 @@ int main(int argc, char *argv[])
 
     ClockRandom random;
     SystemBeeper beeper;
-    SettingsScoreStore store;
+    PlatformScoreStore store;
     MessageBoxMessenger messenger;
     Form1 window({random, beeper, store, messenger});
     messenger.setParent(&window);

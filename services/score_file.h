@@ -1,0 +1,49 @@
+// Additions - a game for practising addition. GPL-3.0-or-later.
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+// The text of MyApp.conf, with no I/O. It reads whatever a person, QSettings
+// or an earlier version of the game wrote there (a byte-order mark, any line
+// ends, comments, a repeated [Startup]) and never loses a score it can read.
+// Written back, every line it does not own stays as it was, and the keys are
+// escaped as QSettings escapes them, so either can read what the other wrote.
+class ScoreFile
+{
+public:
+    explicit ScoreFile(const QByteArray &bytes = {});
+
+    // The score stored under the key in [Startup]; the last one wins.
+    std::optional<QString> score(const QString &key) const;
+    // The key must not be empty: an empty key is no line at all.
+    void setScore(const QString &key, const QString &value);
+
+    // The whole file, without the lines that could not be read.
+    QByteArray bytes() const;
+    // Numbers (from 1) of the lines that could not be read.
+    const QList<int> &unreadableLines() const { return m_unreadable; }
+
+    // How QSettings writes a key in an INI file, and reads it back.
+    static QByteArray escapedKey(const QString &key);
+    static QString unescapedKey(QByteArrayView escaped);
+
+private:
+    struct Line
+    {
+        QByteArray text;
+        bool inStartup = false;
+        std::optional<QString> key;
+        QString value;
+    };
+    // The line as read, or nothing when it cannot be read. A group header
+    // tells whether the lines after it are in [Startup].
+    static std::optional<Line> readLine(QByteArrayView raw, bool &inStartup);
+    qsizetype lastLineOf(const QString &key) const;
+
+    QList<Line> m_lines;
+    QList<int> m_unreadable;
+};
