@@ -8,7 +8,7 @@
 #include "services/platform_score_store.h"
 #include "services/system_beeper.h"
 #include "window/fonts.h"
-#include "window/form1.h"
+#include "window/window_binding.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -51,13 +51,13 @@ int main(int argc, char *argv[])
     ClockRandom random;
     SystemBeeper beeper;
     NoMessages messenger;
-    Form1 window({random, beeper, store, messenger});
-    window.show();
+    WindowBinding window({random, beeper, store, messenger});
+    window.form().show();
     const auto button = [&](const char *name) {
-        return window.findChild<QPushButton *>(QLatin1StringView(name));
+        return window.form().findChild<QPushButton *>(QLatin1StringView(name));
     };
     const auto field = [&](const char *name) {
-        return window.findChild<QLineEdit *>(QLatin1StringView(name));
+        return window.form().findChild<QLineEdit *>(QLatin1StringView(name));
     };
 
     std::map<std::string, std::vector<double>> timings;

@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-std::optional<Rgb> bandColour(double score)
+std::optional<BgrColour> bandColour(double score)
 {
     // Only the whole scores of a band match it: 7.5 is in no band.
     if (std::trunc(score) != score)

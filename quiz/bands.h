@@ -8,4 +8,4 @@
 // The window's colour for a score: the colour of the band holding it, or
 // none for a score in no band (0, negative, above 100, or not whole), which
 // leaves the window as it is.
-std::optional<Rgb> bandColour(double score);
+std::optional<BgrColour> bandColour(double score);

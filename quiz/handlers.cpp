@@ -118,15 +118,19 @@ void okClicked(WindowState &window, const QuizServices &services)
     }
     window.setBackground(Painted::Text7, kWhite);
 
-    // The reload shows the score exactly as the store now holds it. When the
-    // save failed, the window keeps the score it computed.
-    const bool saved = services.store.save(key, shortToText(stored));
-    if (saved && isKnownKey(key))
-        if (const ScoreRead reloaded = services.store.read(key); reloaded.readable)
-            window.setText(Field::Text6, reloaded.score.value_or(kNoScore));
+    // The reload shows the score exactly as the store now holds it (what was
+    // just saved, should the store not read back). When the save failed, the
+    // window keeps the score it computed.
+    const QString savedText = shortToText(stored);
+    const bool saved = services.store.save(key, savedText);
+    if (saved && isKnownKey(key)) {
+        const ScoreRead reloaded = services.store.read(key);
+        window.setText(Field::Text6,
+                       reloaded.readable ? reloaded.score.value_or(kNoScore) : savedText);
+    }
 
     if (const std::optional<double> shown = lenientValue(window.text(Field::Text6)))
-        if (const std::optional<Rgb> colour = bandColour(*shown))
+        if (const std::optional<BgrColour> colour = bandColour(*shown))
             window.setBackground(Painted::Form1, *colour);
 
     showLevels(window, true);

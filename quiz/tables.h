@@ -59,7 +59,7 @@ struct Band
 {
     int lowest;
     int highest;
-    Rgb colour;
+    BgrColour colour;
 };
 
 // The window's colour by score: ten bands of ten points from 1 to 100.

@@ -3,14 +3,16 @@
 
 #include <QString>
 
+#include <cstddef>
 #include <cstdint>
 
-// Colours travel as 24-bit values written 0xBBGGRR: blue high, red low.
-using Rgb = std::uint32_t;
+// Colours travel as 24-bit values written 0xBBGGRR: blue in the high byte,
+// red in the low one. window/colours.h turns them into Qt's colours.
+using BgrColour = std::uint32_t;
 
-inline constexpr Rgb kWhite = 0xFFFFFF;
+inline constexpr BgrColour kWhite = 0xFFFFFF;
 // The stake's background while a problem is open.
-inline constexpr Rgb STAKE_GREEN = 0x80FF80;
+inline constexpr BgrColour STAKE_GREEN = 0x80FF80;
 
 // The text boxes whose text the game reads and writes.
 enum class Field { Text1, Text2, Text3, Text4, Text5, Text6, Text7 };
@@ -20,6 +22,15 @@ enum class Toggled { Command1, Command2, Command7, Command9, Command10, Command1
 
 // The controls whose background the game paints.
 enum class Painted { Text7, Form1 };
+
+// Tables of controls are indexed by these enums, in their order.
+template <typename Enum> constexpr std::size_t indexOf(Enum value)
+{
+    return static_cast<std::size_t>(value);
+}
+inline constexpr std::size_t kFieldCount = indexOf(Field::Text7) + 1;
+inline constexpr std::size_t kToggledCount = indexOf(Toggled::Text8) + 1;
+inline constexpr std::size_t kPaintedCount = indexOf(Painted::Form1) + 1;
 
 // The window as the game sees it. Everything the game remembers between
 // clicks lives in these properties; a property reads back exactly what was
@@ -33,8 +44,8 @@ public:
     virtual void setText(Field field, const QString &text) = 0;
 
     // Reads back the exact value last written, whatever the display can show.
-    virtual Rgb background(Painted control) const = 0;
-    virtual void setBackground(Painted control, Rgb colour) = 0;
+    virtual BgrColour background(Painted control) const = 0;
+    virtual void setBackground(Painted control, BgrColour colour) = 0;
 
     virtual void setVisible(Toggled control, bool visible) = 0;
 

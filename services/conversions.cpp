@@ -149,7 +149,10 @@ std::optional<std::int16_t> strictShort(const QString &text)
 
 QString numberToText(double value)
 {
-    if (!std::isfinite(value) || value == 0.0)
+    // Every caller checks first: an infinity or a NaN has no text the game
+    // could read back.
+    Q_ASSERT(std::isfinite(value));
+    if (value == 0.0)
         return QStringLiteral("0");
     if (std::trunc(value) == value && std::fabs(value) < 1e15)
         return QString::number(static_cast<qint64>(value));

@@ -26,9 +26,17 @@ QString fromUtf8(QByteArrayView bytes, bool *valid = nullptr)
     return text;
 }
 
+// Plain printable ASCII, the common case, needs no decoding.
+bool isPrintableAscii(QByteArrayView text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+}
+
 // Valid UTF-8 with no control character but the tab.
 bool isReadable(QByteArrayView line)
 {
+    if (isPrintableAscii(line))
+        return true;
     bool valid = false;
     const QString text = fromUtf8(line, &valid);
     return valid && std::none_of(text.begin(), text.end(), [](QChar c) {
@@ -65,6 +73,9 @@ qsizetype valueEnd(QByteArrayView text)
 // Empty when a quote is left open.
 std::optional<QString> unescapedValue(QByteArrayView escaped)
 {
+    if (isPrintableAscii(escaped) && !escaped.contains('"') && !escaped.contains('\\') &&
+        !escaped.startsWith('@'))
+        return QString::fromLatin1(escaped);
     const QString text = fromUtf8(escaped);
     QString value;
     bool quoted = false;
@@ -242,6 +253,8 @@ QByteArray ScoreFile::escapedKey(const QString &key)
 
 QString ScoreFile::unescapedKey(QByteArrayView escaped)
 {
+    if (isPrintableAscii(escaped) && !escaped.contains('%') && !escaped.contains('\\'))
+        return QString::fromLatin1(escaped);
     const QString text = fromUtf8(escaped);
     QString key;
     for (qsizetype i = 0; i < text.size(); ++i) {

@@ -6,7 +6,8 @@
 
 #include <array>
 
-// The window as designed, in tab order, positions in twips (15 to a pixel).
+// The window as designed, in tab order, positions and sizes in pixels (the
+// design's twips divided by 15).
 struct ControlDesign
 {
     const char *name;
@@ -14,34 +15,34 @@ struct ControlDesign
     int left, top, width, height;
     bool visible;
 
-    QRect pixels() const { return {left / 15, top / 15, width / 15, height / 15}; }
+    QRect pixels() const { return {left, top, width, height}; }
     QString designText() const { return text ? QString::fromUtf16(text) : QString(); }
 };
 
 inline constexpr std::array<ControlDesign, 23> kDesign{{
-    {"Text1", u"BIENVENUE", 480, 480, 3255, 495, true},
-    {"Command6", u"3", 3240, 1200, 495, 255, true},
-    {"Command5", u"2", 1920, 1200, 495, 255, true},
-    {"Command4", u"1", 480, 1200, 495, 255, true},
-    {"Command1", u"moins de 200", 3480, 1800, 1815, 315, true},
-    {"Text2", u"", 960, 2400, 1815, 975, true},
-    {"Text3", u"", 3360, 2400, 1815, 975, true},
-    {"Text4", u"", 5640, 2400, 1815, 975, true},
-    {"Text5", u"", 960, 3840, 1815, 975, true},
-    {"Text6", u"", 3360, 3840, 1815, 975, true},
-    {"Command2", u"OK", 5760, 3840, 1695, 975, false},
-    {"Command9", u"moins de 50", 840, 1800, 1815, 315, true},
-    {"Command10", u"moins de 1000", 5640, 1800, 1815, 315, true},
-    {"Label1", u"+", 2880, 2520, 495, 735, true},
-    {"Label2", u"=", 5160, 2520, 495, 735, true},
-    {"Label3", u"N de    parties reussies", 3360, 5040, 1815, 375, true},
-    {"Label4", nullptr, 5160, 480, 5175, 735, true},
-    {"Command3", u"REMISE  A  0  SCORE", 840, 5520, 1815, 195, true},
-    {"Command7", u"moins de 5000", 8040, 1800, 1815, 315, true},
-    {"Command15", u"moins de 10 000", 8040, 2400, 1815, 315, true},
-    {"Text7", u"", 960, 5880, 1815, 975, true},
-    {"Text8", nullptr, 3840, 5640, 5175, 1455, false},
-    {"Command18", u"POURQUOI   ?", 5880, 7200, 1935, 375, true},
+    {"Text1", u"BIENVENUE", 32, 32, 217, 33, true},
+    {"Command6", u"3", 216, 80, 33, 17, true},
+    {"Command5", u"2", 128, 80, 33, 17, true},
+    {"Command4", u"1", 32, 80, 33, 17, true},
+    {"Command1", u"moins de 200", 232, 120, 121, 21, true},
+    {"Text2", u"", 64, 160, 121, 65, true},
+    {"Text3", u"", 224, 160, 121, 65, true},
+    {"Text4", u"", 376, 160, 121, 65, true},
+    {"Text5", u"", 64, 256, 121, 65, true},
+    {"Text6", u"", 224, 256, 121, 65, true},
+    {"Command2", u"OK", 384, 256, 113, 65, false},
+    {"Command9", u"moins de 50", 56, 120, 121, 21, true},
+    {"Command10", u"moins de 1000", 376, 120, 121, 21, true},
+    {"Label1", u"+", 192, 168, 33, 49, true},
+    {"Label2", u"=", 344, 168, 33, 49, true},
+    {"Label3", u"N de    parties reussies", 224, 336, 121, 25, true},
+    {"Label4", nullptr, 344, 32, 345, 49, true},
+    {"Command3", u"REMISE  A  0  SCORE", 56, 368, 121, 13, true},
+    {"Command7", u"moins de 5000", 536, 120, 121, 21, true},
+    {"Command15", u"moins de 10 000", 536, 160, 121, 21, true},
+    {"Text7", u"", 64, 392, 121, 65, true},
+    {"Text8", nullptr, 256, 376, 345, 97, false},
+    {"Command18", u"POURQUOI   ?", 392, 480, 129, 25, true},
 }};
 
 inline const ControlDesign &design(const char *name)

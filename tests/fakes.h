@@ -17,29 +17,36 @@
 class FakeWindow final : public WindowState
 {
 public:
-    std::array<QString, 7> texts{QStringLiteral("BIENVENUE")};
-    std::array<Rgb, 2> backgrounds{kWhite, kWhite};
-    std::array<bool, 7> visible{true, false, true, true, true, true, false};
+    FakeWindow()
+    {
+        texts.fill(QString());
+        backgrounds.fill(kWhite);
+        visible.fill(true);
+        (*this)[Field::Text1] = QStringLiteral("BIENVENUE");
+        setVisible(Toggled::Command2, false);
+        setVisible(Toggled::Text8, false);
+    }
+
     QString caption = kInformationClosed;
     std::optional<Field> focus;
 
-    QString text(Field field) const override { return texts[index(field)]; }
-    void setText(Field field, const QString &text) override { texts[index(field)] = text; }
-    Rgb background(Painted control) const override { return backgrounds[index(control)]; }
-    void setBackground(Painted control, Rgb colour) override
+    QString text(Field field) const override { return texts[indexOf(field)]; }
+    void setText(Field field, const QString &text) override { texts[indexOf(field)] = text; }
+    BgrColour background(Painted control) const override { return backgrounds[indexOf(control)]; }
+    void setBackground(Painted control, BgrColour colour) override
     {
-        backgrounds[index(control)] = colour;
+        backgrounds[indexOf(control)] = colour;
     }
-    void setVisible(Toggled control, bool shown) override { visible[index(control)] = shown; }
+    void setVisible(Toggled control, bool shown) override { visible[indexOf(control)] = shown; }
     QString command18Caption() const override { return caption; }
     void setCommand18Caption(const QString &text) override { caption = text; }
     void setFocus(Field field) override { focus = field; }
 
-    QString &operator[](Field field) { return texts[index(field)]; }
-    bool isVisible(Toggled control) const { return visible[index(control)]; }
+    QString &operator[](Field field) { return texts[indexOf(field)]; }
+    bool isVisible(Toggled control) const { return visible[indexOf(control)]; }
     bool problemOpen() const
     {
-        return isVisible(Toggled::Command2) && backgrounds[index(Painted::Text7)] == STAKE_GREEN;
+        return isVisible(Toggled::Command2) && background(Painted::Text7) == STAKE_GREEN;
     }
     bool levelsVisible() const
     {
@@ -63,8 +70,8 @@ public:
         for (std::size_t i = 0; i < texts.size(); ++i)
             parts << QStringLiteral("Text%1=%2").arg(i + 1).arg(texts[i]);
         parts << QStringLiteral("Text7.back=%1 Form1.back=%2")
-                     .arg(backgrounds[0], 6, 16, QLatin1Char('0'))
-                     .arg(backgrounds[1], 6, 16, QLatin1Char('0'));
+                     .arg(background(Painted::Text7), 6, 16, QLatin1Char('0'))
+                     .arg(background(Painted::Form1), 6, 16, QLatin1Char('0'));
         QString shown;
         for (bool v : visible)
             shown += v ? QLatin1Char('1') : QLatin1Char('0');
@@ -73,10 +80,9 @@ public:
     }
 
 private:
-    template <typename Enum> static std::size_t index(Enum value)
-    {
-        return static_cast<std::size_t>(value);
-    }
+    std::array<QString, kFieldCount> texts;
+    std::array<BgrColour, kPaintedCount> backgrounds;
+    std::array<bool, kToggledCount> visible;
 };
 
 // Hands out the draws it was given, then 0.
@@ -158,7 +164,7 @@ struct FakeServices
 };
 
 // The window's colour before a test's click: a colour of no band.
-inline constexpr Rgb kUnchanged = 0x123456;
+inline constexpr BgrColour kUnchanged = 0x123456;
 
 // A problem as a level click leaves it: addends shown, answer typed, stake on
 // green, the player's score in Text6.
@@ -172,8 +178,8 @@ inline FakeWindow openProblem(const QString &key, const QString &first, const QS
     window[Field::Text4] = answer;
     window[Field::Text6] = score;
     window[Field::Text7] = stake;
-    window.backgrounds[0] = STAKE_GREEN;
-    window.backgrounds[1] = kUnchanged;
+    window.setBackground(Painted::Text7, STAKE_GREEN);
+    window.setBackground(Painted::Form1, kUnchanged);
     for (const Level &level : kLevels)
         window.setVisible(level.button, false);
     window.setVisible(Toggled::Command2, true);

@@ -61,7 +61,7 @@ private Q_SLOTS:
         FakeServices services;
         services.store.values = {{key, u"57"_s}, {u"1_joueur"_s, u"9"_s}};
         FakeWindow window = openProblem(key, u"2"_s, u"2"_s, u"4"_s, u"6"_s, u"57"_s);
-        window.backgrounds[1] = 0xFFFFC0;
+        window.setBackground(Painted::Form1, kBands[5].colour);
         FakeWindow expected = window;
         expected[Field::Text6] = u"0"_s;
         quiz::resetClicked(window, services.bundle());

@@ -105,7 +105,7 @@ private Q_SLOTS:
         window[Field::Text4] = u"old answer"_s;
         window[Field::Text5] = u"42"_s;
         window[Field::Text7] = stakeBefore;
-        window.backgrounds[1] = 0x80C0FF;
+        window.setBackground(Painted::Form1, kBands[0].colour);
         quiz::levelClicked(window, services.bundle(), kLevels[std::size_t(levelIndex)]);
 
         QCOMPARE(window[Field::Text4], QString());
@@ -118,7 +118,7 @@ private Q_SLOTS:
         // The previous problem's sum, the banner and the colour stay.
         QCOMPARE(window[Field::Text5], u"42"_s);
         QCOMPARE(window[Field::Text1], u"BIENVENUE"_s);
-        QCOMPARE(window.backgrounds[1], Rgb(0x80C0FF));
+        QCOMPARE(window.background(Painted::Form1), kBands[0].colour);
         QVERIFY(services.messenger.messages.isEmpty());
     }
 

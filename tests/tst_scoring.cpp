@@ -10,7 +10,7 @@
 using namespace Qt::StringLiterals;
 
 Q_DECLARE_METATYPE(Field)
-Q_DECLARE_METATYPE(std::optional<Rgb>)
+Q_DECLARE_METATYPE(std::optional<BgrColour>)
 
 namespace {
 
@@ -45,34 +45,34 @@ private Q_SLOTS:
         QTest::addColumn<int>("beeps");
         QTest::addColumn<QString>("scoreShown");
         QTest::addColumn<QString>("stored");
-        QTest::addColumn<Rgb>("colour");
+        QTest::addColumn<BgrColour>("colour");
 
         const QString p2 = u"2_joueur"_s;
         QTest::addRow("right answer") << p2 << u"12"_s << u"30"_s << u"42"_s << u"2"_s << u"5"_s
-                                      << u"42"_s << 1 << u"7"_s << u"7"_s << Rgb(0x80C0FF);
+                                      << u"42"_s << 1 << u"7"_s << u"7"_s << kBands[0].colour;
         QTest::addRow("wrong answer") << p2 << u"12"_s << u"30"_s << u"41"_s << u"2"_s << u"5"_s
-                                      << u"42"_s << 3 << u"3"_s << u"3"_s << Rgb(0x80C0FF);
+                                      << u"42"_s << 3 << u"3"_s << u"3"_s << kBands[0].colour;
         QTest::addRow("below zero keeps the colour")
             << p2 << u"12"_s << u"30"_s << u"40"_s << u"4"_s << u"1"_s << u"42"_s << 3 << u"-3"_s
             << u"-3"_s << kUnchanged;
         QTest::addRow("nothing stored counts as 0")
             << u"BIENVENUE"_s << u"3"_s << u"4"_s << u"7"_s << u"1"_s << u"nothing"_s << u"7"_s << 1
-            << u"1"_s << u"1"_s << Rgb(0x80C0FF);
+            << u"1"_s << u"1"_s << kBands[0].colour;
         QTest::addRow("answer with blanks around")
             << p2 << u"3"_s << u"4"_s << u" 7 "_s << u"1"_s << u"0"_s << u"7"_s << 1 << u"1"_s
-            << u"1"_s << Rgb(0x80C0FF);
+            << u"1"_s << kBands[0].colour;
         QTest::addRow("typed fractions add as shown")
             << p2 << u"0.1"_s << u"0.2"_s << u"0.3"_s << u"1"_s << u"0"_s << u"0.3"_s << 1 << u"1"_s
-            << u"1"_s << Rgb(0x80C0FF);
+            << u"1"_s << kBands[0].colour;
         QTest::addRow("largest sum")
             << p2 << u"10000"_s << u"10000"_s << u"20000"_s << u"8"_s << u"0"_s << u"20000"_s << 1
-            << u"8"_s << u"8"_s << Rgb(0x80C0FF);
+            << u"8"_s << u"8"_s << kBands[0].colour;
         QTest::addRow("band edge 10") << p2 << u"1"_s << u"1"_s << u"2"_s << u"1"_s << u"9"_s
-                                      << u"2"_s << 1 << u"10"_s << u"10"_s << Rgb(0x80C0FF);
+                                      << u"2"_s << 1 << u"10"_s << u"10"_s << kBands[0].colour;
         QTest::addRow("band edge 11") << p2 << u"1"_s << u"1"_s << u"2"_s << u"1"_s << u"10"_s
-                                      << u"2"_s << 1 << u"11"_s << u"11"_s << Rgb(0xC0C0FF);
+                                      << u"2"_s << 1 << u"11"_s << u"11"_s << kBands[1].colour;
         QTest::addRow("band edge 100") << p2 << u"1"_s << u"1"_s << u"2"_s << u"8"_s << u"92"_s
-                                       << u"2"_s << 1 << u"100"_s << u"100"_s << Rgb(0x80FFFF);
+                                       << u"2"_s << 1 << u"100"_s << u"100"_s << kBands[9].colour;
         QTest::addRow("101 is in no band") << p2 << u"1"_s << u"1"_s << u"2"_s << u"1"_s << u"100"_s
                                            << u"2"_s << 1 << u"101"_s << u"101"_s << kUnchanged;
         QTest::addRow("0 is in no band") << p2 << u"1"_s << u"1"_s << u"3"_s << u"1"_s << u"1"_s
@@ -82,7 +82,7 @@ private Q_SLOTS:
             << u"7.5"_s << u"8"_s << kUnchanged;
         QTest::addRow("known key shows the stored whole score")
             << p2 << u"1"_s << u"1"_s << u"2"_s << u"1"_s << u"6.5"_s << u"2"_s << 1 << u"8"_s
-            << u"8"_s << Rgb(0x80C0FF);
+            << u"8"_s << kBands[0].colour;
         QTest::addRow("clamped at the top")
             << p2 << u"1"_s << u"1"_s << u"2"_s << u"8"_s << u"32760"_s << u"2"_s << 1 << u"32767"_s
             << u"32767"_s << kUnchanged;
@@ -113,7 +113,7 @@ private Q_SLOTS:
         QTEST(services.beeper.beeps, "beeps");
         QTEST(window[Field::Text6], "scoreShown");
         QTEST(services.store.values.value(key), "stored");
-        QTEST(window.backgrounds[1], "colour");
+        QTEST(window.background(Painted::Form1), "colour");
         QVERIFY(services.messenger.messages.isEmpty());
         // The problem is closed, whatever the verdict.
         QCOMPARE(window[Field::Text7], u"0"_s);
@@ -129,7 +129,7 @@ private Q_SLOTS:
     {
         FakeServices services;
         FakeWindow window = openProblem(u"1_joueur"_s, u"2"_s, u"2"_s, u"4"_s, u"1"_s, u"5"_s);
-        window.backgrounds[0] = 0x80FF81;
+        window.setBackground(Painted::Text7, 0x80FF81);
         quiz::okClicked(window, services.bundle());
         QCOMPARE(services.beeper.beeps, 3);
         QCOMPARE(window[Field::Text6], u"4"_s);
@@ -210,14 +210,14 @@ private Q_SLOTS:
     void bandColours_data()
     {
         QTest::addColumn<double>("score");
-        QTest::addColumn<std::optional<Rgb>>("colour");
-        const std::optional<Rgb> none;
-        QTest::addRow("1") << 1.0 << std::optional<Rgb>(0x80C0FF);
-        QTest::addRow("10") << 10.0 << std::optional<Rgb>(0x80C0FF);
-        QTest::addRow("11") << 11.0 << std::optional<Rgb>(0xC0C0FF);
-        QTest::addRow("45") << 45.0 << std::optional<Rgb>(0xC0FFC0);
-        QTest::addRow("81") << 81.0 << std::optional<Rgb>(0x8080FF);
-        QTest::addRow("100") << 100.0 << std::optional<Rgb>(0x80FFFF);
+        QTest::addColumn<std::optional<BgrColour>>("colour");
+        const std::optional<BgrColour> none;
+        QTest::addRow("1") << 1.0 << std::optional(kBands[0].colour);
+        QTest::addRow("10") << 10.0 << std::optional(kBands[0].colour);
+        QTest::addRow("11") << 11.0 << std::optional(kBands[1].colour);
+        QTest::addRow("45") << 45.0 << std::optional(kBands[4].colour);
+        QTest::addRow("81") << 81.0 << std::optional(kBands[8].colour);
+        QTest::addRow("100") << 100.0 << std::optional(kBands[9].colour);
         QTest::addRow("0") << 0.0 << none;
         QTest::addRow("-5") << -5.0 << none;
         QTest::addRow("101") << 101.0 << none;
@@ -247,7 +247,7 @@ private Q_SLOTS:
         QCOMPARE(window[Field::Text5], u"12502"_s);
         QCOMPARE(window[Field::Text6], u"48"_s);
         QCOMPARE(services.store.values.value(u"3_joueur"_s), u"48"_s);
-        QCOMPARE(window.backgrounds[1], Rgb(0xC0FFC0));
+        QCOMPARE(window.background(Painted::Form1), kBands[4].colour);
         QVERIFY(!window.problemOpen());
     }
 };

@@ -2,9 +2,10 @@
 #include "design.h"
 #include "fakes.h"
 #include "services/file_score_store.h"
+#include "window/colours.h"
 #include "window/fonts.h"
-#include "window/form1.h"
 #include "window/translations.h"
+#include "window/window_binding.h"
 
 #include <QAccessible>
 #include <QDialogButtonBox>
@@ -50,23 +51,23 @@ private Q_SLOTS:
     void init()
     {
         m_services = std::make_unique<FakeServices>();
-        m_window = std::make_unique<Form1>(m_services->bundle());
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-        QApplication::setActiveWindow(m_window.get());
-        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        m_window = std::make_unique<WindowBinding>(m_services->bundle());
+        form().show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form()));
+        QApplication::setActiveWindow(&form());
+        QVERIFY(QTest::qWaitForWindowActive(&form()));
     }
 
     void cleanup() { m_window.reset(); }
 
     void designState()
     {
-        QCOMPARE(m_window->windowTitle(), u"Form1"_s);
-        QCOMPARE(m_window->size(), QSize(710, 514));
-        QCOMPARE(m_window->minimumSize(), m_window->maximumSize());
+        QCOMPARE(form().windowTitle(), u"Form1"_s);
+        QCOMPARE(form().size(), QSize(710, 514));
+        QCOMPARE(form().minimumSize(), form().maximumSize());
         QList<QWidget *> tabOrder;
         for (const ControlDesign &control : kDesign) {
-            auto widget = m_window->findChild<QWidget *>(QLatin1StringView(control.name));
+            auto widget = form().findChild<QWidget *>(QLatin1StringView(control.name));
             QVERIFY2(widget, control.name);
             QCOMPARE(widget->geometry(), control.pixels());
             QVERIFY2(widget->isVisible() == control.visible, control.name);
@@ -75,7 +76,7 @@ private Q_SLOTS:
             if (widget->focusPolicy() & Qt::TabFocus)
                 tabOrder << widget;
         }
-        QCOMPARE(m_window->findChildren<QWidget *>(Qt::FindDirectChildrenOnly).size(), 23);
+        QCOMPARE(form().findChildren<QWidget *>(Qt::FindDirectChildrenOnly).size(), 23);
 
         // Tab walks the controls in their design order, starting at the banner.
         QCOMPARE(QApplication::focusWidget(), tabOrder.first());
@@ -90,17 +91,16 @@ private Q_SLOTS:
 
     void bannerAndInformationText()
     {
-        auto banner = m_window->findChild<QLineEdit *>(u"Text1"_s);
+        auto banner = form().findChild<QLineEdit *>(u"Text1"_s);
         QCOMPARE(banner->palette().color(QPalette::Base), QColor(Qt::blue));
-        QCOMPARE(banner->palette().color(QPalette::Text), QColor(Qt::white));
+        QCOMPARE(banner->palette().color(QPalette::Text), toQColor(kWhite));
         QVERIFY(banner->font().bold());
         QCOMPARE(banner->font().pointSize(), 18);
         for (const char *name : {"Text2", "Text4", "Text7", "Command2", "Label1"})
-            QCOMPARE(m_window->findChild<QWidget *>(QLatin1StringView(name))->font().pointSize(),
-                     30);
-        QCOMPARE(m_window->findChild<QLabel *>(u"Label4"_s)->font().pointSizeF(), 20.25);
+            QCOMPARE(form().findChild<QWidget *>(QLatin1StringView(name))->font().pointSize(), 30);
+        QCOMPARE(form().findChild<QLabel *>(u"Label4"_s)->font().pointSizeF(), 20.25);
 
-        auto information = m_window->findChild<QPlainTextEdit *>(u"Text8"_s);
+        auto information = form().findChild<QPlainTextEdit *>(u"Text8"_s);
         QCOMPARE(information->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
         QCOMPARE(information->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
         const QStringList lines = information->toPlainText().split(u'\n');
@@ -120,9 +120,9 @@ private Q_SLOTS:
     // Nothing is read or written before the first click, and the window is white.
     void startsWhiteWithoutTouchingTheStore()
     {
-        QCOMPARE(m_window->palette().color(QPalette::Window), QColor(Qt::white));
-        QCOMPARE(m_window->findChild<QLineEdit *>(u"Text7"_s)->palette().color(QPalette::Base),
-                 QColor(Qt::white));
+        QCOMPARE(form().palette().color(QPalette::Window), toQColor(kWhite));
+        QCOMPARE(form().findChild<QLineEdit *>(u"Text7"_s)->palette().color(QPalette::Base),
+                 toQColor(kWhite));
         QCOMPARE(m_services->store.saves, 0);
         QCOMPARE(m_services->store.reads, 0);
         QCOMPARE(m_services->random.reseeds, 0);
@@ -130,7 +130,7 @@ private Q_SLOTS:
 
     void typingBeforeAnyClickChangesTheBanner()
     {
-        auto banner = m_window->findChild<QLineEdit *>(u"Text1"_s);
+        auto banner = form().findChild<QLineEdit *>(u"Text1"_s);
         banner->selectAll();
         QTest::keyClicks(QApplication::focusWidget(), u"Lea"_s);
         QCOMPARE(m_window->text(Field::Text1), u"Lea"_s);
@@ -147,8 +147,8 @@ private Q_SLOTS:
         QCOMPARE(m_window->text(Field::Text6), u"9"_s);
         QCOMPARE(m_window->text(Field::Text7), u"2"_s);
         QCOMPARE(QApplication::focusWidget()->objectName(), u"Text4"_s);
-        auto stake = m_window->findChild<QLineEdit *>(u"Text7"_s);
-        QCOMPARE(stake->palette().color(QPalette::Base), QColor(128, 255, 128));
+        auto stake = form().findChild<QLineEdit *>(u"Text7"_s);
+        QCOMPARE(stake->palette().color(QPalette::Base), toQColor(STAKE_GREEN));
         QCOMPARE(m_window->background(Painted::Text7), STAKE_GREEN);
         for (const char *level : {"Command9", "Command1", "Command10", "Command7", "Command15"})
             QVERIFY2(!button(level)->isVisible(), level);
@@ -164,14 +164,15 @@ private Q_SLOTS:
 
     void backgroundReadsBackTheValueWritten()
     {
-        for (Rgb colour : {Rgb(0x80FF80), Rgb(0x010203), Rgb(0xFEFEFE), kWhite}) {
+        for (BgrColour colour :
+             {BgrColour(0x80FF80), BgrColour(0x010203), BgrColour(0xFEFEFE), kWhite}) {
             m_window->setBackground(Painted::Text7, colour);
             QCOMPARE(m_window->background(Painted::Text7), colour);
         }
-        m_window->setBackground(Painted::Form1, 0x8080FF);
-        QCOMPARE(m_window->palette().color(QPalette::Window), QColor(255, 128, 128));
+        m_window->setBackground(Painted::Form1, kBands[8].colour);
+        QCOMPARE(form().palette().color(QPalette::Window), toQColor(kBands[8].colour));
         // The banner keeps its own colours.
-        QCOMPARE(m_window->findChild<QLineEdit *>(u"Text1"_s)->palette().color(QPalette::Base),
+        QCOMPARE(form().findChild<QLineEdit *>(u"Text1"_s)->palette().color(QPalette::Base),
                  QColor(Qt::blue));
     }
 
@@ -180,42 +181,42 @@ private Q_SLOTS:
     {
         FileScoreStore store;
         QuizServices services{m_services->random, m_services->beeper, store, m_services->messenger};
-        auto game = std::make_unique<Form1>(services);
-        game->show();
-        QVERIFY(QTest::qWaitForWindowExposed(game.get()));
-        game->activateWindow();
+        auto game = std::make_unique<WindowBinding>(services);
+        game->form().show();
+        QVERIFY(QTest::qWaitForWindowExposed(&game->form()));
+        game->form().activateWindow();
 
         m_services->random.draws = {0.2f, 0.72f};
-        QTest::mouseClick(button(*game, "Command9"), Qt::LeftButton);
+        QTest::mouseClick(button(game->form(), "Command9"), Qt::LeftButton);
         QCOMPARE(game->text(Field::Text2), u"11"_s);
         QCOMPARE(game->text(Field::Text3), u"37"_s);
         QCOMPARE(game->text(Field::Text6), u"nothing"_s);
         QTest::keyClicks(QApplication::focusWidget(), u"48"_s);
-        QTest::mouseClick(button(*game, "Command2"), Qt::LeftButton);
+        QTest::mouseClick(button(game->form(), "Command2"), Qt::LeftButton);
         QCOMPARE(game->text(Field::Text5), u"48"_s);
         QCOMPARE(game->text(Field::Text6), u"1"_s);
         QCOMPARE(m_services->beeper.beeps, 1);
-        QCOMPARE(game->palette().color(QPalette::Window), QColor(255, 192, 128));
-        QVERIFY(button(*game, "Command9")->isVisible());
-        QVERIFY(!button(*game, "Command2")->isVisible());
+        QCOMPARE(game->form().palette().color(QPalette::Window), toQColor(kBands[0].colour));
+        QVERIFY(button(game->form(), "Command9")->isVisible());
+        QVERIFY(!button(game->form(), "Command2")->isVisible());
         game.reset();
 
         QCOMPARE(FileScoreStore().read(u"BIENVENUE"_s).score, u"1"_s);
-        game = std::make_unique<Form1>(services);
-        game->show();
-        QTest::mouseClick(button(*game, "Command15"), Qt::LeftButton);
+        game = std::make_unique<WindowBinding>(services);
+        game->form().show();
+        QTest::mouseClick(button(game->form(), "Command15"), Qt::LeftButton);
         QCOMPARE(game->text(Field::Text6), u"1"_s);
         // A new run starts white whatever the score.
-        QCOMPARE(game->palette().color(QPalette::Window), QColor(Qt::white));
+        QCOMPARE(game->form().palette().color(QPalette::Window), toQColor(kWhite));
     }
 
     // OK with an empty answer: the child is told, nothing else moves.
     void emptyAnswerIsRefusedInTheWindow()
     {
         QTest::mouseClick(button("Command10"), Qt::LeftButton);
-        const QString before = snapshot(*m_window);
+        const QString before = snapshot(form());
         QTest::mouseClick(button("Command2"), Qt::LeftButton);
-        QCOMPARE(snapshot(*m_window), before);
+        QCOMPARE(snapshot(form()), before);
         QCOMPARE(m_services->messenger.messages.size(), 1);
         QCOMPARE(m_services->store.saves, 0);
         QCOMPARE(QApplication::focusWidget()->objectName(), u"Text4"_s);
@@ -238,7 +239,7 @@ private Q_SLOTS:
         QCOMPARE(m_window->text(Field::Text6), u"0"_s);
         QCOMPARE(m_services->store.values.value(u"3_joueur"_s), u"0"_s);
 
-        auto information = m_window->findChild<QWidget *>(u"Text8"_s);
+        auto information = form().findChild<QWidget *>(u"Text8"_s);
         QTest::mouseClick(button("Command18"), Qt::LeftButton);
         QCOMPARE(button("Command18")->text(), u"FERMER"_s);
         QVERIFY(information->isVisible());
@@ -251,14 +252,14 @@ private Q_SLOTS:
     void accessibleNames()
     {
         for (const ControlDesign &control : kDesign) {
-            auto widget = m_window->findChild<QWidget *>(QLatin1StringView(control.name));
+            auto widget = form().findChild<QWidget *>(QLatin1StringView(control.name));
             QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(widget);
             QVERIFY2(accessible && !accessible->text(QAccessible::Name).trimmed().isEmpty(),
                      control.name);
         }
         const auto description = [this](const char *name) {
             return QAccessible::queryAccessibleInterface(
-                       m_window->findChild<QWidget *>(QLatin1StringView(name)))
+                       form().findChild<QWidget *>(QLatin1StringView(name)))
                 ->text(QAccessible::Description);
         };
         QCOMPARE(description("Text2"), u"premier nombre"_s);
@@ -270,7 +271,7 @@ private Q_SLOTS:
     void fiveDigitNumbersShowWhole()
     {
         for (const char *name : {"Text2", "Text5", "Text6"}) {
-            auto box = m_window->findChild<QLineEdit *>(QLatin1StringView(name));
+            auto box = form().findChild<QLineEdit *>(QLatin1StringView(name));
             QCOMPARE(QFontInfo(box->font()).family(), u"Liberation Sans"_s);
             // The box's frame and text margins take a few pixels on each side.
             const int room =
@@ -321,14 +322,15 @@ private Q_SLOTS:
     }
 
 private:
-    static QPushButton *button(const Form1 &window, const char *name)
+    QWidget &form() const { return m_window->form(); }
+    static QPushButton *button(const QWidget &window, const char *name)
     {
         return window.findChild<QPushButton *>(QLatin1StringView(name));
     }
-    QPushButton *button(const char *name) const { return button(*m_window, name); }
+    QPushButton *button(const char *name) const { return button(form(), name); }
 
     // Every property the game can read or write, as the window shows it.
-    static QString snapshot(const Form1 &window)
+    static QString snapshot(const QWidget &window)
     {
         QStringList parts;
         for (QWidget *child : window.findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
@@ -340,7 +342,7 @@ private:
     }
 
     std::unique_ptr<FakeServices> m_services;
-    std::unique_ptr<Form1> m_window;
+    std::unique_ptr<WindowBinding> m_window;
     QTemporaryDir m_config;
 };
 

@@ -3,9 +3,9 @@
 #include "services/platform_score_store.h"
 #include "services/system_beeper.h"
 #include "window/fonts.h"
-#include "window/form1.h"
 #include "window/message_box_messenger.h"
 #include "window/translations.h"
+#include "window/window_binding.h"
 
 #include <QApplication>
 
@@ -19,8 +19,8 @@ int main(int argc, char *argv[])
     SystemBeeper beeper;
     PlatformScoreStore store;
     MessageBoxMessenger messenger;
-    Form1 window({random, beeper, store, messenger});
-    messenger.setParent(&window);
-    window.show();
+    WindowBinding window({random, beeper, store, messenger});
+    messenger.setParent(&window.form());
+    window.form().show();
     return QApplication::exec();
 }

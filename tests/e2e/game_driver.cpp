@@ -25,8 +25,7 @@ QRect patchOf(const char *control, int scale)
     return QRect(patch.topLeft() * scale, patch.size() * scale);
 }
 
-GameDriver::GameDriver(const XServer &server, const QString &home) : m_server(server), m_home(home)
-{}
+GameDriver::GameDriver(const QString &home) : m_home(home) {}
 
 GameDriver::~GameDriver()
 {
@@ -42,7 +41,7 @@ bool GameDriver::start(QString *why)
     QDir(m_home).mkpath(u"runtime"_s);
     QFile::setPermissions(m_home + u"/runtime"_s,
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QProcessEnvironment environment = m_server.environment();
+    QProcessEnvironment environment = xEnvironment();
     environment.insert(u"HOME"_s, m_home);
     environment.insert(u"XDG_CONFIG_HOME"_s, m_home + u"/config"_s);
     environment.insert(u"XDG_RUNTIME_DIR"_s, m_home + u"/runtime"_s);
@@ -63,18 +62,8 @@ bool GameDriver::start(QString *why)
             },
             15000) ||
         m_window.isEmpty()) {
-        const ToolResult all =
-            runTool(u"xdotool"_s, {u"search"_s, u"--name"_s, u"Form1"_s}, m_server.environment());
-        *why = (isRunning() ? u"the game's window did not appear within 15 s"_s
-                            : u"the game ended before showing its window"_s) +
-               u"; windows named Form1: "_s + QString::fromLatin1(all.output).simplified();
-        for (const QString &id : QString::fromLatin1(all.output).split(u'\n', Qt::SkipEmptyParts))
-            *why +=
-                u" pid of "_s + id + u": "_s +
-                QString::fromLatin1(
-                    runTool(u"xdotool"_s, {u"getwindowpid"_s, id}, m_server.environment()).output)
-                    .trimmed();
-        *why += u" game pid "_s + QString::number(pid());
+        *why = isRunning() ? u"the game's window did not appear within 15 s"_s
+                           : u"the game ended before showing its window"_s;
         return false;
     }
     return true;
@@ -83,7 +72,7 @@ bool GameDriver::start(QString *why)
 bool GameDriver::close()
 {
     bool ok = true;
-    if (!sendDeleteWindow(m_server.display(), m_window.toUInt()))
+    if (!sendDeleteWindow(m_window.toUInt()))
         return false;
     if (!m_game.waitForFinished(5000))
         return false;
@@ -101,13 +90,13 @@ QString GameDriver::windowWithTitle(const QString &title)
     const ToolResult found = runTool(u"xdotool"_s,
                                      {u"search"_s, u"--all"_s, u"--onlyvisible"_s, u"--pid"_s,
                                       QString::number(pid()), u"--name"_s, u"^"_s + title + u"$"_s},
-                                     m_server.environment());
+                                     xEnvironment());
     return QString::fromLatin1(found.output).split(u'\n', Qt::SkipEmptyParts).value(0);
 }
 
 bool GameDriver::xdotool(const QStringList &arguments)
 {
-    const ToolResult result = runTool(u"xdotool"_s, arguments, m_server.environment());
+    const ToolResult result = runTool(u"xdotool"_s, arguments, xEnvironment());
     if (!result.ok)
         m_lastError = result.error;
     return result.ok;
@@ -129,7 +118,7 @@ bool GameDriver::waitForKeyboard(const QString &window)
     const bool focused = waitUntil(
         [&] {
             const ToolResult focus =
-                runTool(u"xdotool"_s, {u"getwindowfocus"_s}, m_server.environment(), 3000);
+                runTool(u"xdotool"_s, {u"getwindowfocus"_s}, xEnvironment(), 3000);
             return focus.ok && QString::fromLatin1(focus.output).trimmed() == window;
         },
         5000);
@@ -162,7 +151,7 @@ QString GameDriver::read(const char *control)
     // A marker on the clipboard first: copying from an empty box copies
     // nothing, so a marker still there means the box was empty.
     QProcess marker;
-    marker.setProcessEnvironment(m_server.environment());
+    marker.setProcessEnvironment(xEnvironment());
     marker.setStandardOutputFile(QProcess::nullDevice());
     marker.start(u"xclip"_s, {u"-quiet"_s, u"-i"_s, u"-selection"_s, u"clipboard"_s});
     marker.waitForStarted(3000);
@@ -171,8 +160,7 @@ QString GameDriver::read(const char *control)
     marker.waitForBytesWritten(3000);
     marker.closeWriteChannel();
     const auto clipboard = [this] {
-        return runTool(u"xclip"_s, {u"-o"_s, u"-selection"_s, u"clipboard"_s},
-                       m_server.environment(), 3000)
+        return runTool(u"xclip"_s, {u"-o"_s, u"-selection"_s, u"clipboard"_s}, xEnvironment(), 3000)
             .output;
     };
     waitUntil([&] { return clipboard() == kClipboardMarker; }, 3000);
@@ -190,15 +178,13 @@ QString GameDriver::read(const char *control)
 
 QImage GameDriver::screenshot()
 {
-    const ToolResult dump =
-        runTool(u"xwd"_s, {u"-silent"_s, u"-display"_s, m_server.display(), u"-id"_s, m_window},
-                m_server.environment());
+    const ToolResult dump = runTool(u"xwd"_s, {u"-silent"_s, u"-id"_s, m_window}, xEnvironment());
     if (!dump.ok) {
         m_lastError = dump.error;
         return {};
     }
     const ToolResult png =
-        runTool(u"convert"_s, {u"xwd:-"_s, u"png:-"_s}, m_server.environment(), 10000, dump.output);
+        runTool(u"convert"_s, {u"xwd:-"_s, u"png:-"_s}, xEnvironment(), 10000, dump.output);
     return QImage::fromData(png.output, "PNG");
 }
 

@@ -16,7 +16,7 @@ class GameDriver
 {
 public:
     // home holds the run's HOME; its config/ folder is XDG_CONFIG_HOME.
-    GameDriver(const XServer &server, const QString &home);
+    explicit GameDriver(const QString &home);
     ~GameDriver();
 
     // Runs the game with QT_SCALE_FACTOR set; clicks and colours follow.
@@ -68,7 +68,6 @@ private:
     void sendKeys(const QString &window, const QString &keys);
     bool xdotool(const QStringList &arguments);
 
-    const XServer &m_server;
     QString m_home;
     QProcess m_game;
     QString m_window;

@@ -87,8 +87,6 @@ private Q_SLOTS:
                 return runTool(u"pactl"_s, {u"set-default-sink"_s, u"rec"_s}, m_environment).ok;
             },
             10000, 100));
-        QString why;
-        QVERIFY2(m_x.start(&why), qPrintable(why));
     }
 
     void cleanupTestCase()
@@ -112,7 +110,7 @@ private Q_SLOTS:
     {
         QFETCH(int, error);
         QTemporaryDir home;
-        GameDriver game(m_x, home.path());
+        GameDriver game(home.path());
         game.setEnvironment(u"XDG_RUNTIME_DIR"_s, m_runtime.path());
         QString why;
         QVERIFY2(game.start(&why), qPrintable(why));
@@ -143,7 +141,6 @@ private:
     QTemporaryDir m_runtime;
     QProcessEnvironment m_environment;
     bool m_serverStarted = false;
-    XServer m_x;
 };
 
 QTEST_GUILESS_MAIN(TestSound)

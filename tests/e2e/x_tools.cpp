@@ -54,64 +54,20 @@ bool waitUntil(const std::function<bool()> &condition, int timeoutMs, int interv
 QString missingTools()
 {
     QStringList missing;
-    for (const QString &tool : {u"Xvfb"_s, u"xdotool"_s, u"xclip"_s, u"xwd"_s, u"convert"_s})
+    for (const QString &tool : {u"xdotool"_s, u"xclip"_s, u"xwd"_s, u"convert"_s})
         if (QStandardPaths::findExecutable(tool).isEmpty())
             missing << tool;
     return missing.join(u' ');
 }
 
-XServer::~XServer()
+QProcessEnvironment xEnvironment()
 {
-    if (m_xvfb.state() != QProcess::NotRunning) {
-        m_xvfb.terminate();
-        if (!m_xvfb.waitForFinished(3000)) {
-            m_xvfb.kill();
-            m_xvfb.waitForFinished();
-        }
-    }
+    return QProcessEnvironment::systemEnvironment();
 }
 
-bool XServer::start(QString *why)
+bool sendDeleteWindow(quint32 window)
 {
-    // Xvfb picks a free display itself and writes its number on stdout. Its
-    // warnings (one per keymap change while typing) must go somewhere that
-    // never fills, or the server blocks on a full pipe.
-    m_xvfb.setStandardErrorFile(QProcess::nullDevice());
-    // Without -noreset the server resets whenever its last client leaves,
-    // and refuses the next game if it connects during the reset.
-    m_xvfb.start(u"Xvfb"_s, {u"-displayfd"_s, u"1"_s, u"-noreset"_s, u"-screen"_s, u"0"_s,
-                             u"1600x1200x24"_s, u"-nolisten"_s, u"tcp"_s});
-    if (!m_xvfb.waitForStarted(5000)) {
-        *why = u"Xvfb did not start: "_s + m_xvfb.errorString();
-        return false;
-    }
-    const bool announced = waitUntil(
-        [this] {
-            m_xvfb.waitForReadyRead(50);
-            return m_xvfb.canReadLine() || m_xvfb.state() == QProcess::NotRunning;
-        },
-        10000);
-    const QByteArray number = m_xvfb.readLine().trimmed();
-    if (!announced || number.isEmpty()) {
-        *why = u"Xvfb gave no display"_s;
-        return false;
-    }
-    m_display = u":"_s + QString::fromLatin1(number);
-    return true;
-}
-
-QProcessEnvironment XServer::environment() const
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(u"DISPLAY"_s, m_display);
-    environment.remove(u"WAYLAND_DISPLAY"_s);
-    environment.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
-    return environment;
-}
-
-bool sendDeleteWindow(const QString &display, quint32 window)
-{
-    xcb_connection_t *connection = xcb_connect(display.toLocal8Bit().constData(), nullptr);
+    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(connection)) {
         xcb_disconnect(connection);
         return false;

@@ -28,19 +28,9 @@ bool waitUntil(const std::function<bool()> &condition, int timeoutMs, int interv
 // The programs the suite needs that are not on this machine, space-separated.
 QString missingTools();
 
-// A private X server for the suite, stopped by its PID when destroyed.
-class XServer
-{
-public:
-    ~XServer();
-    bool start(QString *why);
-    QString display() const { return m_display; }
-    QProcessEnvironment environment() const;
-
-private:
-    QProcess m_xvfb;
-    QString m_display;
-};
+// The environment of the X server the tests run on (scripts/x-session
+// starts it and sets DISPLAY).
+QProcessEnvironment xEnvironment();
 
 // Asks the window to close, as a window manager's close button does.
-bool sendDeleteWindow(const QString &display, quint32 window);
+bool sendDeleteWindow(quint32 window);
