@@ -136,6 +136,8 @@ void okClicked(WindowState &window, const QuizServices &services)
     showLevels(window, true);
     window.setBackground(Painted::Text7, kWhite);
     window.setText(Field::Text7, shortToText(0));
+    window.announce(messages::verdict(right, window.text(Field::Text2), window.text(Field::Text3),
+                                      sumText, window.text(Field::Text6)));
     if (!saved)
         services.messenger.tell(messages::scoreNotKept(services.store.location()));
 }

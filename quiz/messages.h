@@ -37,4 +37,13 @@ inline QString scoreNotRead(const QString &location)
            location;
 }
 
+// The verdict of an answer, for a screen reader to say.
+inline QString verdict(bool right, const QString &first, const QString &second, const QString &sum,
+                       const QString &score)
+{
+    return (right ? QStringLiteral("Juste ! ") : QStringLiteral("Faux : ")) + first +
+           QStringLiteral(" + ") + second + QStringLiteral(" = ") + sum +
+           QStringLiteral(". Score : ") + score + QStringLiteral(".");
+}
+
 } // namespace messages

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -21,6 +22,8 @@ using namespace std::chrono_literals;
 constexpr auto kGapBetweenBeeps = 150ms;
 // No bell sound lasts longer; past this the next beep goes ahead anyway.
 constexpr auto kLongestBell = 3s;
+// How long a closing window lets the sound that is playing finish.
+constexpr auto kLongestWaitAtClose = 300ms;
 
 void toolkitBeep()
 {
@@ -102,41 +105,60 @@ private:
 
 } // namespace
 
+// The queue of beeps and the thread that plays them. The thread shares the
+// queue's state, so that a thread stuck in a sound server that does not
+// answer can be left behind when the window closes: closing never waits
+// for a sound.
 class SystemBeeper::Player
 {
 public:
-    Player() : m_thread([this] { run(); }) {}
+    Player() : m_state(std::make_shared<State>())
+    {
+        m_thread = std::thread([state = m_state] { run(*state); });
+    }
     ~Player()
     {
-        {
-            std::lock_guard lock(m_mutex);
-            m_stopping = true;
+        std::unique_lock lock(m_state->mutex);
+        m_state->stopping = true;
+        m_state->changed.notify_all();
+        if (m_state->changed.wait_for(lock, kLongestWaitAtClose,
+                                      [this] { return m_state->done; })) {
+            lock.unlock();
+            m_thread.join();
+        } else {
+            m_thread.detach();
         }
-        m_changed.notify_all();
-        m_thread.join();
     }
-
     void queue()
     {
         {
-            std::lock_guard lock(m_mutex);
-            ++m_waiting;
+            std::lock_guard lock(m_state->mutex);
+            ++m_state->waiting;
         }
-        m_changed.notify_all();
+        m_state->changed.notify_all();
     }
 
 private:
-    void run()
+    struct State
+    {
+        std::mutex mutex;
+        std::condition_variable changed;
+        int waiting = 0;
+        bool stopping = false;
+        bool done = false;
+    };
+
+    static void run(State &state)
     {
 #if ADDITIONS_HAVE_CANBERRA
         CanberraBell bell;
 #endif
-        std::unique_lock lock(m_mutex);
-        for (;;) {
-            m_changed.wait(lock, [this] { return m_stopping || m_waiting > 0; });
-            if (m_stopping)
-                return;
-            --m_waiting;
+        std::unique_lock lock(state.mutex);
+        while (!state.stopping) {
+            state.changed.wait(lock, [&] { return state.stopping || state.waiting > 0; });
+            if (state.stopping)
+                break;
+            --state.waiting;
             lock.unlock();
 #if ADDITIONS_HAVE_CANBERRA
             if (!bell.ring())
@@ -144,15 +166,14 @@ private:
 #else
             toolkitBeep();
 #endif
-            std::this_thread::sleep_for(kGapBetweenBeeps);
             lock.lock();
+            state.changed.wait_for(lock, kGapBetweenBeeps, [&] { return state.stopping; });
         }
+        state.done = true;
+        state.changed.notify_all();
     }
 
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    int m_waiting = 0;
-    bool m_stopping = false;
+    std::shared_ptr<State> m_state;
     std::thread m_thread;
 };
 

@@ -29,6 +29,7 @@ public:
 
     QString caption = kInformationClosed;
     std::optional<Field> focus;
+    QString announced;
 
     QString text(Field field) const override { return texts[indexOf(field)]; }
     void setText(Field field, const QString &text) override { texts[indexOf(field)] = text; }
@@ -41,6 +42,7 @@ public:
     QString command18Caption() const override { return caption; }
     void setCommand18Caption(const QString &text) override { caption = text; }
     void setFocus(Field field) override { focus = field; }
+    void announce(const QString &sentence) override { announced = sentence; }
 
     QString &operator[](Field field) { return texts[indexOf(field)]; }
     bool isVisible(Toggled control) const { return visible[indexOf(control)]; }

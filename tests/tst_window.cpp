@@ -3,6 +3,7 @@
 #include "fakes.h"
 #include "services/file_score_store.h"
 #include "window/colours.h"
+#include "window/design_look.h"
 #include "window/fonts.h"
 #include "window/translations.h"
 #include "window/window_binding.h"
@@ -17,6 +18,8 @@
 #include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cmath>
 
 using namespace Qt::StringLiterals;
 
@@ -154,12 +157,22 @@ private Q_SLOTS:
             QVERIFY2(!button(level)->isVisible(), level);
         QVERIFY(button("Command2")->isVisible());
 
-        // The answer goes where the child types; Enter does not submit it.
+        // The answer goes where the child types; Enter answers as OK does,
+        // the keypad's Enter too, and does nothing once OK has gone.
         QTest::keyClicks(QApplication::focusWidget(), u"152"_s);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-        QCOMPARE(m_window->text(Field::Text4), u"152"_s);
-        QVERIFY(button("Command2")->isVisible());
-        QCOMPARE(m_window->text(Field::Text5), QString());
+        QCOMPARE(m_window->text(Field::Text5), u"152"_s);
+        QVERIFY(!button("Command2")->isVisible());
+        QCOMPARE(accessibleText("Text5", QAccessible::Description),
+                 u"Juste ! 101 + 51 = 152. Score : 11."_s);
+        QTest::keyClick(button("Command1"), Qt::Key_Space);
+        QTest::keyClicks(QApplication::focusWidget(), u"1"_s);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter, Qt::KeypadModifier);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QCOMPARE(m_services->beeper.beeps, 1 + 3);
+        QCOMPARE(accessibleText("Text5", QAccessible::Description),
+                 u"Faux : 1 + 1 = 2. Score : 9."_s);
+        QCOMPARE(m_services->store.values.value(u"BIENVENUE"_s), u"9"_s);
     }
 
     void backgroundReadsBackTheValueWritten()
@@ -243,6 +256,13 @@ private Q_SLOTS:
         QTest::mouseClick(button("Command18"), Qt::LeftButton);
         QCOMPARE(button("Command18")->text(), u"FERMER"_s);
         QVERIFY(information->isVisible());
+        // Tab and Shift+Tab leave the information text.
+        information->setFocus();
+        QTest::keyClick(information, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), button("Command18"));
+        information->setFocus();
+        QTest::keyClick(information, Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(QApplication::focusWidget()->objectName(), u"Text7"_s);
         QTest::mouseClick(button("Command18"), Qt::LeftButton);
         QCOMPARE(button("Command18")->text(), u"POURQUOI   ?"_s);
         QVERIFY(!information->isVisible());
@@ -257,14 +277,81 @@ private Q_SLOTS:
             QVERIFY2(accessible && !accessible->text(QAccessible::Name).trimmed().isEmpty(),
                      control.name);
         }
-        const auto description = [this](const char *name) {
-            return QAccessible::queryAccessibleInterface(
-                       form().findChild<QWidget *>(QLatin1StringView(name)))
-                ->text(QAccessible::Description);
-        };
-        QCOMPARE(description("Text2"), u"premier nombre"_s);
-        QCOMPARE(description("Text4"), u"ta réponse"_s);
-        QCOMPARE(description("Text7"), u"points en jeu"_s);
+        QCOMPARE(accessibleText("Text2", QAccessible::Description), u"premier nombre"_s);
+        QCOMPARE(accessibleText("Text4", QAccessible::Description), u"ta réponse"_s);
+        QCOMPARE(accessibleText("Text7", QAccessible::Description), u"points en jeu"_s);
+        QCOMPARE(accessibleText("Label3", QAccessible::Name), u"nombre de parties réussies"_s);
+        for (const char *described : {"Command4", "Command5", "Command6", "Command3"})
+            QVERIFY2(!accessibleText(described, QAccessible::Description).isEmpty(), described);
+        // The window is a window to a screen reader, with the design's title.
+        QAccessibleInterface *window = QAccessible::queryAccessibleInterface(&form());
+        QCOMPARE(window->role(), QAccessible::Window);
+        QCOMPARE(window->text(QAccessible::Name), u"Form1"_s);
+    }
+
+    // The dock's view: the game's icon, and no maximise on a fixed window.
+    void windowIdentity()
+    {
+        const QList<QSize> sizes = gameIcon().availableSizes();
+        QVERIFY(sizes.contains(QSize(16, 16)) && sizes.contains(QSize(256, 256)));
+        QVERIFY(!gameIcon().pixmap(48).isNull());
+        QVERIFY(form().windowFlags() & Qt::WindowMinimizeButtonHint);
+        QVERIFY(!(form().windowFlags() & Qt::WindowMaximizeButtonHint));
+    }
+
+    // The design's colours whatever the desktop's theme: every text at 4.5:1
+    // or more, every border at 3:1, on white and on every score colour.
+    void designColoursUnderADarkTheme()
+    {
+        const QPalette desktop = QApplication::palette();
+        QPalette dark(QColor(0x353535), QColor(0x2A2A2A));
+        dark.setColor(QPalette::WindowText, Qt::white);
+        dark.setColor(QPalette::Text, Qt::white);
+        dark.setColor(QPalette::ButtonText, Qt::white);
+        QApplication::setPalette(dark);
+        const auto restore = qScopeGuard([&] { QApplication::setPalette(desktop); });
+        WindowBinding window(m_services->bundle());
+        window.form().show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window.form()));
+        QList<BgrColour> colours{kWhite};
+        for (const Band &band : kBands)
+            colours << band.colour;
+        for (const BgrColour colour : colours) {
+            window.setBackground(Painted::Form1, colour);
+            const QImage shot = window.form().grab().toImage();
+            for (QWidget *control :
+                 window.form().findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+                const QString where =
+                    control->objectName() + u" on "_s + QString::number(colour, 16);
+                const auto [text, behind] = readableColours(*control, toQColor(colour));
+                QVERIFY2(contrast(text, behind) >= 4.5, qPrintable(where));
+                if (qobject_cast<QLabel *>(control) || !control->isVisible())
+                    continue;
+                // The frame's darkest pixel where the control's left edge meets
+                // the window.
+                const QRect box = control->geometry();
+                QColor border = Qt::white;
+                for (int x = box.left(); x < box.left() + 3; ++x)
+                    if (const QColor pixel = shot.pixelColor(x, box.center().y());
+                        pixel.lightnessF() < border.lightnessF())
+                        border = pixel;
+                QVERIFY2(contrast(border, toQColor(colour)) >= 3.0, qPrintable(where));
+            }
+        }
+    }
+
+    void longTextsShowFromTheirStart_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addRow("no score yet") << u"nothing"_s;
+        QTest::addRow("large negative score") << u"-10000"_s;
+    }
+
+    void longTextsShowFromTheirStart()
+    {
+        QFETCH(QString, text);
+        m_window->setText(Field::Text6, text);
+        QCOMPARE(form().findChild<QLineEdit *>(u"Text6"_s)->cursorPosition(), 0);
     }
 
     // The numbers the game writes fit their boxes in the design's faces.
@@ -323,6 +410,35 @@ private Q_SLOTS:
 
 private:
     QWidget &form() const { return m_window->form(); }
+    QString accessibleText(const char *name, QAccessible::Text text) const
+    {
+        return QAccessible::queryAccessibleInterface(
+                   form().findChild<QWidget *>(QLatin1StringView(name)))
+            ->text(text);
+    }
+    // WCAG's contrast ratio of two colours.
+    static double contrast(const QColor &a, const QColor &b)
+    {
+        const auto luminance = [](const QColor &c) {
+            const auto channel = [](double v) {
+                return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+            };
+            return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+                   0.0722 * channel(c.blueF());
+        };
+        const double la = luminance(a), lb = luminance(b);
+        return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+    }
+    // A control's text colour and what it stands on, from its palette.
+    static std::pair<QColor, QColor> readableColours(const QWidget &control, const QColor &window)
+    {
+        const QPalette &palette = control.palette();
+        if (qobject_cast<const QPushButton *>(&control))
+            return {palette.color(QPalette::ButtonText), palette.color(QPalette::Button)};
+        if (qobject_cast<const QLabel *>(&control))
+            return {palette.color(QPalette::WindowText), window};
+        return {palette.color(QPalette::Text), palette.color(QPalette::Base)};
+    }
     static QPushButton *button(const QWidget &window, const char *name)
     {
         return window.findChild<QPushButton *>(QLatin1StringView(name));

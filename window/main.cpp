@@ -2,6 +2,8 @@
 #include "services/clock_random.h"
 #include "services/platform_score_store.h"
 #include "services/system_beeper.h"
+#include "window/command_line.h"
+#include "window/design_look.h"
 #include "window/fonts.h"
 #include "window/message_box_messenger.h"
 #include "window/translations.h"
@@ -11,7 +13,14 @@
 
 int main(int argc, char *argv[])
 {
+    if (const std::optional<int> status = answerCommandLine(argc, argv))
+        return *status;
     QApplication app(argc, argv);
+    // The desktop entry's name: the Wayland app id and the X11 window class
+    // follow it, so docks show the game's icon and can pin it.
+    QApplication::setApplicationName(QStringLiteral("fr.atelier_additions.Additions"));
+    QApplication::setDesktopFileName(QStringLiteral("fr.atelier_additions.Additions"));
+    QApplication::setWindowIcon(gameIcon());
     installFrenchTranslations();
     installFontSubstitutes();
 

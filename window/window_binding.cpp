@@ -5,10 +5,29 @@
 #include "quiz/tables.h"
 #include "ui_form1.h"
 #include "window/colours.h"
+#include "window/design_look.h"
+
+#include <QAccessibleWidget>
+
+namespace {
+
+// Qt shows a plain top-level widget to screen readers as a filler, whose
+// title nobody announces; the game's window is a window.
+QAccessibleInterface *formAsWindow(const QString &, QObject *object)
+{
+    auto *widget = qobject_cast<QWidget *>(object);
+    if (widget && widget->isWindow() && widget->objectName() == u"Form1")
+        return new QAccessibleWidget(widget, QAccessible::Window);
+    return nullptr;
+}
+
+} // namespace
 
 WindowBinding::WindowBinding(const QuizServices &services)
     : m_ui(std::make_unique<Ui::Form1>()), m_services(services)
 {
+    static const bool accessibleAsWindow = (QAccessible::installFactory(formAsWindow), true);
+    Q_UNUSED(accessibleAsWindow);
     m_ui->setupUi(&m_form);
     const Ui::Form1 &ui = *m_ui;
     m_fields = {ui.Text1, ui.Text2, ui.Text3, ui.Text4, ui.Text5, ui.Text6, ui.Text7};
@@ -20,6 +39,11 @@ WindowBinding::WindowBinding(const QuizServices &services)
     QFont contactFont = ui.Label4->font();
     contactFont.setPointSizeF(20.25);
     ui.Label4->setFont(contactFont);
+    applyDesignLook(m_form);
+    // The window has a fixed size: nothing to maximise.
+    m_form.setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint);
     ui.Text1->setFocus();
     connectButtons();
 }
@@ -35,6 +59,11 @@ void WindowBinding::connectButtons()
     }
     QObject::connect(m_ui->Command2, &QPushButton::clicked, &m_form,
                      [this] { quiz::okClicked(*this, m_services); });
+    // Enter in the answer box answers, as OK does, while OK is there.
+    QObject::connect(m_ui->Text4, &QLineEdit::returnPressed, &m_form, [this] {
+        if (m_ui->Command2->isVisible())
+            m_ui->Command2->click();
+    });
     // In the order of the player table.
     const std::array playerButtons{m_ui->Command4, m_ui->Command5, m_ui->Command6};
     static_assert(playerButtons.size() == kPlayers.size());
@@ -55,7 +84,11 @@ QString WindowBinding::text(Field field) const
 
 void WindowBinding::setText(Field field, const QString &text)
 {
-    m_fields[indexOf(field)]->setText(text);
+    // Shown from its start: a text wider than its box ("nothing", a score
+    // of -10000) must not lose its first characters.
+    QLineEdit *box = m_fields[indexOf(field)];
+    box->setText(text);
+    box->setCursorPosition(0);
 }
 
 BgrColour WindowBinding::background(Painted control) const
@@ -90,4 +123,13 @@ void WindowBinding::setCommand18Caption(const QString &caption)
 void WindowBinding::setFocus(Field field)
 {
     m_fields[indexOf(field)]->setFocus();
+}
+
+void WindowBinding::announce(const QString &sentence)
+{
+    // Qt has no announcement a screen reader speaks on every desktop yet. The
+    // box of the right sum, written by the same answer, takes the verdict
+    // as its description: an event that reaches AT-SPI and UI Automation
+    // alike, and a description that stays true until the next answer.
+    m_ui->Text5->setAccessibleDescription(sentence);
 }

@@ -35,6 +35,7 @@ public:
     QString command18Caption() const override;
     void setCommand18Caption(const QString &caption) override;
     void setFocus(Field field) override;
+    void announce(const QString &sentence) override;
 
 private:
     struct PaintedArea

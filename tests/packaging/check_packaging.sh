@@ -14,7 +14,9 @@ desktop)
     # desktop-file-validate exits 0 even when it has something to say.
     out=$(desktop-file-validate "$source/packaging/$id.desktop" 2>&1) || fail "$out"
     [ -z "$out" ] || fail "desktop-file-validate: $out"
-    grep -qx 'Categories=Education;Math;' "$source/packaging/$id.desktop" || fail "categories"
+    for line in 'Categories=Education;Math;' StartupNotify=true StartupWMClass=$id; do
+        grep -qx "$line" "$source/packaging/$id.desktop" || fail "no $line"
+    done
     ;;
 metainfo)
     appstreamcli validate --no-net --strict "$source/packaging/$id.metainfo.xml"
@@ -26,10 +28,12 @@ deb)
     echo "${out:-lintian: no complaints}"
     [ "$(dpkg-deb -f "$deb" Section)" = education ] || fail "section is not education"
     dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6' || fail "no shared library dependencies"
+    dpkg-deb -f "$deb" Recommends | grep -q 'qt6-wayland' || fail "qt6-wayland not recommended"
     contents=$(dpkg-deb -c "$deb")
     for file in usr/bin/additions usr/share/applications/$id.desktop \
         usr/share/metainfo/$id.metainfo.xml usr/share/icons/hicolor/scalable/apps/$id.svg \
-        usr/share/doc/additions/copyright usr/share/doc/additions/changelog.gz; do
+        usr/share/doc/additions/copyright usr/share/doc/additions/changelog.gz \
+        usr/share/man/man6/additions.6.gz usr/share/man/fr/man6/additions.6.gz; do
         grep -q " \./$file\$" <<<"$contents" || fail "$file missing from the package"
     done
     ;;
@@ -40,8 +44,11 @@ installed)
         share/icons/hicolor/scalable/apps/$id.svg; do
         [ -f "$root/$file" ] || fail "$file not installed"
     done
-    # The game has no command line: it runs until its window is closed. Still
-    # running after three seconds means it started and found what it needs.
+    version=$("$root/bin/additions" --version) || fail "--version failed"
+    [ "$version" = "Additions 1.0.0" ] || fail "--version says '$version'"
+    "$root/bin/additions" --help | grep -q 'Affiche la version' || fail "--help is not in French"
+    # Without options it runs until its window is closed. Still running after
+    # three seconds means it started and found what it needs.
     mkdir -p "$scratch/config"
     status=0
     QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$scratch/config" \

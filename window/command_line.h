@@ -1,0 +1,9 @@
+// Additions - a game for practising addition. GPL-3.0-or-later.
+#pragma once
+
+#include <optional>
+
+// Answers --help and --version (in French) without opening a window, and
+// refuses unknown options. Returns the exit status when the program should
+// end there, nothing when the game should start.
+std::optional<int> answerCommandLine(int argc, char *argv[]);
