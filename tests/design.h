@@ -45,6 +45,10 @@ inline constexpr std::array<ControlDesign, 23> kDesign{{
     {"Command18", u"POURQUOI   ?", 392, 480, 129, 25, true},
 }};
 
+// The banner's colours are the form's own, as a screenshot gives them
+// (0xRRGGBB).
+inline constexpr unsigned kBannerBlue = 0x0000FF;
+
 inline const ControlDesign &design(const char *name)
 {
     for (const ControlDesign &control : kDesign)

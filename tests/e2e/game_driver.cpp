@@ -66,6 +66,12 @@ bool GameDriver::start(QString *why)
                            : u"the game ended before showing its window"_s;
         return false;
     }
+    // A window is mapped before it is painted: screenshots wait for the
+    // banner's blue.
+    if (!waitForColour("Text1", kBannerBlue, 10000)) {
+        *why = u"the game's window was not painted within 10 s"_s;
+        return false;
+    }
     return true;
 }
 

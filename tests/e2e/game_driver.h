@@ -60,6 +60,8 @@ public:
     bool closeMessage();
 
     QString storeFile() const;
+    // The X window's id, for the X tools.
+    QString windowId() const { return m_window; }
     QString lastError() const { return m_lastError; }
 
 private:

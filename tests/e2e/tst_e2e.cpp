@@ -25,8 +25,6 @@ QRgb shown(BgrColour colour)
 const QRgb kWhiteShown = shown(kWhite);
 const QRgb kStakeGreenShown = shown(STAKE_GREEN);
 const QRgb kBand1Shown = shown(kBands[0].colour);
-// The banner's colour is the form's own.
-constexpr QRgb kBannerBlue = 0x0000FF;
 // An empty spot of the window, where the window's own colour shows.
 const QRect kFormPatch(640, 400, 12, 12);
 
@@ -84,6 +82,17 @@ private Q_SLOTS:
         QCOMPARE(game.read("Text1"), u"BIENVENUEZ"_s);
         QCOMPARE(game.read("Text6"), QString());
         QVERIFY2(!QFile::exists(game.storeFile()), "nothing is written before a click");
+
+        // What a dock sees: the desktop entry's class, and an icon.
+        const ToolResult identity = runTool(
+            u"xprop"_s,
+            {u"-id"_s, game.windowId(), u"-len"_s, u"64"_s, u"WM_CLASS"_s, u"_NET_WM_ICON"_s},
+            xEnvironment());
+        QVERIFY2(identity.output.contains(
+                     "WM_CLASS(STRING) = \"additions\", \"fr.atelier_additions.Additions\""),
+                 identity.output.constData());
+        QVERIFY2(identity.output.contains("_NET_WM_ICON(CARDINAL) = "),
+                 identity.output.constData());
     }
 
     void levelClickPosesAProblem()

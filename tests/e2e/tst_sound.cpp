@@ -3,6 +3,7 @@
 #include "x_tools.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -91,11 +92,8 @@ private Q_SLOTS:
 
     void cleanupTestCase()
     {
-        if (!m_serverStarted)
-            return;
-        QFile pidFile(m_runtime.filePath(u"pulse/pid"_s));
-        if (pidFile.open(QIODevice::ReadOnly))
-            ::kill(static_cast<pid_t>(pidFile.readAll().trimmed().toInt()), SIGTERM);
+        if (m_serverStarted)
+            signalServer(SIGTERM);
     }
 
     void oneBeepForARightAnswerThreeForAWrongOne_data()
@@ -137,7 +135,43 @@ private Q_SLOTS:
         QTEST(countBursts(heard.readAll()), "bursts");
     }
 
+    // Closing the window ends the game at once, during its three beeps, and
+    // with a sound server that has stopped answering.
+    void closingNeverWaitsForSound_data()
+    {
+        QTest::addColumn<bool>("serverStopped");
+        QTest::addRow("during the beeps") << false;
+        QTest::addRow("sound server stopped") << true;
+    }
+
+    void closingNeverWaitsForSound()
+    {
+        QFETCH(bool, serverStopped);
+        QTemporaryDir home;
+        GameDriver game(home.path());
+        game.setEnvironment(u"XDG_RUNTIME_DIR"_s, m_runtime.path());
+        QString why;
+        QVERIFY2(game.start(&why), qPrintable(why));
+        if (serverStopped)
+            signalServer(SIGSTOP);
+        const auto resume = qScopeGuard([&] { signalServer(SIGCONT); });
+        game.click("Command9");
+        game.type(u"0"_s); // a wrong answer: three beeps
+        game.click("Command2");
+        QElapsedTimer closing;
+        closing.start();
+        QVERIFY2(game.close(), "the game ends cleanly when its window is closed");
+        QVERIFY2(closing.elapsed() < 2000, qPrintable(u"%1 ms"_s.arg(closing.elapsed())));
+    }
+
 private:
+    void signalServer(int signal)
+    {
+        QFile pidFile(m_runtime.filePath(u"pulse/pid"_s));
+        if (pidFile.open(QIODevice::ReadOnly))
+            ::kill(static_cast<pid_t>(pidFile.readAll().trimmed().toInt()), signal);
+    }
+
     QTemporaryDir m_runtime;
     QProcessEnvironment m_environment;
     bool m_serverStarted = false;

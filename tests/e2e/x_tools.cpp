@@ -54,7 +54,7 @@ bool waitUntil(const std::function<bool()> &condition, int timeoutMs, int interv
 QString missingTools()
 {
     QStringList missing;
-    for (const QString &tool : {u"xdotool"_s, u"xclip"_s, u"xwd"_s, u"convert"_s})
+    for (const QString &tool : {u"xprop"_s, u"xdotool"_s, u"xclip"_s, u"xwd"_s, u"convert"_s})
         if (QStandardPaths::findExecutable(tool).isEmpty())
             missing << tool;
     return missing.join(u' ');
