@@ -23,6 +23,8 @@ public:
     void setScale(int scale) { m_scale = scale; }
     // Sets a variable of the game's environment, over the driver's own.
     void setEnvironment(const QString &name, const QString &value) { m_extra.insert(name, value); }
+    // Runs this Windows program under Wine instead of the built game.
+    void runUnderWine(const QString &program) { m_wineProgram = program; }
     bool start(QString *why);
     bool isRunning() const { return m_game.state() == QProcess::Running; }
     qint64 pid() const { return m_game.processId(); }
@@ -59,6 +61,10 @@ public:
     // Presses Enter in the message box, as a child would, and waits for it to go.
     bool closeMessage();
 
+    // Poses a problem at "moins de 50" (unless one is open), answers it
+    // `error` off the sum, and returns the score the window then shows.
+    QString answer(int error, bool levelClicked = false);
+
     QString storeFile() const;
     // The X window's id, for the X tools.
     QString windowId() const { return m_window; }
@@ -76,6 +82,7 @@ private:
     QString m_lastError;
     int m_scale = 1;
     QProcessEnvironment m_extra;
+    QString m_wineProgram;
 };
 
 // The middle part of a control, where its own colour shows.

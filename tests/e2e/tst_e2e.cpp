@@ -120,12 +120,12 @@ private Q_SLOTS:
         GameDriver game(m_home->path());
         START(game);
         game.click("Command5");
-        QCOMPARE(answer(game, 0), u"1"_s);
+        QCOMPARE(game.answer(0), u"1"_s);
         QCOMPARE(stored(game.storeFile(), u"2_joueur"_s), u"1"_s);
         QVERIFY(game.waitForColour("Text7", kWhiteShown));
         QVERIFY2(waitForFormColour(game, kBand1Shown), "the window takes the colour of band 1");
 
-        QCOMPARE(answer(game, 1), u"0"_s);
+        QCOMPARE(game.answer(1), u"0"_s);
         QCOMPARE(stored(game.storeFile(), u"2_joueur"_s), u"0"_s);
         QCOMPARE(game.read("Text7"), u"0"_s);
         // 0 is in no band: the colour stays.
@@ -137,7 +137,7 @@ private Q_SLOTS:
         {
             GameDriver game(m_home->path());
             START(game);
-            QCOMPARE(answer(game, 0), u"1"_s);
+            QCOMPARE(game.answer(0), u"1"_s);
             QVERIFY2(game.close(), "the game ends cleanly when its window is closed");
         }
         GameDriver again(m_home->path());
@@ -208,7 +208,7 @@ private Q_SLOTS:
         game.click("Command4");
         game.click("Command9");
         QCOMPARE(game.read("Text6"), u"21"_s);
-        QCOMPARE(answer(game, 0, /*levelClicked=*/true), u"22"_s);
+        QCOMPARE(game.answer(0, /*levelClicked=*/true), u"22"_s);
         QCOMPARE(stored(game.storeFile(), u"1_joueur"_s), u"22"_s);
         QVERIFY(game.isRunning());
     }
@@ -222,9 +222,9 @@ private Q_SLOTS:
         QVERIFY2(second.moveTo({720, 0}), qPrintable(second.lastError()));
         first.click("Command4");
         second.click("Command5");
-        QCOMPARE(answer(first, 0), u"1"_s);
-        QCOMPARE(answer(second, 0), u"1"_s);
-        QCOMPARE(answer(first, 0), u"2"_s);
+        QCOMPARE(first.answer(0), u"1"_s);
+        QCOMPARE(second.answer(0), u"1"_s);
+        QCOMPARE(first.answer(0), u"2"_s);
         QCOMPARE(stored(first.storeFile(), u"1_joueur"_s), u"2"_s);
         QCOMPARE(stored(first.storeFile(), u"2_joueur"_s), u"1"_s);
     }
@@ -254,22 +254,6 @@ private Q_SLOTS:
     }
 
 private:
-    // Poses a problem at "moins de 50", answers it `error` off the sum, and
-    // returns the score the window then shows.
-    static QString answer(GameDriver &game, int error, bool levelClicked = false)
-    {
-        if (!levelClicked)
-            game.click("Command9");
-        const int sum = game.read("Text2").toInt() + game.read("Text3").toInt();
-        game.click("Text4");
-        game.type(QString::number(sum + error));
-        game.click("Command2");
-        const QString sumShown = game.read("Text5");
-        if (sumShown != QString::number(sum))
-            return u"<sum shown: "_s + sumShown + u">"_s;
-        return game.read("Text6");
-    }
-
     static bool waitForFormColour(GameDriver &game, QRgb colour)
     {
         return waitUntil(

@@ -1,0 +1,63 @@
+; The Windows installer: for the current user, without administrator
+; rights, into %LOCALAPPDATA%\Programs\Additions, with a Start menu entry and
+; an uninstaller in the user's list of apps. Uninstalling removes every
+; installed file and keeps the children's scores (HKCU\Software\MyApp).
+; makensis -DVERSION=... -DSTAGE=<installed files> -DFILES=<their list> \
+;          -DICON=<.ico> -DOUTFILE=<setup.exe> additions.nsi
+Unicode true
+SetCompressor /SOLID lzma
+!include "MUI2.nsh"
+
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Additions"
+
+Name "Additions"
+OutFile "${OUTFILE}"
+InstallDir "$LOCALAPPDATA\Programs\Additions"
+RequestExecutionLevel user
+BrandingText "Additions ${VERSION}"
+
+VIProductVersion "${VERSION}.0"
+VIAddVersionKey /LANG=1036 "ProductName" "Additions"
+VIAddVersionKey /LANG=1036 "FileDescription" "Installation d'Additions"
+VIAddVersionKey /LANG=1036 "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=1036 "CompanyName" "Atelier Additions"
+VIAddVersionKey /LANG=1036 "LegalCopyright" "GPL-3.0-or-later"
+
+!define MUI_ICON "${ICON}"
+!define MUI_UNICON "${ICON}"
+!define MUI_FINISHPAGE_RUN "$INSTDIR\additions.exe"
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_PAGE_FINISH
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+!insertmacro MUI_LANGUAGE "French"
+
+Section "Additions"
+    SetShellVarContext current
+    SetOutPath "$INSTDIR"
+    File /r "${STAGE}/*"
+    WriteUninstaller "$INSTDIR\uninstall.exe"
+    CreateShortCut "$SMPROGRAMS\Additions.lnk" "$INSTDIR\additions.exe" "" \
+        "$INSTDIR\additions.exe" 0 SW_SHOWNORMAL "" "Un jeu pour apprendre à faire des additions"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "Additions"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "Publisher" "Atelier Additions"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\additions.exe"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+    WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
+    WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
+SectionEnd
+
+Section "Uninstall"
+    SetShellVarContext current
+    ; Only the files the installer put there, never the whole folder: it
+    ; may have been chosen to hold other files too.
+    !include "${FILES}"
+    Delete "$INSTDIR\uninstall.exe"
+    RMDir "$INSTDIR"
+    Delete "$SMPROGRAMS\Additions.lnk"
+    DeleteRegKey HKCU "${UNINSTALL_KEY}"
+SectionEnd
