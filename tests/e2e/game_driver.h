@@ -85,5 +85,12 @@ private:
     QString m_wineProgram;
 };
 
+// Starts the game, or fails the test with the reason.
+#define START_GAME(game)                                                                           \
+    do {                                                                                           \
+        QString why;                                                                               \
+        QVERIFY2((game).start(&why), qPrintable(why));                                             \
+    } while (false)
+
 // The middle part of a control, where its own colour shows.
 QRect patchOf(const char *control, int scale = 1);

@@ -35,12 +35,6 @@ QString stored(const QString &file, const QString &key)
 
 } // namespace
 
-#define START(game)                                                                                \
-    do {                                                                                           \
-        QString why;                                                                               \
-        QVERIFY2((game).start(&why), qPrintable(why));                                             \
-    } while (false)
-
 // The built program on a real X server, driven from outside the process.
 class TestEndToEnd : public QObject
 {
@@ -64,7 +58,7 @@ private Q_SLOTS:
     void designState()
     {
         GameDriver game(m_home->path());
-        START(game);
+        START_GAME(game);
         const QImage shot = game.screenshot();
         QCOMPARE(shot.size(), QSize(710, 514));
         QCOMPARE(GameDriver::commonColour(shot, patchOf("Text1")), kBannerBlue);
@@ -98,7 +92,7 @@ private Q_SLOTS:
     void levelClickPosesAProblem()
     {
         GameDriver game(m_home->path());
-        START(game);
+        START_GAME(game);
         game.click("Command9");
         game.type(u"7"_s); // the answer box has the focus without a click
         QCOMPARE(game.read("Text4"), u"7"_s);
@@ -118,7 +112,7 @@ private Q_SLOTS:
     void rightThenWrongAnswer()
     {
         GameDriver game(m_home->path());
-        START(game);
+        START_GAME(game);
         game.click("Command5");
         QCOMPARE(game.answer(0), u"1"_s);
         QCOMPARE(stored(game.storeFile(), u"2_joueur"_s), u"1"_s);
@@ -136,12 +130,12 @@ private Q_SLOTS:
     {
         {
             GameDriver game(m_home->path());
-            START(game);
+            START_GAME(game);
             QCOMPARE(game.answer(0), u"1"_s);
             QVERIFY2(game.close(), "the game ends cleanly when its window is closed");
         }
         GameDriver again(m_home->path());
-        START(again);
+        START_GAME(again);
         again.click("Command10");
         QCOMPARE(again.read("Text6"), u"1"_s);
         QCOMPARE(GameDriver::commonColour(again.screenshot(), kFormPatch), kWhiteShown);
@@ -151,7 +145,7 @@ private Q_SLOTS:
     {
         writeStore(u"[Startup]\n3_joueur=12\n"_s);
         GameDriver game(m_home->path());
-        START(game);
+        START_GAME(game);
         game.click("Command6");
         QCOMPARE(game.read("Text1"), u"3_joueur"_s);
         game.click("Command15");
@@ -175,7 +169,7 @@ private Q_SLOTS:
     void refusalsLeaveEverythingAsItWas()
     {
         GameDriver game(m_home->path());
-        START(game);
+        START_GAME(game);
         game.click("Command9");
         const QString first = game.read("Text2");
         game.click("Command2"); // no answer typed
@@ -204,7 +198,7 @@ private Q_SLOTS:
         garbage += "[Startup]\n1_joueur=21\n";
         writeStore(QString(), garbage);
         GameDriver game(m_home->path());
-        START(game);
+        START_GAME(game);
         game.click("Command4");
         game.click("Command9");
         QCOMPARE(game.read("Text6"), u"21"_s);
@@ -217,8 +211,8 @@ private Q_SLOTS:
     {
         GameDriver first(m_home->path());
         GameDriver second(m_home->path());
-        START(first);
-        START(second);
+        START_GAME(first);
+        START_GAME(second);
         QVERIFY2(second.moveTo({720, 0}), qPrintable(second.lastError()));
         first.click("Command4");
         second.click("Command5");
@@ -234,7 +228,7 @@ private Q_SLOTS:
     {
         GameDriver game(m_home->path());
         game.setScale(2);
-        START(game);
+        START_GAME(game);
         const QImage shot = game.screenshot();
         QCOMPARE(shot.size(), QSize(1420, 1028));
         const QRect banner = design("Text1").pixels();

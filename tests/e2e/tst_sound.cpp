@@ -109,9 +109,8 @@ private Q_SLOTS:
         QFETCH(int, error);
         QTemporaryDir home;
         GameDriver game(home.path());
-        game.setEnvironment(u"XDG_RUNTIME_DIR"_s, m_runtime.path());
-        QString why;
-        QVERIFY2(game.start(&why), qPrintable(why));
+        playIntoTheRecorder(game);
+        START_GAME(game);
         game.click("Command9");
         const int sum = game.read("Text2").toInt() + game.read("Text3").toInt();
         game.click("Text4");
@@ -149,9 +148,8 @@ private Q_SLOTS:
         QFETCH(bool, serverStopped);
         QTemporaryDir home;
         GameDriver game(home.path());
-        game.setEnvironment(u"XDG_RUNTIME_DIR"_s, m_runtime.path());
-        QString why;
-        QVERIFY2(game.start(&why), qPrintable(why));
+        playIntoTheRecorder(game);
+        START_GAME(game);
         if (serverStopped)
             signalServer(SIGSTOP);
         const auto resume = qScopeGuard([&] { signalServer(SIGCONT); });
@@ -165,6 +163,12 @@ private Q_SLOTS:
     }
 
 private:
+    // The game's sounds go to the private server.
+    void playIntoTheRecorder(GameDriver &game)
+    {
+        game.setEnvironment(u"XDG_RUNTIME_DIR"_s, m_runtime.path());
+    }
+
     void signalServer(int signal)
     {
         QFile pidFile(m_runtime.filePath(u"pulse/pid"_s));

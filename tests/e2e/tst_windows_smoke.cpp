@@ -67,8 +67,7 @@ private Q_SLOTS:
         {
             GameDriver game(home.path());
             game.runUnderWine(program);
-            QString why;
-            QVERIFY2(game.start(&why), qPrintable(why));
+            START_GAME(game);
             QCOMPARE(game.answer(0), u"1"_s);
             QCOMPARE(game.answer(1), u"0"_s);
             QCOMPARE(registryValue(kScores, u"BIENVENUE"_s), u"0"_s);
@@ -80,8 +79,7 @@ private Q_SLOTS:
         {
             GameDriver again(home.path());
             again.runUnderWine(program);
-            QString why;
-            QVERIFY2(again.start(&why), qPrintable(why));
+            START_GAME(again);
             again.click("Command4");
             again.click("Command10");
             QCOMPARE(again.read("Text6"), u"1"_s);
