@@ -5,13 +5,22 @@
 
 #include <QSettings>
 
+#include <memory>
+
 namespace {
 
 // Fallbacks off: system-wide settings hold no score anybody earned here.
 std::unique_ptr<QSettings> scores()
 {
+#if defined(Q_OS_WIN)
+    // Named by its path: for an organisation without an application QSettings
+    // would use Software\MyApp\OrganizationDefaults.
+    auto settings = std::make_unique<QSettings>(
+        QStringLiteral("HKEY_CURRENT_USER\\Software\\MyApp"), QSettings::NativeFormat);
+#else
     auto settings = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
                                                 QStringLiteral("MyApp"));
+#endif
     settings->setFallbacksEnabled(false);
     settings->beginGroup(QStringLiteral("Startup"));
     return settings;

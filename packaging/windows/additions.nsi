@@ -4,7 +4,8 @@
 ; installed file and keeps the children's scores (HKCU\Software\MyApp).
 ; makensis -DVERSION=... -DSTAGE=<installed files> -DFILES=<their list> \
 ;          -DICON=<.ico> -DOUTFILE=<setup.exe> additions.nsi
-Unicode true
+; A 64-bit installer, like the game: it runs where the game runs.
+Target amd64-unicode
 SetCompressor /SOLID lzma
 !include "MUI2.nsh"
 

@@ -42,7 +42,9 @@ bool GameDriver::start(QString *why)
     QFile::setPermissions(m_home + u"/runtime"_s,
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QProcessEnvironment environment = xEnvironment();
-    environment.insert(u"HOME"_s, m_home);
+    // Wine keeps its user's folders in the prefix, linked to the real HOME.
+    if (m_wineProgram.isEmpty())
+        environment.insert(u"HOME"_s, m_home);
     environment.insert(u"XDG_CONFIG_HOME"_s, m_home + u"/config"_s);
     environment.insert(u"XDG_RUNTIME_DIR"_s, m_home + u"/runtime"_s);
     if (m_scale != 1)
@@ -63,9 +65,10 @@ bool GameDriver::start(QString *why)
                 return !(m_window = windowWithTitle(u"Form1"_s)).isEmpty() ||
                        m_game.waitForFinished(0);
             },
-            15000) ||
+            // Wine's first start in a new prefix sets up its services first.
+            m_wineProgram.isEmpty() ? 15000 : 90000) ||
         m_window.isEmpty()) {
-        *why = isRunning() ? u"the game's window did not appear within 15 s"_s
+        *why = isRunning() ? u"the game's window did not appear in time"_s
                            : u"the game ended before showing its window"_s;
         return false;
     }
