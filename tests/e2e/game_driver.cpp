@@ -2,6 +2,7 @@
 #include "game_driver.h"
 
 #include "../design.h"
+#include "window/colours.h"
 
 #include <QDir>
 #include <QFile>
@@ -78,6 +79,10 @@ bool GameDriver::start(QString *why)
         *why = u"the game's window was not painted within 10 s"_s;
         return false;
     }
+    // Wine passes clicks on to a new window once a first click has
+    // activated it.
+    if (!m_wineProgram.isEmpty())
+        clickAt({640, 400});
     return true;
 }
 
@@ -129,6 +134,10 @@ void GameDriver::clickAt(QPoint inWindow)
 
 bool GameDriver::waitForKeyboard(const QString &window)
 {
+    // Wine keeps the X keyboard focus on a window of its own and passes keys
+    // on to the active window; there is nothing to wait for.
+    if (!m_wineProgram.isEmpty())
+        return true;
     const bool focused = waitUntil(
         [&] {
             const ToolResult focus =
@@ -202,6 +211,11 @@ QImage GameDriver::screenshot()
     return QImage::fromData(png.output, "PNG");
 }
 
+QRgb GameDriver::shown(BgrColour colour)
+{
+    return toQColor(colour).rgb() & 0xFFFFFF;
+}
+
 QRgb GameDriver::commonColour(const QImage &image, const QRect &patch)
 {
     QHash<QRgb, int> counts;
@@ -250,12 +264,20 @@ bool GameDriver::closeMessage()
 
 QString GameDriver::answer(int error, bool levelClicked)
 {
-    if (!levelClicked)
+    // Each click is waited for, as a child sees it: the stake turns green
+    // when a problem is posed and white when it is answered (a slow game,
+    // under Wine, would otherwise be read before it has moved).
+    if (!levelClicked) {
         click("Command9");
+        if (!waitForColour("Text7", shown(STAKE_GREEN)))
+            return u"<no problem posed>"_s;
+    }
     const int sum = read("Text2").toInt() + read("Text3").toInt();
     click("Text4");
     type(QString::number(sum + error));
     click("Command2");
+    if (!waitForColour("Text7", shown(kWhite)))
+        return u"<OK not taken>"_s;
     const QString sumShown = read("Text5");
     if (sumShown != QString::number(sum))
         return u"<sum shown: "_s + sumShown + u">"_s;

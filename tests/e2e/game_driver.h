@@ -1,6 +1,7 @@
 // Additions - a game for practising addition. GPL-3.0-or-later.
 #pragma once
 
+#include "quiz/window_state.h"
 #include "x_tools.h"
 
 #include <QImage>
@@ -48,6 +49,8 @@ public:
     QString read(const char *control);
 
     QImage screenshot();
+    // A colour of the game as a screenshot gives it (0xRRGGBB).
+    static QRgb shown(BgrColour colour);
     // The most frequent colour in the middle of the control (or any patch),
     // as 0xRRGGBB.
     static QRgb commonColour(const QImage &image, const QRect &patch);

@@ -2,7 +2,6 @@
 #include "../design.h"
 #include "game_driver.h"
 #include "quiz/tables.h"
-#include "window/colours.h"
 #include "x_tools.h"
 
 #include <QDir>
@@ -18,13 +17,9 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // Screenshots give colours as 0xRRGGBB.
-QRgb shown(BgrColour colour)
-{
-    return toQColor(colour).rgb() & 0xFFFFFF;
-}
-const QRgb kWhiteShown = shown(kWhite);
-const QRgb kStakeGreenShown = shown(STAKE_GREEN);
-const QRgb kBand1Shown = shown(kBands[0].colour);
+const QRgb kWhiteShown = GameDriver::shown(kWhite);
+const QRgb kStakeGreenShown = GameDriver::shown(STAKE_GREEN);
+const QRgb kBand1Shown = GameDriver::shown(kBands[0].colour);
 // An empty spot of the window, where the window's own colour shows.
 const QRect kFormPatch(640, 400, 12, 12);
 
