@@ -293,7 +293,7 @@ private Q_SLOTS:
     void windowIdentity()
     {
         const QList<QSize> sizes = gameIcon().availableSizes();
-        QVERIFY(sizes.contains(QSize(16, 16)) && sizes.contains(QSize(256, 256)));
+        QVERIFY(sizes.contains(QSize(16, 16)) && sizes.contains(QSize(64, 64)));
         QVERIFY(!gameIcon().pixmap(48).isNull());
         QVERIFY(form().windowFlags() & Qt::WindowMinimizeButtonHint);
         QVERIFY(!(form().windowFlags() & Qt::WindowMaximizeButtonHint));

@@ -67,8 +67,10 @@ void applyDesignLook(QWidget &form)
 
 QIcon gameIcon()
 {
+    // The sizes a title bar, a task bar and Alt+Tab ask for: decoding larger
+    // ones would slow the start, and docks take the desktop entry's SVG.
     QIcon icon;
-    for (int size : {16, 24, 32, 48, 64, 128, 256})
+    for (int size : {16, 24, 32, 48, 64})
         icon.addFile(QStringLiteral(":/icons/%1.png").arg(size), QSize(size, size));
     return icon;
 }
