@@ -191,8 +191,10 @@ QString GameDriver::read(const char *control)
     click(control);
     keys(u"ctrl+a ctrl+c"_s);
     QByteArray copied;
-    // Empty boxes cost this wait; every other read ends as soon as the copy lands.
-    waitUntil([&] { return (copied = clipboard()) != kClipboardMarker; }, 800);
+    // Empty boxes cost this wait; every other read ends as soon as the copy
+    // lands. Wine hands the copy over to X more slowly.
+    waitUntil([&] { return (copied = clipboard()) != kClipboardMarker; },
+              m_wineProgram.isEmpty() ? 800 : 3000);
 
     marker.kill();
     marker.waitForFinished(3000);
