@@ -22,7 +22,7 @@ namespace {
 
 // Another copy of the game holds the lock for the milliseconds of one save;
 // a longer wait means something is wrong, and the window must not freeze.
-constexpr int kLockWaitMs = 1000;
+constexpr std::chrono::milliseconds kLockWait{1000};
 
 class FileDescriptor
 {
@@ -178,7 +178,7 @@ bool FileScoreStore::save(const QString &key, const QString &value)
                O_RDWR | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (!lock.isRegularFile())
         return false;
-    if (!lockWithin(lock.get(), std::chrono::milliseconds(kLockWaitMs)))
+    if (!lockWithin(lock.get(), kLockWait))
         return false;
 
     const QByteArray target = targetOf(m_path);
