@@ -171,6 +171,8 @@ void GameDriver::sendKeys(const QString &window, const QString &keys)
 
 QString GameDriver::read(const char *control)
 {
+    if (!m_wineProgram.isEmpty())
+        return readUnderWine(control);
     // A marker on the clipboard first: copying from an empty box copies
     // nothing, so a marker still there means the box was empty.
     QProcess marker;
@@ -192,13 +194,29 @@ QString GameDriver::read(const char *control)
     keys(u"ctrl+a ctrl+c"_s);
     QByteArray copied;
     // Empty boxes cost this wait; every other read ends as soon as the copy
-    // lands. Wine hands the copy over to X more slowly.
-    waitUntil([&] { return (copied = clipboard()) != kClipboardMarker; },
-              m_wineProgram.isEmpty() ? 800 : 3000);
+    // lands.
+    waitUntil([&] { return (copied = clipboard()) != kClipboardMarker; }, 800);
 
     marker.kill();
     marker.waitForFinished(3000);
     return copied == kClipboardMarker ? QString() : QString::fromUtf8(copied);
+}
+
+QString GameDriver::readUnderWine(const char *control)
+{
+    // The helper prints the clipboard's change count, then its text: a new
+    // count means the copy has landed, even of a text copied before.
+    const auto clipboard = [this] {
+        return runTool(u"wine"_s, {m_clipboardHelper}, xEnvironment(), 10000).output;
+    };
+    const QByteArray before = clipboard();
+    click(control);
+    keys(u"ctrl+a ctrl+c"_s);
+    QByteArray copied;
+    // An empty box copies nothing, and costs this wait.
+    if (!waitUntil([&] { return (copied = clipboard()) != before; }, 3000))
+        return {};
+    return QString::fromUtf8(copied.mid(copied.indexOf('\n') + 1));
 }
 
 QImage GameDriver::screenshot()

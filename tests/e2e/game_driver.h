@@ -24,8 +24,13 @@ public:
     void setScale(int scale) { m_scale = scale; }
     // Sets a variable of the game's environment, over the driver's own.
     void setEnvironment(const QString &name, const QString &value) { m_extra.insert(name, value); }
-    // Runs this Windows program under Wine instead of the built game.
-    void runUnderWine(const QString &program) { m_wineProgram = program; }
+    // Runs this Windows program under Wine instead of the built game; reads
+    // go through the Windows clipboard helper.
+    void runUnderWine(const QString &program, const QString &clipboardHelper)
+    {
+        m_wineProgram = program;
+        m_clipboardHelper = clipboardHelper;
+    }
     bool start(QString *why);
     bool isRunning() const { return m_game.state() == QProcess::Running; }
     qint64 pid() const { return m_game.processId(); }
@@ -45,7 +50,7 @@ public:
     void keys(const QString &keys);
 
     // The text of a text box, read as a person would: click it, select all,
-    // copy, and look at the clipboard.
+    // copy, and look at the clipboard (under Wine, Windows' own).
     QString read(const char *control);
 
     QImage screenshot();
@@ -78,6 +83,7 @@ private:
     bool waitForKeyboard(const QString &window);
     void sendKeys(const QString &window, const QString &keys);
     bool xdotool(const QStringList &arguments);
+    QString readUnderWine(const char *control);
 
     QString m_home;
     QProcess m_game;
@@ -86,6 +92,7 @@ private:
     int m_scale = 1;
     QProcessEnvironment m_extra;
     QString m_wineProgram;
+    QString m_clipboardHelper;
 };
 
 // Starts the game, or fails the test with the reason.

@@ -40,7 +40,9 @@ private Q_SLOTS:
     void initTestCase()
     {
         m_installer = qEnvironmentVariable("ADDITIONS_WINDOWS_INSTALLER");
-        if (m_installer.isEmpty() || qEnvironmentVariable("WINEPREFIX").isEmpty())
+        m_clipboardHelper = qEnvironmentVariable("ADDITIONS_WINDOWS_CLIPBOARD");
+        if (m_installer.isEmpty() || m_clipboardHelper.isEmpty() ||
+            qEnvironmentVariable("WINEPREFIX").isEmpty())
             QSKIP("run by ./test windows, which builds the installer and a Wine prefix");
         const QString missing = missingTools();
         if (!missing.isEmpty())
@@ -66,7 +68,7 @@ private Q_SLOTS:
         QTemporaryDir home;
         {
             GameDriver game(home.path());
-            game.runUnderWine(program);
+            game.runUnderWine(program, m_clipboardHelper);
             START_GAME(game);
             QCOMPARE(game.answer(0), u"1"_s);
             QCOMPARE(game.answer(1), u"0"_s);
@@ -78,7 +80,7 @@ private Q_SLOTS:
         }
         {
             GameDriver again(home.path());
-            again.runUnderWine(program);
+            again.runUnderWine(program, m_clipboardHelper);
             START_GAME(again);
             again.click("Command4");
             again.click("Command10");
@@ -97,6 +99,7 @@ private Q_SLOTS:
 
 private:
     QString m_installer;
+    QString m_clipboardHelper;
 };
 
 QTEST_GUILESS_MAIN(TestWindowsSmoke)
