@@ -6,6 +6,7 @@
 #include <QRandomGenerator>
 #include <QTest>
 
+#include <cmath>
 #include <exception>
 
 using namespace Qt::StringLiterals;
@@ -136,11 +137,13 @@ private:
         case 8:
             text = u"1e308"_s;
             break;
-        case 9: // the right answer, so right answers happen too
-            text = conversions::numberToText(
-                conversions::lenientValue(m_window.text(Field::Text2)).value_or(0) +
-                conversions::lenientValue(m_window.text(Field::Text3)).value_or(0));
+        case 9: { // the right answer, so right answers happen too
+            const double sum = conversions::lenientValue(m_window.text(Field::Text2)).value_or(0) +
+                               conversions::lenientValue(m_window.text(Field::Text3)).value_or(0);
+            // Two typed near-limit numbers can add up past the largest double.
+            text = std::isfinite(sum) ? conversions::numberToText(sum) : u"1e309"_s;
             break;
+        }
         case 10:
             text = u"32767"_s;
             break;
