@@ -18,8 +18,9 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     // The desktop entry's name: the Wayland app id and the X11 window class
     // follow it, so docks show the game's icon and can pin it.
-    QApplication::setApplicationName(QStringLiteral("fr.atelier_additions.Additions"));
-    QApplication::setDesktopFileName(QStringLiteral("fr.atelier_additions.Additions"));
+    const QString desktopEntry = QStringLiteral("fr.atelier_additions.Additions");
+    QApplication::setApplicationName(desktopEntry);
+    QApplication::setDesktopFileName(desktopEntry);
     QApplication::setWindowIcon(gameIcon());
     installFrenchTranslations();
     installFontSubstitutes();
