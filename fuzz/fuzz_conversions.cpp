@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const std::optional<double> readBack = lenientValue(written);
         require(readBack.has_value(), "what the game writes it can read back");
         require(strictValue(written) == readBack, "what the game writes is a strict number");
-        if (std::trunc(*lenient) == *lenient && std::fabs(*lenient) < 1e15)
+        if (std::trunc(*lenient) == *lenient)
             require(*readBack == *lenient, "whole numbers read back exactly");
         require(!written.contains(u'e') && !written.contains(u' '), "no exponent, no blanks");
     }

@@ -1,9 +1,9 @@
 // Additions - a game for practising addition. GPL-3.0-or-later.
 #include "services/conversions.h"
 
-#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstddef>
 #include <string>
 #include <system_error>
 
@@ -81,44 +81,25 @@ std::optional<double> toDouble(const NumberPrefix &prefix)
     return value;
 }
 
+// The longest shortest text: a sign, "0." and 340 places (the smallest
+// double's first digit is the 324th, and 17 digits always suffice).
+constexpr std::size_t kLongestPlainDouble = 1 + 2 + 340;
+
+double roundedToFifteenDigits(double value)
+{
+    char buffer[32];
+    const auto written =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, 14);
+    double rounded = value;
+    const auto read = std::from_chars(buffer, written.ptr, rounded);
+    return read.ec == std::errc() ? rounded : value;
+}
+
 qsizetype skipBlanks(const QString &text, qsizetype from)
 {
     while (from < text.size() && isBlank(text[from]))
         ++from;
     return from;
-}
-
-// Writes a finite, non-whole or very large value from its most significant
-// digits, placing the decimal point by hand so that no exponent appears.
-std::string plainDecimal(double value, int significantDigits)
-{
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value,
-                                      std::chars_format::scientific, significantDigits - 1);
-    const std::string scientific(buffer, result.ptr);
-    const auto ePosition = scientific.find('e');
-    const bool negative = scientific.front() == '-';
-    std::string digits;
-    for (char c : scientific.substr(0, ePosition))
-        if (c >= '0' && c <= '9')
-            digits.push_back(c);
-    const int exponent = std::stoi(scientific.substr(ePosition + 1));
-    while (digits.size() > 1 && digits.back() == '0')
-        digits.pop_back();
-
-    std::string plain;
-    const auto integerDigits = exponent + 1;
-    if (integerDigits <= 0) {
-        plain = "0." + std::string(static_cast<size_t>(-integerDigits), '0') + digits;
-    } else if (static_cast<size_t>(integerDigits) >= digits.size()) {
-        plain = digits + std::string(static_cast<size_t>(integerDigits) - digits.size(), '0');
-    } else {
-        plain = digits.substr(0, static_cast<size_t>(integerDigits)) + '.' +
-                digits.substr(static_cast<size_t>(integerDigits));
-    }
-    if (negative)
-        plain.insert(plain.begin(), '-');
-    return plain;
 }
 
 } // namespace
@@ -154,16 +135,18 @@ QString numberToText(double value)
     Q_ASSERT(std::isfinite(value));
     if (value == 0.0)
         return QStringLiteral("0");
-    if (std::trunc(value) == value && std::fabs(value) < 1e15)
-        return QString::number(static_cast<qint64>(value));
-    // Fifteen digits read back as the same number the game shows, except at
-    // the very top of the double range, where rounding up would make a text
-    // too large to read back; there all seventeen digits are kept.
-    std::string text = plainDecimal(value, 15);
-    double readBack = 0.0;
-    if (std::from_chars(text.data(), text.data() + text.size(), readBack).ec != std::errc())
-        text = plainDecimal(value, 17);
-    return QString::fromLatin1(text);
+    // A typed fraction keeps 15 significant digits, as the game has always
+    // shown it: 0.1 + 0.2 is shown as 0.3, and an answer of 0.3 is right.
+    if (std::trunc(value) != value)
+        value = roundedToFifteenDigits(value);
+    // Otherwise the shortest text that reads back as the same double, with no
+    // exponent: a whole value is written exactly, every digit of it, up to the
+    // 309 of the largest double.
+    char buffer[kLongestPlainDouble];
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
+    Q_ASSERT(result.ec == std::errc());
+    return QString::fromLatin1(buffer, result.ptr - buffer);
 }
 
 QString shortToText(std::int16_t value)

@@ -26,8 +26,8 @@ std::optional<double> strictValue(const QString &text);
 std::optional<std::int16_t> strictShort(const QString &text);
 
 // Plain decimal digits with a leading '-' when negative: no blanks, no digit
-// grouping, no exponent. A fraction is written with '.' and at most 15
-// significant digits. The value must be finite.
+// grouping, no exponent. A whole value is written exactly; a fraction is
+// written with '.' and at most 15 significant digits. The value must be finite.
 QString numberToText(double value);
 
 QString shortToText(std::int16_t value);

@@ -132,8 +132,11 @@ private Q_SLOTS:
         QTest::addRow("negative fraction") << -1.25 << u"-1.25"_s;
         QTest::addRow("large whole") << 123456789012345.0 << u"123456789012345"_s;
         QTest::addRow("beyond 15 digits") << 1e20 << u"100000000000000000000"_s;
-        QTest::addRow("rounded beyond 15 digits")
-            << 1234567890123456789.0 << u"1234567890123460000"_s;
+        QTest::addRow("16 digits") << 1234567890123456.0 << u"1234567890123456"_s;
+        QTest::addRow("17 digits") << -12345678901234568.0 << u"-12345678901234568"_s;
+        QTest::addRow("exact beyond 17 digits")
+            << 1234567890123456789.0 << u"1234567890123456768"_s;
+        QTest::addRow("2 to the 70th") << std::ldexp(1.0, 70) << u"1180591620717411303424"_s;
     }
 
     void numberToText()
@@ -146,10 +149,16 @@ private Q_SLOTS:
     // Everything the game writes into a field, it must read back unchanged.
     void wholeNumbersRoundTrip()
     {
-        for (double v : {1.0, -1.0, 50.0, 9999.0, 32767.0, -32768.0, 1e15, -123456789.0, DBL_MAX}) {
+        QList<double> values{1.0, -1.0, 50.0, 9999.0, 32767.0, -32768.0, -123456789.0, -DBL_MAX};
+        // Every length of whole number a double holds, from 16 digits to 309.
+        for (int digits = 16; digits <= 309; ++digits)
+            values << std::trunc(-std::pow(10.0, digits - 1) * 1.2345678901234567);
+        for (double v : values) {
             const QString text = conversions::numberToText(v);
             QCOMPARE(lenientValue(text), std::optional(v));
             QCOMPARE(strictValue(text), std::optional(v));
+            if (v <= -1e15)
+                QCOMPARE(text.size(), 1 + qsizetype(std::log10(-v)) + 1);
         }
     }
 

@@ -64,6 +64,9 @@ private Q_SLOTS:
         QTest::addRow("typed fractions add as shown")
             << p2 << u"0.1"_s << u"0.2"_s << u"0.3"_s << u"1"_s << u"0"_s << u"0.3"_s << 1 << u"1"_s
             << u"1"_s << kBands[0].colour;
+        QTest::addRow("typed 16-digit sum keeps every digit")
+            << p2 << u"1234567890123456"_s << u"1"_s << u"1234567890123457"_s << u"1"_s << u"0"_s
+            << u"1234567890123457"_s << 1 << u"1"_s << u"1"_s << kBands[0].colour;
         QTest::addRow("largest sum")
             << p2 << u"10000"_s << u"10000"_s << u"20000"_s << u"8"_s << u"0"_s << u"20000"_s << 1
             << u"8"_s << u"8"_s << kBands[0].colour;
