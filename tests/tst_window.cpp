@@ -157,18 +157,24 @@ private Q_SLOTS:
             QVERIFY2(!button(level)->isVisible(), level);
         QVERIFY(button("Command2")->isVisible());
 
-        // The answer goes where the child types; Enter answers as OK does,
-        // the keypad's Enter too, and does nothing once OK has gone.
+        // The answer goes where the child types. Enter, the keypad's too,
+        // answers nothing: only OK does, reached with the Tab key.
         QTest::keyClicks(QApplication::focusWidget(), u"152"_s);
+        const QString before = snapshot(form());
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter, Qt::KeypadModifier);
+        QCOMPARE(snapshot(form()), before);
+        QCOMPARE(m_services->store.saves, 0);
+        for (int tab = 0; tab < 3; ++tab)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
         QCOMPARE(m_window->text(Field::Text5), u"152"_s);
         QVERIFY(!button("Command2")->isVisible());
         QCOMPARE(accessibleText("Text5", QAccessible::Description),
                  u"Juste ! 101 + 51 = 152. Score : 11."_s);
         QTest::keyClick(button("Command1"), Qt::Key_Space);
         QTest::keyClicks(QApplication::focusWidget(), u"1"_s);
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter, Qt::KeypadModifier);
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QTest::mouseClick(button("Command2"), Qt::LeftButton);
         QCOMPARE(m_services->beeper.beeps, 1 + 3);
         QCOMPARE(accessibleText("Text5", QAccessible::Description),
                  u"Faux : 1 + 1 = 2. Score : 9."_s);

@@ -59,11 +59,6 @@ void WindowBinding::connectButtons()
     }
     QObject::connect(m_ui->Command2, &QPushButton::clicked, &m_form,
                      [this] { quiz::okClicked(*this, m_services); });
-    // Enter in the answer box answers, as OK does, while OK is there.
-    QObject::connect(m_ui->Text4, &QLineEdit::returnPressed, &m_form, [this] {
-        if (m_ui->Command2->isVisible())
-            m_ui->Command2->click();
-    });
     // In the order of the player table.
     const std::array playerButtons{m_ui->Command4, m_ui->Command5, m_ui->Command6};
     static_assert(playerButtons.size() == kPlayers.size());

@@ -81,7 +81,7 @@ def main():
                                       text=True).split()[0]
         subprocess.check_call(["xdotool", "windowfocus", "--sync", xid])
         subprocess.check_call(["xdotool", "type", "--delay", "20", answer])
-        subprocess.check_call(["xdotool", "key", "Return"])
+        subprocess.check_call(["xdotool", "key", "--delay", "50", "Tab", "Tab", "Tab", "space"])
 
         expected = "Juste ! %d + %d = %s. Score : 1." % (addends[0], addends[1], answer)
         deadline = time.monotonic() + 10
