@@ -1,11 +1,26 @@
 // Additions - a game for practising addition. GPL-3.0-or-later.
 #include "window/command_line.h"
 
+#include "services/platform_score_store.h"
 #include "window/translations.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QTextStream>
+
+namespace {
+
+QString whereScoresAre()
+{
+#if defined(Q_OS_WIN)
+    return QStringLiteral("dans le registre de Windows, sous "
+                          "HKEY_CURRENT_USER\\Software\\MyApp\\Startup");
+#else
+    return QStringLiteral("dans ") + PlatformScoreStore().location();
+#endif
+}
+
+} // namespace
 
 std::optional<int> answerCommandLine(int argc, char *argv[])
 {
@@ -15,30 +30,32 @@ std::optional<int> answerCommandLine(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Additions"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ADDITIONS_VERSION));
-    installFrenchTranslations();
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Un jeu pour apprendre à faire des additions. Les scores sont gardés "
-                       "dans ~/.config/MyApp.conf."));
+    // Qt's own options are single-dash words (-style fusion, -reverse): read
+    // as words, they can never spell -h or -v letter by letter.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     // Qt's own help and version options are not all translated.
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Affiche cette aide."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Affiche la version."));
     parser.addOptions({help, version});
-    // Ends the program on an option it does not know.
-    parser.process(app);
-    if (parser.isSet(help))
-        parser.showHelp(0);
+    // The game has no options of its own: whatever else is given (Qt's own
+    // options, a file name) starts the game as a plain start would.
+    parser.parse(QCoreApplication::arguments());
+    if (parser.isSet(help)) {
+        installFrenchTranslations();
+        parser.setApplicationDescription(
+            QStringLiteral("Un jeu pour apprendre à faire des additions. Les scores sont "
+                           "gardés %1.")
+                .arg(whereScoresAre()));
+        QTextStream(stdout) << parser.helpText();
+        return 0;
+    }
     if (parser.isSet(version)) {
         QTextStream(stdout)
             << QStringLiteral("Additions %1\n").arg(QStringLiteral(ADDITIONS_VERSION));
         return 0;
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        QTextStream(stderr) << QStringLiteral("additions ne prend pas de fichier : %1\n")
-                                   .arg(parser.positionalArguments().join(u' '));
-        return 1;
     }
     return std::nullopt;
 }

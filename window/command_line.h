@@ -3,7 +3,7 @@
 
 #include <optional>
 
-// Answers --help and --version (in French) without opening a window, and
-// refuses unknown options. Returns the exit status when the program should
-// end there, nothing when the game should start.
+// Answers --help and --version (in French) without opening a window. Returns
+// the exit status when the program should end there, nothing when the game
+// should start; any other argument is left to Qt or ignored.
 std::optional<int> answerCommandLine(int argc, char *argv[]);

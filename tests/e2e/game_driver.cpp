@@ -54,9 +54,9 @@ bool GameDriver::start(QString *why)
     m_game.setProcessEnvironment(environment);
     m_game.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     if (m_wineProgram.isEmpty())
-        m_game.start(QStringLiteral(ADDITIONS_EXECUTABLE), {});
+        m_game.start(QStringLiteral(ADDITIONS_EXECUTABLE), m_arguments);
     else
-        m_game.start(u"wine"_s, {m_wineProgram});
+        m_game.start(u"wine"_s, QStringList{m_wineProgram} + m_arguments);
     if (!m_game.waitForStarted(5000)) {
         *why = u"the game did not start: "_s + m_game.errorString();
         return false;

@@ -22,6 +22,8 @@ public:
 
     // Runs the game with QT_SCALE_FACTOR set; clicks and colours follow.
     void setScale(int scale) { m_scale = scale; }
+    // The game's command line, empty by default.
+    void setArguments(const QStringList &arguments) { m_arguments = arguments; }
     // Sets a variable of the game's environment, over the driver's own.
     void setEnvironment(const QString &name, const QString &value) { m_extra.insert(name, value); }
     // Runs this Windows program under Wine instead of the built game; reads
@@ -91,6 +93,7 @@ private:
     QString m_lastError;
     int m_scale = 1;
     QProcessEnvironment m_extra;
+    QStringList m_arguments;
     QString m_wineProgram;
     QString m_clipboardHelper;
 };

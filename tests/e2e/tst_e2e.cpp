@@ -121,6 +121,25 @@ private Q_SLOTS:
         QCOMPARE(GameDriver::commonColour(game.screenshot(), kFormPatch), kBand1Shown);
     }
 
+    // The game has no options: Qt's own work as in any Qt program, and
+    // anything else is ignored.
+    void argumentsStartTheGame_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addRow("Qt's style") << QStringList{u"-style"_s, u"fusion"_s};
+        QTest::addRow("Qt's platform") << QStringList{u"-platform"_s, u"xcb"_s};
+        QTest::addRow("a file name") << QStringList{u"notes.txt"_s};
+    }
+
+    void argumentsStartTheGame()
+    {
+        QFETCH(QStringList, arguments);
+        GameDriver game(m_home->path());
+        game.setArguments(arguments);
+        START_GAME(game);
+        QCOMPARE(game.answer(0), u"1"_s);
+    }
+
     void scoreSurvivesARestart()
     {
         {

@@ -46,7 +46,9 @@ installed)
     done
     version=$("$root/bin/additions" --version) || fail "--version failed"
     [ "$version" = "Additions 1.0.0" ] || fail "--version says '$version'"
-    "$root/bin/additions" --help | grep -q 'Affiche la version' || fail "--help is not in French"
+    help=$(XDG_CONFIG_HOME="$scratch/config" "$root/bin/additions" --help)
+    grep -q 'Affiche la version' <<<"$help" || fail "--help is not in French"
+    grep -qF "$scratch/config/MyApp.conf" <<<"$help" || fail "--help does not name the score file"
     # Without options it runs until its window is closed. Still running after
     # three seconds means it started and found what it needs.
     mkdir -p "$scratch/config"
