@@ -133,7 +133,8 @@ QByteArray escapedValue(const QString &value)
 ScoreFile::ScoreFile(const QByteArray &bytes)
 {
     QByteArrayView rest(bytes);
-    if (rest.startsWith(kByteOrderMark))
+    m_byteOrderMark = rest.startsWith(kByteOrderMark);
+    if (m_byteOrderMark)
         rest = rest.sliced(3);
     bool inStartup = false;
     for (int number = 1; !rest.isEmpty(); ++number) {
@@ -149,11 +150,18 @@ ScoreFile::ScoreFile(const QByteArray &bytes)
         else
             m_unreadable.append(number);
 
-        qsizetype next = end + (rest.sliced(end).startsWith("\r\n") ? 2 : 1);
+        const bool crlf = rest.sliced(end).startsWith("\r\n");
+        // The file's line ends are those of its first ended line: a file
+        // saved from Notepad keeps its CR LF.
+        if (m_lineEnd.isEmpty() && end < rest.size() && !damaged)
+            m_lineEnd = crlf ? "\r\n" : rest.sliced(end, 1).toByteArray();
+        qsizetype next = end + (crlf ? 2 : 1);
         while (damaged && next < rest.size() && rest[next] == '\0')
             ++next;
         rest = rest.sliced(std::min(rest.size(), next));
     }
+    if (m_lineEnd.isEmpty())
+        m_lineEnd = "\n";
 }
 
 std::optional<ScoreFile::Line> ScoreFile::readLine(QByteArrayView raw, bool &inStartup)
@@ -224,13 +232,13 @@ void ScoreFile::setScore(const QString &key, const QString &value)
 
 QByteArray ScoreFile::bytes() const
 {
-    // A first line that itself starts with U+FEFF must not pass for a
-    // byte-order mark when the file is read again.
-    QByteArray bytes = !m_lines.isEmpty() && m_lines[0].text.startsWith(kByteOrderMark)
-                           ? QByteArray(kByteOrderMark)
-                           : QByteArray();
+    // The file's own byte-order mark stays; and a first line that itself
+    // starts with U+FEFF must not pass for one when the file is read again.
+    const bool markFirst =
+        m_byteOrderMark || (!m_lines.isEmpty() && m_lines[0].text.startsWith(kByteOrderMark));
+    QByteArray bytes = markFirst ? QByteArray(kByteOrderMark) : QByteArray();
     for (const Line &line : m_lines)
-        bytes += line.text + '\n';
+        bytes += line.text + m_lineEnd;
     return bytes;
 }
 

@@ -10,8 +10,9 @@
 // The text of MyApp.conf, with no I/O. It reads whatever a person, QSettings
 // or an earlier version of the game wrote there (a byte-order mark, any line
 // ends, comments, a repeated [Startup]) and never loses a score it can read.
-// Written back, every line it does not own stays as it was, and the keys are
-// escaped as QSettings escapes them, so either can read what the other wrote.
+// Written back, every line it does not own stays as it was, with the file's
+// byte-order mark and line ends, and the keys are escaped as QSettings
+// escapes them, so either can read what the other wrote.
 class ScoreFile
 {
 public:
@@ -46,4 +47,6 @@ private:
 
     QList<Line> m_lines;
     QList<int> m_unreadable;
+    bool m_byteOrderMark = false;
+    QByteArray m_lineEnd;
 };

@@ -84,14 +84,19 @@ private Q_SLOTS:
         QVERIFY(rewritten.unreadableLines().isEmpty());
     }
 
+    // A file a parent saved from Notepad keeps its byte-order mark and CR LF.
     void keepsWhatItDoesNotOwn()
     {
-        ScoreFile file("\xEF\xBB\xBF; note\r\n[General]\r\ntheme=dark\r\n[Startup] ; scores\r\n"
-                       "1_joueur=5\r\n# end\r\n[Other]\r\nk = v\r\n");
-        file.setScore(u"2_joueur"_s, u"8"_s);
-        file.setScore(u"1_joueur"_s, u"6"_s);
-        QCOMPARE(file.bytes(), QByteArray("; note\n[General]\ntheme=dark\n[Startup] ; scores\n"
-                                          "1_joueur=6\n2_joueur=8\n# end\n[Other]\nk = v\n"));
+        writeFile(storePath(),
+                  "\xEF\xBB\xBF; note\r\n[General]\r\ntheme=dark\r\n[Startup] ; scores\r\n"
+                  "1_joueur=5\r\n# end\r\n[Other]\r\nk = v");
+        FileScoreStore store;
+        QVERIFY(store.save(u"2_joueur"_s, u"8"_s));
+        QVERIFY(store.save(u"1_joueur"_s, u"6"_s));
+        QCOMPARE(
+            fileContents(storePath()),
+            QByteArray("\xEF\xBB\xBF; note\r\n[General]\r\ntheme=dark\r\n[Startup] ; scores\r\n"
+                       "1_joueur=6\r\n2_joueur=8\r\n# end\r\n[Other]\r\nk = v\r\n"));
         ScoreFile other("[General]\nx=1");
         other.setScore(u"BIENVENUE"_s, u"0"_s);
         QCOMPARE(other.bytes(), QByteArray("[General]\nx=1\n\n[Startup]\nBIENVENUE=0\n"));
