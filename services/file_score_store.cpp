@@ -83,9 +83,9 @@ bool writeAll(int fd, QByteArrayView bytes)
 
 // Waits for the lock in the kernel's queue, which serves waiters in turn:
 // polling could miss every moment it is free while other copies save one
-// score after another. The wait runs on a thread of its own so that the
-// window can give up; a wait given up ends when the lock comes, and lets it
-// go at once.
+// score after another. The wait runs on a thread of its own: a click must
+// never hang on a lock a stuck copy holds. A wait given up ends when the lock
+// comes, and lets it go at once.
 bool lockWithin(int fd, std::chrono::milliseconds limit)
 {
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0)

@@ -18,7 +18,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A pause after each beep, so that consecutive beeps are heard apart.
+// A pause after each beep: three beeps with none merge into one sound, and a
+// wrong answer would sound like a right one.
 constexpr auto kGapBetweenBeeps = 150ms;
 // No bell sound lasts longer; past this the next beep goes ahead anyway.
 constexpr auto kLongestBell = 3s;
@@ -105,10 +106,10 @@ private:
 
 } // namespace
 
-// The queue of beeps and the thread that plays them. The thread shares the
-// queue's state, so that a thread stuck in a sound server that does not
-// answer can be left behind when the window closes: closing never waits
-// for a sound.
+// Beeps play on a thread of their own: a click must never wait for a sound
+// server. The thread shares the queue's state, so that a thread stuck in a
+// sound server that does not answer can be left behind when the window
+// closes: closing never waits for a sound.
 class SystemBeeper::Player
 {
 public:
