@@ -55,8 +55,10 @@ void levelClicked(WindowState &window, const QuizServices &services, const Level
 
     window.setText(Field::Text2, singleToText(drawAddend(services.random, level.bound)));
     window.setText(Field::Text3, singleToText(drawAddend(services.random, level.bound)));
-    window.setText(Field::Text4, QString());
+    // Focused before it is emptied: a screen reader that learns of the
+    // emptying first takes the box for focused already, and stays silent.
     window.setFocus(Field::Text4);
+    window.setText(Field::Text4, QString());
     window.setText(Field::Text7, numberToText(*stakeBefore + level.stake));
     window.setBackground(Painted::Text7, STAKE_GREEN);
 
@@ -64,6 +66,7 @@ void levelClicked(WindowState &window, const QuizServices &services, const Level
         window.setText(Field::Text6, stored.score.value_or(kNoScore));
 
     showLevels(window, false);
+    window.announce(messages::problem(window.text(Field::Text2), window.text(Field::Text3)));
 }
 
 void okClicked(WindowState &window, const QuizServices &services)
@@ -145,6 +148,7 @@ void okClicked(WindowState &window, const QuizServices &services)
 void playerClicked(WindowState &window, const Player &player)
 {
     window.setText(Field::Text1, player.key);
+    window.announce(player.spoken);
 }
 
 void resetClicked(WindowState &window, const QuizServices &services)

@@ -37,6 +37,12 @@ inline QString scoreNotRead(const QString &location)
            location;
 }
 
+// A new problem, for a screen reader to say.
+inline QString problem(const QString &first, const QString &second)
+{
+    return first + QStringLiteral(" plus ") + second;
+}
+
 // The verdict of an answer, for a screen reader to say.
 inline QString verdict(bool right, const QString &first, const QString &second, const QString &sum,
                        const QString &score)

@@ -34,14 +34,15 @@ static_assert(2 * kLevels.back().bound <= 32767);
 
 struct Player
 {
-    QLatin1StringView key; // written into Text1, the banner
+    QLatin1StringView key;    // written into Text1, the banner
+    QLatin1StringView spoken; // what a screen reader says of the choice
 };
 
 // Command4, Command5 and Command6, in that order.
 inline constexpr std::array kPlayers{
-    Player{QLatin1StringView("1_joueur")},
-    Player{QLatin1StringView("2_joueur")},
-    Player{QLatin1StringView("3_joueur")},
+    Player{QLatin1StringView("1_joueur"), QLatin1StringView("joueur 1")},
+    Player{QLatin1StringView("2_joueur"), QLatin1StringView("joueur 2")},
+    Player{QLatin1StringView("3_joueur"), QLatin1StringView("joueur 3")},
 };
 
 // The keys whose score is read back from the store, in the order tested.

@@ -56,7 +56,8 @@ public:
     // Puts the keyboard focus in the field, so the child can type at once.
     virtual void setFocus(Field field) = 0;
 
-    // Says a short sentence to a screen reader, for what only colours and
-    // sounds show (the verdict of an answer).
+    // Says a short sentence to a screen reader, for what a child who cannot
+    // see would miss: a new problem, the verdict of an answer, a player
+    // chosen.
     virtual void announce(const QString &sentence) = 0;
 };

@@ -4,31 +4,16 @@
 #include "quiz/handlers.h"
 #include "quiz/tables.h"
 #include "ui_form1.h"
+#include "window/accessibility.h"
 #include "window/colours.h"
 #include "window/design_look.h"
-
-#include <QAccessibleWidget>
-
-namespace {
-
-// Qt shows a plain top-level widget to screen readers as a filler, whose
-// title nobody announces; the game's window is a window.
-QAccessibleInterface *formAsWindow(const QString &, QObject *object)
-{
-    auto *widget = qobject_cast<QWidget *>(object);
-    if (widget && widget->isWindow() && widget->objectName() == u"Form1")
-        return new QAccessibleWidget(widget, QAccessible::Window);
-    return nullptr;
-}
-
-} // namespace
 
 WindowBinding::WindowBinding(const QuizServices &services)
     : m_ui(std::make_unique<Ui::Form1>()), m_services(services)
 {
-    static const bool accessibleAsWindow = (QAccessible::installFactory(formAsWindow), true);
-    Q_UNUSED(accessibleAsWindow);
+    installGameAccessibility();
     m_ui->setupUi(&m_form);
+    m_announcer = new Announcer(&m_form);
     const Ui::Form1 &ui = *m_ui;
     m_fields = {ui.Text1, ui.Text2, ui.Text3, ui.Text4, ui.Text5, ui.Text6, ui.Text7};
     m_toggled = {ui.Command1,  ui.Command2,  ui.Command7, ui.Command9,
@@ -122,9 +107,5 @@ void WindowBinding::setFocus(Field field)
 
 void WindowBinding::announce(const QString &sentence)
 {
-    // Qt has no announcement a screen reader speaks on every desktop yet. The
-    // box of the right sum, written by the same answer, takes the verdict
-    // as its description: an event that reaches AT-SPI and UI Automation
-    // alike, and a description that stays true until the next answer.
-    m_ui->Text5->setAccessibleDescription(sentence);
+    m_announcer->say(sentence);
 }

@@ -14,6 +14,7 @@ namespace Ui {
 class Form1;
 }
 
+class Announcer;
 class QLineEdit;
 
 // The game's window: the Designer form, seen by the game through
@@ -48,6 +49,7 @@ private:
 
     QWidget m_form;
     std::unique_ptr<Ui::Form1> m_ui;
+    Announcer *m_announcer = nullptr; // a child of m_form
     QuizServices m_services;
     // The widget behind each value of Field, Toggled and Painted, in the
     // enums' order.
