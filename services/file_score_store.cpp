@@ -3,18 +3,20 @@
 
 #include "services/score_file.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QStandardPaths>
 
 #include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <future>
 #include <memory>
 #include <optional>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <thread>
 #include <unistd.h>
 
@@ -23,6 +25,9 @@ namespace {
 // Another copy of the game holds the lock for the milliseconds of one save;
 // a longer wait means something is wrong, and the window must not freeze.
 constexpr std::chrono::milliseconds kLockWait{1000};
+// No score file comes near this; a larger one is refused unread, so that a
+// damaged or sparse giant cannot exhaust the memory or freeze a click.
+constexpr off_t kLargestScoreFile = 16 * 1024 * 1024;
 
 class FileDescriptor
 {
@@ -54,7 +59,9 @@ std::optional<QByteArray> contentsOf(const QByteArray &path)
     const FileDescriptor file(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (file.get() < 0 && errno == ENOENT)
         return QByteArray();
-    if (!file.isRegularFile())
+    struct stat status = {};
+    if (file.get() < 0 || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
+        status.st_size > kLargestScoreFile)
         return std::nullopt;
     QByteArray bytes;
     char buffer[16384];
@@ -105,21 +112,59 @@ bool lockWithin(int fd, std::chrono::milliseconds limit)
     return result.wait_for(limit) == std::future_status::ready && result.get();
 }
 
-// Puts the bytes in place of the file, all or nothing. The temporary file's
-// name is the game's own, and only the holder of the lock writes it, so one
-// left by a copy killed mid-save is simply replaced.
-bool replaceFile(const QByteArray &path, const QByteArray &bytes)
+QByteArray folderOf(const QByteArray &path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    return slash > 0 ? path.left(slash) : QByteArray("/");
+}
+
+// Run as root (sudo keeping HOME, a parent fixing something), the game must
+// leave no file of root's in a child's folder: the child could no longer
+// save, nor even read, the scores. Each file it writes takes the owner of
+// the file it replaces, or of its folder.
+bool takeOwner(int fd, const struct stat &model)
+{
+    return ::geteuid() != 0 || ::fchown(fd, model.st_uid, model.st_gid) == 0;
+}
+
+// The user's extended attributes and access list of the file replaced, as
+// editors keep them; a file system without them has none to keep.
+void copyAttributes(const QByteArray &from, int to)
+{
+    char names[4096];
+    const ssize_t size = ::listxattr(from.constData(), names, sizeof names);
+    for (ssize_t at = 0; at < size; at += ssize_t(std::strlen(names + at)) + 1) {
+        const QByteArrayView name(names + at);
+        if (!name.startsWith("user.") && name != "system.posix_acl_access")
+            continue;
+        char value[4096];
+        const ssize_t length = ::getxattr(from.constData(), names + at, value, sizeof value);
+        if (length >= 0)
+            ::fsetxattr(to, names + at, value, size_t(length), 0);
+    }
+}
+
+// Puts the bytes in place of the file, all or nothing, with the mode, owner
+// and attributes of `model` (the file replaced, or the one copied). The
+// temporary file's name is the game's own, and only the holder of the lock
+// writes it, so one left by a copy killed mid-save is simply replaced.
+bool replaceFile(const QByteArray &path, const QByteArray &bytes, const QByteArray &model)
 {
     const QByteArray temporary = path + ".additions-new";
     ::unlink(temporary.constData());
-    struct stat old = {};
-    const bool existed = ::stat(path.constData(), &old) == 0;
+    struct stat like = {};
+    const bool modelled = ::stat(model.constData(), &like) == 0;
+    if (!modelled && ::stat(folderOf(path).constData(), &like) != 0)
+        return false;
     bool written = false;
     {
         const FileDescriptor file(::open(
             temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-        written = file.get() >= 0 && (!existed || ::fchmod(file.get(), old.st_mode & 07777) == 0) &&
-                  writeAll(file.get(), bytes) && ::fsync(file.get()) == 0;
+        written = file.get() >= 0 && takeOwner(file.get(), like) &&
+                  (!modelled || ::fchmod(file.get(), like.st_mode & 07777) == 0);
+        if (written && modelled)
+            copyAttributes(model, file.get());
+        written = written && writeAll(file.get(), bytes) && ::fsync(file.get()) == 0;
     }
     if (!written || ::rename(temporary.constData(), path.constData()) != 0) {
         ::unlink(temporary.constData());
@@ -127,43 +172,99 @@ bool replaceFile(const QByteArray &path, const QByteArray &bytes)
     }
     // The rename is what makes the new file the scores; syncing the folder
     // only hurries it to the disk, so its failure does not undo the save.
-    const qsizetype slash = path.lastIndexOf('/');
-    const QByteArray folderPath = slash > 0 ? path.left(slash) : QByteArray("/");
-    const FileDescriptor folder(::open(folderPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const FileDescriptor folder(
+        ::open(folderOf(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder.get() >= 0)
         ::fsync(folder.get());
     return true;
 }
 
-// A file with unreadable lines is kept as it was in MyApp.conf.bak, once.
-bool keepBackup(const QByteArray &path, const QByteArray &bytes)
+// Lines nobody can read are kept in MyApp.conf.bak, which only grows: the
+// first time a copy of the whole file, then each unreadable line it lacks.
+bool keepBackup(const QByteArray &path, const QByteArray &bytes,
+                const QList<QByteArray> &unreadable)
 {
     const QByteArray backup = path + ".bak";
-    return contentsOf(backup) == bytes || replaceFile(backup, bytes);
+    const std::optional<QByteArray> kept = contentsOf(backup);
+    if (!kept)
+        return false;
+    if (kept->isEmpty())
+        return replaceFile(backup, bytes, path);
+    QList<QByteArray> keptLines = kept->split('\n');
+    QByteArray added;
+    for (const QByteArray &line : unreadable) {
+        if (!keptLines.contains(line)) {
+            keptLines.append(line);
+            added += line + '\n';
+        }
+    }
+    const QByteArray separator = kept->endsWith('\n') ? "" : "\n";
+    return added.isEmpty() || replaceFile(backup, *kept + separator + added, backup);
 }
 
 // The file a save rewrites: where MyApp.conf is a link, the file it points
-// to, so that the link stays.
-QByteArray targetOf(const QString &path)
+// to, so that the link stays and every copy of the game that reaches that
+// file through a link of its own shares one lock beside it.
+QByteArray targetOf(const QByteArray &path)
 {
-    const QFileInfo info(path);
-    if (!info.isSymLink())
-        return QFile::encodeName(path);
-    const QString target = info.canonicalFilePath();
-    return QFile::encodeName(target.isEmpty() ? info.symLinkTarget() : target);
+    struct stat status = {};
+    if (::lstat(path.constData(), &status) != 0 || !S_ISLNK(status.st_mode))
+        return path;
+    if (char *resolved = ::realpath(path.constData(), nullptr)) {
+        const QByteArray target(resolved);
+        std::free(resolved);
+        return target;
+    }
+    char link[PATH_MAX];
+    const ssize_t length = ::readlink(path.constData(), link, sizeof link);
+    if (length <= 0)
+        return path;
+    const QByteArray target(link, length);
+    return target.startsWith('/') ? target : folderOf(path) + '/' + target;
+}
+
+// Creates the folders of the path that are missing, owned as the nearest
+// folder that exists.
+bool makeFolders(const QByteArray &folder)
+{
+    struct stat status = {};
+    if (::stat(folder.constData(), &status) == 0)
+        return S_ISDIR(status.st_mode);
+    if (folder == "/" || !makeFolders(folderOf(folder)) ||
+        ::stat(folderOf(folder).constData(), &status) != 0)
+        return false;
+    if (::mkdir(folder.constData(), 0700) != 0 && errno != EEXIST)
+        return false;
+    return ::geteuid() != 0 || ::chown(folder.constData(), status.st_uid, status.st_gid) == 0;
+}
+
+// $XDG_CONFIG_HOME, byte for byte, when it is an absolute path; otherwise
+// ~/.config, as the XDG Base Directory specification says.
+QByteArray configFolder()
+{
+    const QByteArray configured = qgetenv("XDG_CONFIG_HOME");
+    if (configured.startsWith('/'))
+        return configured;
+    QByteArray home = qgetenv("HOME");
+    if (!home.startsWith('/'))
+        if (const passwd *user = ::getpwuid(::getuid()))
+            home = user->pw_dir;
+    return home + "/.config";
 }
 
 } // namespace
 
-FileScoreStore::FileScoreStore()
-    : m_path(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-             QStringLiteral("/MyApp.conf"))
-{}
+FileScoreStore::FileScoreStore() : m_file(configFolder() + "/MyApp.conf") {}
+
+QString FileScoreStore::location() const
+{
+    return QFile::decodeName(m_file);
+}
 
 ScoreRead FileScoreStore::read(const QString &key) const
 {
     // Saves replace the file whole, so a read needs no lock.
-    const std::optional<QByteArray> bytes = contentsOf(QFile::encodeName(m_path));
+    const std::optional<QByteArray> bytes = contentsOf(m_file);
     if (!bytes)
         return {std::nullopt, false};
     return {ScoreFile(*bytes).score(key), true};
@@ -171,23 +272,31 @@ ScoreRead FileScoreStore::read(const QString &key) const
 
 bool FileScoreStore::save(const QString &key, const QString &value)
 {
-    if (key.isEmpty() || !QDir().mkpath(QFileInfo(m_path).absolutePath()))
+    if (key.isEmpty() || !makeFolders(folderOf(m_file)))
         return false;
-    const FileDescriptor lock(
-        ::open(QFile::encodeName(m_path + QStringLiteral(".save-lock")).constData(),
-               O_RDWR | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0644));
-    if (!lock.isRegularFile())
-        return false;
-    if (!lockWithin(lock.get(), kLockWait))
+    const QByteArray target = targetOf(m_file);
+    // flock needs no write access: a lock a run as root left behind still
+    // serves the child.
+    const FileDescriptor lock(::open((target + ".save-lock").constData(),
+                                     O_RDONLY | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC,
+                                     0644));
+    struct stat folder = {};
+    if (!lock.isRegularFile() || ::stat(folderOf(target).constData(), &folder) != 0 ||
+        !takeOwner(lock.get(), folder) || !lockWithin(lock.get(), kLockWait))
         return false;
 
-    const QByteArray target = targetOf(m_path);
+    // A score file made read-only is left so, as any editor would.
+    struct stat current = {};
+    if (::stat(target.constData(), &current) == 0 &&
+        ((current.st_mode & 0222) == 0 || ::access(target.constData(), W_OK) != 0))
+        return false;
     const std::optional<QByteArray> before = contentsOf(target);
     if (!before)
         return false;
     ScoreFile file(*before);
-    if (!file.unreadableLines().isEmpty() && !keepBackup(target, *before))
+    if (!file.unreadableLines().isEmpty() &&
+        !keepBackup(target, *before, file.unreadableLineBytes()))
         return false;
     file.setScore(key, value);
-    return replaceFile(target, file.bytes());
+    return replaceFile(target, file.bytes(), target);
 }

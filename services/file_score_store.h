@@ -3,6 +3,8 @@
 
 #include "quiz/score_store.h"
 
+#include <QByteArray>
+
 // The scores in the user's $XDG_CONFIG_HOME/MyApp.conf, in its [Startup]
 // group, where every version of the game has kept them.
 //
@@ -11,7 +13,10 @@
 // failing write leaves the old file as it was and is reported. Saves from
 // copies running at once take turns under a lock they wait for at most about
 // a second. A file with lines nobody can read is copied to MyApp.conf.bak
-// before the first save rewrites it without them.
+// before the first save rewrites it without them; lines that are damaged
+// later are added to that copy, which nothing deletes. A read-only file is
+// not rewritten, and one larger than 16 MiB is refused unread. Run as root,
+// the game leaves every file it writes to the user who owns the folder.
 class FileScoreStore final : public ScoreStore
 {
 public:
@@ -19,8 +24,8 @@ public:
 
     ScoreRead read(const QString &key) const override;
     [[nodiscard]] bool save(const QString &key, const QString &value) override;
-    QString location() const override { return m_path; }
+    QString location() const override;
 
 private:
-    QString m_path;
+    QByteArray m_file; // the path as the system spells it, whatever its bytes
 };

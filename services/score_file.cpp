@@ -145,10 +145,12 @@ ScoreFile::ScoreFile(const QByteArray &bytes)
         // line; what follows it may still be read.
         const bool damaged = end < rest.size() && rest[end] == '\0';
         std::optional<Line> line = damaged ? std::nullopt : readLine(rest.first(end), inStartup);
-        if (line)
+        if (line) {
             m_lines.append(*line);
-        else
+        } else {
             m_unreadable.append(number);
+            m_unreadableBytes.append(rest.first(end).toByteArray());
+        }
 
         const bool crlf = rest.sliced(end).startsWith("\r\n");
         // The file's line ends are those of its first ended line: a file
@@ -166,15 +168,16 @@ ScoreFile::ScoreFile(const QByteArray &bytes)
 
 std::optional<ScoreFile::Line> ScoreFile::readLine(QByteArrayView raw, bool &inStartup)
 {
-    if (!isReadable(raw))
-        return std::nullopt;
-    Line line{raw.toByteArray(), inStartup, std::nullopt, QString()};
+    // Only what the game reads must be UTF-8: a comment may hold any bytes
+    // (a parent's note in Latin-1), and is kept as it is.
+    Line line{raw.toByteArray(), inStartup, std::nullopt, QString(), QByteArray()};
     const QByteArrayView trimmed = raw.trimmed();
     if (isCommentOrBlank(trimmed))
         return line;
     if (trimmed.startsWith('[')) {
         const qsizetype close = trimmed.indexOf(']');
-        if (close < 0 || !isCommentOrBlank(trimmed.sliced(close + 1).trimmed()))
+        if (close < 0 || !isReadable(trimmed.first(close + 1)) ||
+            !isCommentOrBlank(trimmed.sliced(close + 1).trimmed()))
             return std::nullopt;
         inStartup = unescapedKey(trimmed.sliced(1, close - 1).trimmed()) == kScoresGroup;
         line.inStartup = inStartup;
@@ -182,11 +185,19 @@ std::optional<ScoreFile::Line> ScoreFile::readLine(QByteArrayView raw, bool &inS
     }
     const qsizetype equals = trimmed.indexOf('=');
     const QByteArrayView value = trimmed.sliced(equals + 1);
-    const std::optional<QString> text = unescapedValue(value.first(valueEnd(value)).trimmed());
-    if (equals <= 0 || !text)
+    const qsizetype end = valueEnd(value);
+    const std::optional<QString> text = unescapedValue(value.first(end).trimmed());
+    if (equals <= 0 || !text || !isReadable(trimmed.first(equals + 1 + end)))
         return std::nullopt;
     line.key = unescapedKey(trimmed.first(equals).trimmed());
     line.value = *text;
+    // The comment, with the blanks before it, stays when the score changes.
+    qsizetype commentStart = (trimmed.data() - raw.data()) + equals + 1 + end;
+    while (end < value.size() && commentStart > 0 &&
+           (raw[commentStart - 1] == ' ' || raw[commentStart - 1] == '\t'))
+        --commentStart;
+    if (end < value.size())
+        line.comment = raw.sliced(commentStart).toByteArray();
     return line;
 }
 
@@ -210,8 +221,10 @@ std::optional<QString> ScoreFile::score(const QString &key) const
 void ScoreFile::setScore(const QString &key, const QString &value)
 {
     Q_ASSERT(!key.isEmpty());
-    const Line line{escapedKey(key) + '=' + escapedValue(value), true, key, value};
+    Line line{escapedKey(key) + '=' + escapedValue(value), true, key, value, QByteArray()};
     if (const qsizetype at = lastLineOf(key); at >= 0) {
+        line.comment = m_lines[at].comment;
+        line.text += line.comment;
         m_lines[at] = line;
         return;
     }
@@ -224,7 +237,8 @@ void ScoreFile::setScore(const QString &key, const QString &value)
     if (last < 0) {
         if (!m_lines.isEmpty() && !m_lines.last().text.trimmed().isEmpty())
             m_lines.append(Line{});
-        m_lines.append(Line{'[' + kScoresGroup.toLatin1() + ']', true, std::nullopt, QString()});
+        m_lines.append(
+            Line{'[' + kScoresGroup.toLatin1() + ']', true, std::nullopt, QString(), QByteArray()});
         last = m_lines.size() - 1;
     }
     m_lines.insert(last + 1, line);

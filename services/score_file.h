@@ -27,6 +27,8 @@ public:
     QByteArray bytes() const;
     // Numbers (from 1) of the lines that could not be read.
     const QList<int> &unreadableLines() const { return m_unreadable; }
+    // Their bytes, without their line ends.
+    const QList<QByteArray> &unreadableLineBytes() const { return m_unreadableBytes; }
 
     // How QSettings writes a key in an INI file, and reads it back.
     static QByteArray escapedKey(const QString &key);
@@ -39,6 +41,7 @@ private:
         bool inStartup = false;
         std::optional<QString> key;
         QString value;
+        QByteArray comment; // after the value, blanks before it included
     };
     // The line as read, or nothing when it cannot be read. A group header
     // tells whether the lines after it are in [Startup].
@@ -47,6 +50,7 @@ private:
 
     QList<Line> m_lines;
     QList<int> m_unreadable;
+    QList<QByteArray> m_unreadableBytes;
     bool m_byteOrderMark = false;
     QByteArray m_lineEnd;
 };

@@ -25,17 +25,26 @@ inline std::unique_ptr<QTemporaryDir> freshConfig()
 class Probe
 {
 public:
+    // A user id other than -1 runs the probe as that user, through setpriv.
     Probe(const QString &config, const QStringList &arguments,
-          const QProcessEnvironment &extra = QProcessEnvironment())
+          const QProcessEnvironment &extra = QProcessEnvironment(), int user = -1)
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
         for (const QString &name : extra.keys())
             environment.insert(name, extra.value(name));
         m_process.setProcessEnvironment(environment);
-        m_process.start(QCoreApplication::applicationDirPath() +
-                            QStringLiteral("/score_store_probe"),
-                        arguments);
+        const QString probe =
+            QCoreApplication::applicationDirPath() + QStringLiteral("/score_store_probe");
+        const QString id = QString::number(user);
+        if (user == -1)
+            m_process.start(probe, arguments);
+        else
+            m_process.start(QStringLiteral("setpriv"),
+                            QStringList{QStringLiteral("--reuid=") + id,
+                                        QStringLiteral("--regid=") + id,
+                                        QStringLiteral("--clear-groups"), probe} +
+                                arguments);
     }
     ~Probe()
     {

@@ -9,6 +9,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <filesystem>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+
 using namespace Qt::StringLiterals;
 
 // The score file as people, QSettings and version 1.0.0 wrote it, and the
@@ -50,6 +54,9 @@ private Q_SLOTS:
                                   << QList<int>();
         QTest::addRow("comment after the header")
             << QByteArray("[Startup] ; scores\n2_joueur=2\n") << p2 << u"2"_s << QList<int>();
+        QTest::addRow("Latin-1 comment")
+            << QByteArray("[Startup] ; \xe9t\xe9\n2_joueur=12 ; \xe9t\xe9\n") << p2 << u"12"_s
+            << QList<int>();
         QTest::addRow("comments, blanks, spaces")
             << QByteArray("# parents\n\n[Startup]\n; Léa\n\n  2_joueur =  2 ; Léa\n") << p2
             << u"2"_s << QList<int>();
@@ -89,14 +96,14 @@ private Q_SLOTS:
     {
         writeFile(storePath(),
                   "\xEF\xBB\xBF; note\r\n[General]\r\ntheme=dark\r\n[Startup] ; scores\r\n"
-                  "1_joueur=5\r\n# end\r\n[Other]\r\nk = v");
+                  "1_joueur=5 ; \xe9t\xe9\r\n# end\r\n[Other]\r\nk = v");
         FileScoreStore store;
         QVERIFY(store.save(u"2_joueur"_s, u"8"_s));
         QVERIFY(store.save(u"1_joueur"_s, u"6"_s));
         QCOMPARE(
             fileContents(storePath()),
             QByteArray("\xEF\xBB\xBF; note\r\n[General]\r\ntheme=dark\r\n[Startup] ; scores\r\n"
-                       "1_joueur=6\r\n2_joueur=8\r\n# end\r\n[Other]\r\nk = v\r\n"));
+                       "1_joueur=6 ; \xe9t\xe9\r\n2_joueur=8\r\n# end\r\n[Other]\r\nk = v\r\n"));
         ScoreFile other("[General]\nx=1");
         other.setScore(u"BIENVENUE"_s, u"0"_s);
         QCOMPARE(other.bytes(), QByteArray("[General]\nx=1\n\n[Startup]\nBIENVENUE=0\n"));
@@ -179,8 +186,46 @@ private Q_SLOTS:
         QVERIFY(FileScoreStore().save(u"2_joueur"_s, u"6"_s));
         QCOMPARE(QFileInfo(storePath()).symLinkTarget(), target);
         QCOMPARE(fileContents(target), QByteArray("[Startup]\n1_joueur=5\n2_joueur=6\n"));
-        QCOMPARE(QDir(m_config.path()).entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot),
-                 QStringList({u"MyApp.conf"_s, u"MyApp.conf.save-lock"_s}));
+        QVERIFY(QFile::exists(target + u".save-lock"_s));
+    }
+
+    // A user's extended attributes and access list stay on the file.
+    void attributesAreKept()
+    {
+        const QByteArray path = QFile::encodeName(storePath());
+        writeFile(storePath(), "[Startup]\n");
+        if (::setxattr(path.constData(), "user.note", "parent", 6, 0) != 0)
+            QSKIP("no extended attributes on this file system");
+        QVERIFY(FileScoreStore().save(u"1_joueur"_s, u"1"_s));
+        char note[16] = {};
+        QCOMPARE(::getxattr(path.constData(), "user.note", note, sizeof note), 6);
+        QCOMPARE(QByteArray(note), QByteArray("parent"));
+    }
+
+    // $XDG_CONFIG_HOME is used byte for byte when absolute, and ignored when
+    // relative.
+    void configFolderFromTheEnvironment_data()
+    {
+        QTest::addColumn<QByteArray>("configured");
+        QTest::addColumn<QByteArray>("used");
+        const QByteArray home = QFile::encodeName(m_config.path());
+        QTest::addRow("relative") << QByteArray("relative") << home + "/.config";
+        QTest::addRow("not UTF-8") << home + "/caf\xe9" << home + "/caf\xe9";
+    }
+
+    void configFolderFromTheEnvironment()
+    {
+        QFETCH(QByteArray, configured);
+        QFETCH(QByteArray, used);
+        const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+        qputenv("HOME", QFile::encodeName(m_config.path()));
+        qputenv("XDG_CONFIG_HOME", configured);
+        const bool stored = FileScoreStore().save(u"1_joueur"_s, u"1"_s);
+        qputenv("XDG_CONFIG_HOME", saved);
+        QVERIFY(stored);
+        struct stat status = {};
+        QCOMPARE(::stat((used + "/MyApp.conf").constData(), &status), 0);
+        std::filesystem::remove_all(used.toStdString());
     }
 
     void failedSaveIsReported()

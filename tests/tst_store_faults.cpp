@@ -251,9 +251,13 @@ private Q_SLOTS:
         const QString file = config->filePath(u"MyApp.conf"_s);
         for (int round = 0; round < 3; ++round) {
             writeFile(file, contents);
+            QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner));
             QCOMPARE(readKey(config->path(), u"1_joueur"_s), u"21"_s);
             QVERIFY(Probe(config->path(), {u"save"_s, u"2_joueur"_s, u"4"_s}).succeeded());
             QCOMPARE(fileContents(file + u".bak"_s), contents);
+            // A copy is exactly as private as its original.
+            QCOMPARE(QFile::permissions(file + u".bak"_s) & QFileDevice::Permissions(0x77),
+                     QFileDevice::Permissions());
             QVERIFY(storedFile(config->path()).unreadableLines().isEmpty());
             QCOMPARE(readKey(config->path(), u"1_joueur"_s), u"21"_s);
             QCOMPARE(readKey(config->path(), u"2_joueur"_s), u"4"_s);
@@ -271,6 +275,7 @@ private Q_SLOTS:
         QTest::addRow("folder for the file") << u"folder MyApp.conf"_s << false;
         QTest::addRow("folder for the lock") << u"folder MyApp.conf.save-lock"_s << true;
         QTest::addRow("lock held") << u"held MyApp.conf.save-lock"_s << true;
+        QTest::addRow("sparse 8 GiB file") << u"sparse MyApp.conf"_s << false;
     }
 
     void blockedStoreGivesUpWithinASecond()
@@ -285,6 +290,8 @@ private Q_SLOTS:
             QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0644), 0);
         else if (kind == u"folder")
             QVERIFY(QDir().mkdir(path));
+        else if (kind == u"sparse")
+            QVERIFY(held.open(QIODevice::WriteOnly) && held.resize(qint64(8) << 30));
         else
             QVERIFY(held.open(QIODevice::ReadWrite) && ::flock(held.handle(), LOCK_EX) == 0);
         QElapsedTimer timer;
@@ -292,6 +299,81 @@ private Q_SLOTS:
         QCOMPARE(readKey(config->path(), u"1_joueur"_s) != u"<read failed>", readable);
         QVERIFY(!Probe(config->path(), {u"save"_s, u"1_joueur"_s, u"5"_s}).succeeded(10000));
         QVERIFY2(timer.elapsed() < 3000, qPrintable(u"%1 ms"_s.arg(timer.elapsed())));
+        QVERIFY(!QFile::exists(config->filePath(u"MyApp.conf.bak"_s)));
+    }
+
+    // A second damaged file must not erase the only copy of the first.
+    void everyDamagedLineIsKept()
+    {
+        const auto config = freshConfig();
+        const QString file = config->filePath(u"MyApp.conf"_s);
+        for (const QByteArray damaged : {"one \xff", "two \xfe"}) {
+            writeFile(file, "[Startup]\n" + damaged + "\n1_joueur=1\n");
+            QVERIFY(Probe(config->path(), {u"save"_s, u"2_joueur"_s, u"4"_s}).succeeded());
+        }
+        const QByteArray kept = fileContents(file + u".bak"_s);
+        QVERIFY2(kept.contains("one \xff\n") && kept.contains("two \xfe\n"), kept.constData());
+    }
+
+    // Made read-only by its user, the file is not replaced: the save is
+    // refused, and the child told.
+    void readOnlyFileIsNotRewritten()
+    {
+        const auto config = freshConfig();
+        const QString file = config->filePath(u"MyApp.conf"_s);
+        writeFile(file, "[Startup]\n1_joueur=1\n");
+        QVERIFY(
+            QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+        QVERIFY(!Probe(config->path(), {u"save"_s, u"1_joueur"_s, u"2"_s}).succeeded());
+        QCOMPARE(fileContents(file), QByteArray("[Startup]\n1_joueur=1\n"));
+    }
+
+    // Two folders whose MyApp.conf link to one shared file: their copies of
+    // the game take turns under one lock.
+    void linkedFoldersShareOneLock()
+    {
+        const auto shared = freshConfig();
+        const QString target = shared->filePath(u"scores.conf"_s);
+        writeFile(target, {});
+        std::vector<std::unique_ptr<QTemporaryDir>> folders;
+        std::vector<std::unique_ptr<Probe>> copies;
+        for (const QString &prefix : {u"a"_s, u"b"_s}) {
+            folders.push_back(freshConfig());
+            QVERIFY(QFile::link(target, folders.back()->filePath(u"MyApp.conf"_s)));
+            copies.push_back(std::make_unique<Probe>(folders.back()->path(),
+                                                     QStringList{u"fill"_s, prefix, u"300"_s}));
+        }
+        for (auto &copy : copies)
+            QVERIFY(copy->succeeded());
+        const ScoreFile stored(fileContents(target));
+        for (int k = 0; k < 300; ++k)
+            QVERIFY(stored.score(u"a%1"_s.arg(k)) && stored.score(u"b%1"_s.arg(k)));
+    }
+
+    // After a run as root (sudo keeping HOME), every file of the folder is
+    // still the child's, who goes on reading and saving.
+    void rootRunLeavesTheChildsFiles()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root, to run as root and then as another user");
+        constexpr int kChild = 65534;
+        const auto config = freshConfig();
+        const QString file = config->filePath(u"MyApp.conf"_s);
+        writeFile(file, "[Startup]\n\xff damaged\n1_joueur=3\n");
+        for (const QString &path : {config->path(), file})
+            QCOMPARE(::chown(QFile::encodeName(path).constData(), kChild, kChild), 0);
+        QVERIFY(
+            QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+        QVERIFY(Probe(config->path(), {u"save"_s, u"2_joueur"_s, u"4"_s}).succeeded());
+        for (const QString &name : filesIn(config->path())) {
+            struct stat status = {};
+            QCOMPARE(::stat(QFile::encodeName(config->filePath(name)).constData(), &status), 0);
+            QVERIFY2(status.st_uid == kChild && status.st_gid == kChild, qPrintable(name));
+        }
+        QVERIFY(Probe(config->path(), {u"save"_s, u"1_joueur"_s, u"5"_s}, {}, kChild).succeeded());
+        Probe reader(config->path(), {u"read"_s, u"1_joueur"_s}, {}, kChild);
+        QVERIFY(reader.succeeded());
+        QCOMPARE(reader.output(), u"5"_s);
     }
 };
 
