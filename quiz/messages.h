@@ -22,18 +22,28 @@ inline QString choosePlayer()
     return QStringLiteral("Choisis d'abord un joueur : clique sur 1, 2 ou 3.");
 }
 
+// The store's location is a file, or on Windows a registry key named from
+// its root.
+inline bool isRegistryKey(const QString &location)
+{
+    return location.startsWith(QLatin1StringView("HKEY_"));
+}
+
 // Said to the child, for a parent: what to check, and where.
 inline QString scoreNotKept(const QString &location)
 {
     return QStringLiteral("Ton score n'a pas pu être enregistré. Demande à un adulte de vérifier "
-                          "que le disque n'est pas plein et que ce fichier peut être modifié : ") +
+                          "que le disque n'est pas plein et que ") +
+           (isRegistryKey(location) ? QStringLiteral("cette clé du registre peut être modifiée : ")
+                                    : QStringLiteral("ce fichier peut être modifié : ")) +
            location;
 }
 
 inline QString scoreNotRead(const QString &location)
 {
-    return QStringLiteral("Ton score n'a pas pu être lu. Demande à un adulte de vérifier ce "
-                          "fichier : ") +
+    return QStringLiteral("Ton score n'a pas pu être lu. Demande à un adulte de vérifier ") +
+           (isRegistryKey(location) ? QStringLiteral("cette clé du registre : ")
+                                    : QStringLiteral("ce fichier : ")) +
            location;
 }
 

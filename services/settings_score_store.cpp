@@ -7,6 +7,10 @@
 
 #include <memory>
 
+#if defined(Q_OS_WIN)
+#include <windows.h>
+#endif
+
 namespace {
 
 // Fallbacks off: system-wide settings hold no score anybody earned here.
@@ -26,12 +30,31 @@ std::unique_ptr<QSettings> scores()
     return settings;
 }
 
+// QSettings reads a key it may not open as one with no values: a child
+// would see "nothing", and the next answer would replace the real score.
+bool mayRead()
+{
+#if defined(Q_OS_WIN)
+    for (const wchar_t *path : {L"Software\\MyApp", L"Software\\MyApp\\Startup"}) {
+        HKEY key = nullptr;
+        const LONG opened = RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_READ, &key);
+        if (opened == ERROR_SUCCESS)
+            RegCloseKey(key);
+        else if (opened != ERROR_FILE_NOT_FOUND)
+            return false;
+    }
+#endif
+    return true;
+}
+
 } // namespace
 
 ScoreRead SettingsScoreStore::read(const QString &key) const
 {
     if (key.isEmpty())
         return {};
+    if (!mayRead())
+        return {std::nullopt, false};
     const QVariant value = scores()->value(score_key::encode(key));
     return {value.isValid() ? std::optional(value.toString()) : std::nullopt, true};
 }
@@ -49,5 +72,9 @@ bool SettingsScoreStore::save(const QString &key, const QString &value)
 
 QString SettingsScoreStore::location() const
 {
+#if defined(Q_OS_WIN)
+    return QStringLiteral("HKEY_CURRENT_USER\\Software\\MyApp\\Startup");
+#else
     return scores()->fileName();
+#endif
 }

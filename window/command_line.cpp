@@ -1,6 +1,7 @@
 // Additions - a game for practising addition. GPL-3.0-or-later.
 #include "window/command_line.h"
 
+#include "quiz/messages.h"
 #include "services/platform_score_store.h"
 #include "window/translations.h"
 
@@ -12,12 +13,10 @@ namespace {
 
 QString whereScoresAre()
 {
-#if defined(Q_OS_WIN)
-    return QStringLiteral("dans le registre de Windows, sous "
-                          "HKEY_CURRENT_USER\\Software\\MyApp\\Startup");
-#else
-    return QStringLiteral("dans ") + PlatformScoreStore().location();
-#endif
+    const QString location = PlatformScoreStore().location();
+    return (messages::isRegistryKey(location) ? QStringLiteral("dans le registre, sous ")
+                                              : QStringLiteral("dans ")) +
+           location;
 }
 
 } // namespace
