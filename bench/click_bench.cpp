@@ -1,12 +1,12 @@
-// Additions - a game for practising addition. GPL-3.0-or-later.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How long each kind of click takes in the real window, from the button's
 // click to the handler's return, store sync included, with 100 scores
 // already stored on tmpfs. Prints one line per kind: "kind median_ms p99_ms clicks".
-#include "bench_folder.h"
-#include "quiz/messenger.h"
 #include "services/clock_random.h"
+#include "services/messenger.h"
 #include "services/platform_score_store.h"
 #include "services/system_beeper.h"
+#include "tests/scratch_folder.h"
 #include "window/fonts.h"
 #include "window/window_binding.h"
 
@@ -38,7 +38,7 @@ public:
 
 int main(int argc, char *argv[])
 {
-    const auto config = benchFolder();
+    const auto config = scratchFolder();
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(config->path()));
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

@@ -1,9 +1,9 @@
-// Additions - a game for practising addition. GPL-3.0-or-later.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The time of one save (lock, read, rewrite, sync, rename) with 1, 100 and
 // 10,000 scores already stored: on tmpfs, and on the disk of the folder the
 // benchmark runs in, where the syncs reach a real disk.
-#include "bench_folder.h"
 #include "services/platform_score_store.h"
+#include "tests/scratch_folder.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,7 +14,7 @@ namespace {
 
 void save(benchmark::State &state, const QString &base)
 {
-    const auto config = benchFolder(base);
+    const auto config = scratchFolder(base);
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(config->path()));
     QByteArray contents = "[Startup]\n";
     for (int i = 0; i < state.range(0); ++i)

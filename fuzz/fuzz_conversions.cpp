@@ -1,4 +1,4 @@
-// Additions - a game for practising addition. GPL-3.0-or-later.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Any text a child can type goes through these functions; none may crash,
 // and each keeps its promises whatever the text.
 #include "services/conversions.h"

@@ -1,8 +1,8 @@
-// Additions - a game for practising addition. GPL-3.0-or-later.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "quiz/handlers.h"
 
-#include "quiz/bands.h"
-#include "quiz/messages.h"
+#include "quiz/sentences.h"
+#include "quiz/tables.h"
 #include "services/conversions.h"
 
 #include <algorithm>
@@ -46,12 +46,12 @@ void levelClicked(WindowState &window, const QuizServices &services, const Level
 {
     const std::optional<double> stakeBefore = lenientValue(window.text(Field::Text7));
     if (!stakeBefore)
-        return refuse(window, services, Field::Text7, messages::numberTooLarge());
+        return refuse(window, services, Field::Text7, sentences::numberTooLarge());
     const QString key = window.text(Field::Text1);
     const ScoreRead stored = isKnownKey(key) ? services.store.read(key) : ScoreRead{};
     if (!stored.readable)
         return refuse(window, services, Field::Text1,
-                      messages::scoreNotRead(services.store.location()));
+                      sentences::scoreNotRead(services.store.location()));
 
     window.setText(Field::Text2, singleToText(drawAddend(services.random, level.bound)));
     window.setText(Field::Text3, singleToText(drawAddend(services.random, level.bound)));
@@ -66,7 +66,7 @@ void levelClicked(WindowState &window, const QuizServices &services, const Level
         window.setText(Field::Text6, stored.score.value_or(kNoScore));
 
     showLevels(window, false);
-    window.announce(messages::problem(window.text(Field::Text2), window.text(Field::Text3)));
+    window.announce(sentences::problem(window.text(Field::Text2), window.text(Field::Text3)));
 }
 
 void okClicked(WindowState &window, const QuizServices &services)
@@ -75,30 +75,32 @@ void okClicked(WindowState &window, const QuizServices &services)
     // use leaves the problem open and the window and the store untouched.
     const std::optional<double> answer = strictValue(window.text(Field::Text4));
     if (!answer)
-        return refuse(window, services, Field::Text4, messages::answerNotANumber());
+        return refuse(window, services, Field::Text4, sentences::answerNotANumber());
     const QString key = window.text(Field::Text1);
     if (key.isEmpty())
-        return refuse(window, services, Field::Text1, messages::choosePlayer());
+        return refuse(window, services, Field::Text1, sentences::choosePlayer());
 
     const std::optional<double> first = lenientValue(window.text(Field::Text2));
     const std::optional<double> second = lenientValue(window.text(Field::Text3));
+    // A sum too large for a double is the first number's fault: that is the
+    // box the child is sent back to.
     if (!first || !std::isfinite(*first + second.value_or(0.0)))
-        return refuse(window, services, Field::Text2, messages::numberTooLarge());
+        return refuse(window, services, Field::Text2, sentences::numberTooLarge());
     if (!second)
-        return refuse(window, services, Field::Text3, messages::numberTooLarge());
+        return refuse(window, services, Field::Text3, sentences::numberTooLarge());
     const std::optional<double> stake = lenientValue(window.text(Field::Text7));
     if (!stake)
-        return refuse(window, services, Field::Text7, messages::numberTooLarge());
+        return refuse(window, services, Field::Text7, sentences::numberTooLarge());
     const std::optional<double> score = lenientValue(window.text(Field::Text6));
     if (!score)
-        return refuse(window, services, Field::Text6, messages::numberTooLarge());
+        return refuse(window, services, Field::Text6, sentences::numberTooLarge());
 
     const QString sumText = numberToText(*first + *second);
     const bool right =
         lenientValue(sumText) == answer && window.background(Painted::Text7) == STAKE_GREEN;
     const double newScore = right ? *score + *stake : *score - *stake;
     if (!std::isfinite(newScore))
-        return refuse(window, services, Field::Text6, messages::numberTooLarge());
+        return refuse(window, services, Field::Text6, sentences::numberTooLarge());
 
     // The score is stored as a short. Rather than fail once a score passes
     // 32767 (a few thousand right answers at the top level) or -32768, it is
@@ -110,6 +112,9 @@ void okClicked(WindowState &window, const QuizServices &services)
                                                : std::numeric_limits<std::int16_t>::min();
     const QString scoreText = inRange ? computed : shortToText(stored);
 
+    // The game's own order of steps: the sum and the score are on screen
+    // before the beeps, and Text7 turns white here and again as the problem
+    // closes.
     window.setText(Field::Text5, sumText);
     if (right) {
         window.setText(Field::Text6, scoreText);
@@ -139,10 +144,10 @@ void okClicked(WindowState &window, const QuizServices &services)
     showLevels(window, true);
     window.setBackground(Painted::Text7, kWhite);
     window.setText(Field::Text7, shortToText(0));
-    window.announce(messages::verdict(right, window.text(Field::Text2), window.text(Field::Text3),
-                                      sumText, window.text(Field::Text6)));
+    window.announce(sentences::verdict(right, window.text(Field::Text2), window.text(Field::Text3),
+                                       sumText, window.text(Field::Text6)));
     if (!saved)
-        services.messenger.tell(messages::scoreNotKept(services.store.location()));
+        services.messenger.tell(sentences::scoreNotKept(services.store.location()));
 }
 
 void playerClicked(WindowState &window, const Player &player)
@@ -155,10 +160,10 @@ void resetClicked(WindowState &window, const QuizServices &services)
 {
     const QString key = window.text(Field::Text1);
     if (key.isEmpty())
-        return refuse(window, services, Field::Text1, messages::choosePlayer());
+        return refuse(window, services, Field::Text1, sentences::choosePlayer());
     window.setText(Field::Text6, shortToText(0));
     if (!services.store.save(key, window.text(Field::Text6)))
-        services.messenger.tell(messages::scoreNotKept(services.store.location()));
+        services.messenger.tell(sentences::scoreNotKept(services.store.location()));
 }
 
 void informationClicked(WindowState &window)

@@ -1,9 +1,21 @@
-// Additions - a game for practising addition. GPL-3.0-or-later.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "quiz/quiz_services.h"
 #include "quiz/tables.h"
 #include "quiz/window_state.h"
+#include "services/beeper.h"
+#include "services/messenger.h"
+#include "services/random_source.h"
+#include "services/score_store.h"
+
+// What a click handler may call besides the window.
+struct QuizServices
+{
+    RandomSource &random;
+    Beeper &beeper;
+    ScoreStore &store;
+    Messenger &messenger;
+};
 
 // One routine per kind of button. Each reads what it needs from the window,
 // and either completes, or changes nothing in the window or the store and

@@ -1,4 +1,4 @@
-// Additions - a game for practising addition. GPL-3.0-or-later.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include "quiz/window_state.h"
@@ -6,6 +6,8 @@
 #include <QLatin1StringView>
 
 #include <array>
+#include <cmath>
+#include <optional>
 
 struct Level
 {
@@ -81,6 +83,20 @@ constexpr bool bandsAreTenWideAndContiguous()
     return next == 101;
 }
 static_assert(bandsAreTenWideAndContiguous());
+
+// The window's colour for a score: the colour of the band holding it, or
+// none for a score in no band (0, negative, above 100, or not whole), which
+// leaves the window as it is.
+inline std::optional<BgrColour> bandColour(double score)
+{
+    // Only the whole scores of a band match it: 7.5 is in no band.
+    if (std::trunc(score) != score)
+        return std::nullopt;
+    for (const Band &band : kBands)
+        if (score >= band.lowest && score <= band.highest)
+            return band.colour;
+    return std::nullopt;
+}
 
 inline constexpr QLatin1StringView kInformationClosed("POURQUOI   ?");
 inline constexpr QLatin1StringView kInformationOpen("FERMER");

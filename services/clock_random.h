@@ -1,4 +1,4 @@
-// Additions - a game for practising addition. GPL-3.0-or-later.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include "services/random_source.h"
@@ -6,9 +6,10 @@
 #include <cstdint>
 #include <random>
 
-// Reseeded from the clock before every draw. The clock alone can read the
-// same twice in a row, which would make both addends of a problem equal, so
-// each seed also mixes in a count of the reseeds made so far.
+// Reseeded from the clock whenever the rules ask, which they do before every
+// draw. The clock alone can read the same twice in a row, which would make
+// both addends of a problem equal, so each seed also mixes in a count of the
+// reseeds made so far.
 class ClockRandom final : public RandomSource
 {
 public:

@@ -1,6 +1,7 @@
-// Additions - a game for practising addition. GPL-3.0-or-later.
-#include "services/file_score_store.h"
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "services/platform_score_store.h"
 
+#if ADDITIONS_FILE_SCORE_STORE
 #include "services/score_file.h"
 
 #include <QFile>
@@ -300,3 +301,5 @@ bool FileScoreStore::save(const QString &key, const QString &value)
     file.setScore(key, value);
     return replaceFile(target, file.bytes(), target);
 }
+
+#endif // ADDITIONS_FILE_SCORE_STORE

@@ -1,7 +1,5 @@
-// Additions - a game for practising addition. GPL-3.0-or-later.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "services/score_file.h"
-
-#include "services/score_key.h"
 
 #include <QStringDecoder>
 
@@ -179,7 +177,7 @@ std::optional<ScoreFile::Line> ScoreFile::readLine(QByteArrayView raw, bool &inS
         if (close < 0 || !isReadable(trimmed.first(close + 1)) ||
             !isCommentOrBlank(trimmed.sliced(close + 1).trimmed()))
             return std::nullopt;
-        inStartup = unescapedKey(trimmed.sliced(1, close - 1).trimmed()) == kScoresGroup;
+        inStartup = iniUnescaped(trimmed.sliced(1, close - 1).trimmed()) == kScoresGroup;
         line.inStartup = inStartup;
         return line;
     }
@@ -189,7 +187,7 @@ std::optional<ScoreFile::Line> ScoreFile::readLine(QByteArrayView raw, bool &inS
     const std::optional<QString> text = unescapedValue(value.first(end).trimmed());
     if (equals <= 0 || !text || !isReadable(trimmed.first(equals + 1 + end)))
         return std::nullopt;
-    line.key = unescapedKey(trimmed.first(equals).trimmed());
+    line.key = iniUnescaped(trimmed.first(equals).trimmed());
     line.value = *text;
     // The comment, with the blanks before it, stays when the score changes.
     qsizetype commentStart = (trimmed.data() - raw.data()) + equals + 1 + end;
@@ -205,7 +203,7 @@ qsizetype ScoreFile::lastLineOf(const QString &key) const
 {
     // Version 1.0.0 escaped '%', '/' and '\' in typed keys before QSettings
     // escaped them again; those spellings are still found.
-    for (const QString &spelling : {key, score_key::encode(key)})
+    for (const QString &spelling : {key, firstVersionEscaped(key)})
         for (qsizetype i = m_lines.size() - 1; i >= 0; --i)
             if (m_lines[i].inStartup && m_lines[i].key == spelling)
                 return i;
@@ -221,7 +219,7 @@ std::optional<QString> ScoreFile::score(const QString &key) const
 void ScoreFile::setScore(const QString &key, const QString &value)
 {
     Q_ASSERT(!key.isEmpty());
-    Line line{escapedKey(key) + '=' + escapedValue(value), true, key, value, QByteArray()};
+    Line line{iniEscaped(key) + '=' + escapedValue(value), true, key, value, QByteArray()};
     if (const qsizetype at = lastLineOf(key); at >= 0) {
         line.comment = m_lines[at].comment;
         line.text += line.comment;
@@ -256,7 +254,7 @@ QByteArray ScoreFile::bytes() const
     return bytes;
 }
 
-QByteArray ScoreFile::escapedKey(const QString &key)
+QByteArray ScoreFile::iniEscaped(const QString &key)
 {
     QByteArray escaped;
     for (const QChar c : key) {
@@ -273,7 +271,7 @@ QByteArray ScoreFile::escapedKey(const QString &key)
     return escaped;
 }
 
-QString ScoreFile::unescapedKey(QByteArrayView escaped)
+QString ScoreFile::iniUnescaped(QByteArrayView escaped)
 {
     if (isPrintableAscii(escaped) && !escaped.contains('%') && !escaped.contains('\\'))
         return QString::fromLatin1(escaped);

@@ -1,4 +1,4 @@
-// Additions - a game for practising addition. GPL-3.0-or-later.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <QByteArray>
@@ -30,9 +30,23 @@ public:
     // Their bytes, without their line ends.
     const QList<QByteArray> &unreadableLineBytes() const { return m_unreadableBytes; }
 
-    // How QSettings writes a key in an INI file, and reads it back.
-    static QByteArray escapedKey(const QString &key);
-    static QString unescapedKey(QByteArrayView escaped);
+    // The INI escape: how QSettings writes a key in an INI file, and reads
+    // it back.
+    static QByteArray iniEscaped(const QString &key);
+    static QString iniUnescaped(QByteArrayView escaped);
+
+    // Version 1.0.0's escape, applied before QSettings' own: QSettings reads
+    // '/' and '\' in a key as group separators, so "a/b" would land in a
+    // sub-group and, in the Windows registry, "a\b" and "a/b" would collide.
+    // '%' is escaped too, so that the escape can be undone. The player keys
+    // the game itself uses contain none of the three.
+    static QString firstVersionEscaped(const QString &key)
+    {
+        return QString(key)
+            .replace(u'%', QLatin1StringView("%25"))
+            .replace(u'/', QLatin1StringView("%2F"))
+            .replace(u'\\', QLatin1StringView("%5C"));
+    }
 
 private:
     struct Line

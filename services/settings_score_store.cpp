@@ -1,7 +1,7 @@
-// Additions - a game for practising addition. GPL-3.0-or-later.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "services/settings_score_store.h"
 
-#include "services/score_key.h"
+#include "services/score_file.h"
 
 #include <QSettings>
 
@@ -55,7 +55,7 @@ ScoreRead SettingsScoreStore::read(const QString &key) const
         return {};
     if (!mayRead())
         return {std::nullopt, false};
-    const QVariant value = scores()->value(score_key::encode(key));
+    const QVariant value = scores()->value(ScoreFile::firstVersionEscaped(key));
     return {value.isValid() ? std::optional(value.toString()) : std::nullopt, true};
 }
 
@@ -65,7 +65,7 @@ bool SettingsScoreStore::save(const QString &key, const QString &value)
         return false;
     // A fresh object per save: an object keeps its first error for ever.
     const auto settings = scores();
-    settings->setValue(score_key::encode(key), value);
+    settings->setValue(ScoreFile::firstVersionEscaped(key), value);
     settings->sync();
     return settings->status() == QSettings::NoError;
 }

@@ -1,4 +1,4 @@
-// Additions - a game for practising addition. GPL-3.0-or-later.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Preloaded into the score store probe: makes the N-th call of one kind of
 // system call fail, counting from additions_fault_arm().
 //   ADDITIONS_FAULT=KIND:N:ERRNO   KIND open, read, write, fsync or rename;

@@ -1,4 +1,4 @@
-// Additions - a game for practising addition. GPL-3.0-or-later.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Another program using the score store, so tests can check what another run
 // of the game sees and what copies of it running at once do to the store.
 //   read KEY                 prints the stored text, or <none>

@@ -1,68 +1,46 @@
-// Additions - a game for practising addition. GPL-3.0-or-later.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the store tests share: copies of the game's store in other processes
 // (the score store probe), and the bytes of the files they leave.
 #pragma once
 
+#include "program_run.h"
+#include "scratch_folder.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
 
-// A settings folder of its own per case, on tmpfs where the machine has one:
-// there saves are fastest, and races show most.
-inline std::unique_ptr<QTemporaryDir> freshConfig()
-{
-    const QString base =
-        QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
-    return std::make_unique<QTemporaryDir>(base + QStringLiteral("/additions-store-XXXXXX"));
-}
-
-// The score store in another process, on the given configuration folder.
-class Probe
+// The score store in another process, on the given configuration folder;
+// run as another user, through setpriv, when a user id is given.
+class Probe : public ProgramRun
 {
 public:
-    // A user id other than -1 runs the probe as that user, through setpriv.
     Probe(const QString &config, const QStringList &arguments,
-          const QProcessEnvironment &extra = QProcessEnvironment(), int user = -1)
-    {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
-        for (const QString &name : extra.keys())
-            environment.insert(name, extra.value(name));
-        m_process.setProcessEnvironment(environment);
-        const QString probe =
-            QCoreApplication::applicationDirPath() + QStringLiteral("/score_store_probe");
-        const QString id = QString::number(user);
-        if (user == -1)
-            m_process.start(probe, arguments);
-        else
-            m_process.start(QStringLiteral("setpriv"),
-                            QStringList{QStringLiteral("--reuid=") + id,
-                                        QStringLiteral("--regid=") + id,
-                                        QStringLiteral("--clear-groups"), probe} +
-                                arguments);
-    }
-    ~Probe()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished();
-        }
-    }
-    bool succeeded(int timeoutMs = 60000)
-    {
-        return m_process.waitForFinished(timeoutMs) &&
-               m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
-    }
-    QString output() { return QString::fromUtf8(m_process.readAllStandardOutput()); }
-    QProcess &process() { return m_process; }
+          QProcessEnvironment extra = QProcessEnvironment(), int user = -1)
+        : ProgramRun(user == -1 ? probePath() : QStringLiteral("setpriv"),
+                     user == -1 ? arguments : asUser(user) + arguments, withConfig(extra, config))
+    {}
 
 private:
-    QProcess m_process;
+    static QString probePath()
+    {
+        return QCoreApplication::applicationDirPath() + QStringLiteral("/score_store_probe");
+    }
+    static QStringList asUser(int user)
+    {
+        const QString id = QString::number(user);
+        return {QStringLiteral("--reuid=") + id, QStringLiteral("--regid=") + id,
+                QStringLiteral("--clear-groups"), probePath()};
+    }
+    static QProcessEnvironment withConfig(QProcessEnvironment extra, const QString &config)
+    {
+        extra.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+        return extra;
+    }
 };
 
 // What another run of the game reads under the key: the score, "<none>", or

@@ -1,5 +1,5 @@
-// Additions - a game for practising addition. GPL-3.0-or-later.
-#include "quiz/messages.h"
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "quiz/sentences.h"
 #include "services/settings_score_store.h"
 
 #include <QTest>
@@ -64,9 +64,9 @@ private Q_SLOTS:
     {
         const QString key = SettingsScoreStore().location();
         QCOMPARE(key, u"HKEY_CURRENT_USER\\Software\\MyApp\\Startup"_s);
-        QVERIFY(messages::scoreNotKept(key).endsWith(
+        QVERIFY(sentences::scoreNotKept(key).endsWith(
             u"cette clé du registre peut être modifiée : "_s + key));
-        QVERIFY(messages::scoreNotRead(key).endsWith(u"cette clé du registre : "_s + key));
+        QVERIFY(sentences::scoreNotRead(key).endsWith(u"cette clé du registre : "_s + key));
     }
 };
 

@@ -1,4 +1,4 @@
-// Additions - a game for practising addition. GPL-3.0-or-later.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "services/file_score_store.h"
 #include "services/score_file.h"
 #include "store_harness.h"

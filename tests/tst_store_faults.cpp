@@ -1,4 +1,4 @@
-// Additions - a game for practising addition. GPL-3.0-or-later.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "services/score_file.h"
 #include "store_harness.h"
 
@@ -37,7 +37,7 @@ class TestStoreFaults : public QObject
 private Q_SLOTS:
     void concurrentCopiesAddingKeysLoseNone()
     {
-        const auto config = freshConfig();
+        const auto config = scratchFolder();
         constexpr int kCopies = 4, kKeys = 500;
         std::vector<std::unique_ptr<Probe>> copies;
         for (int c = 0; c < kCopies; ++c)
@@ -59,7 +59,7 @@ private Q_SLOTS:
         constexpr int kRuns = 20, kCopies = 4, kKeys = 150;
         int lost = 0;
         for (int run = 0; run < kRuns; ++run) {
-            const auto config = freshConfig();
+            const auto config = scratchFolder();
             QByteArray before = "[Startup]\n";
             for (int c = 0; c < kCopies; ++c)
                 for (int k = 0; k < kKeys; ++k)
@@ -84,7 +84,7 @@ private Q_SLOTS:
 
     void killedMidSaveLeavesAReadableFile()
     {
-        const auto config = freshConfig();
+        const auto config = scratchFolder();
         constexpr int kKills = 40;
         auto *random = QRandomGenerator::global();
         for (int kill = 0; kill < kKills; ++kill) {
@@ -180,7 +180,7 @@ private Q_SLOTS:
         int n = 1;
         for (;; ++n) {
             QVERIFY2(n < 50, "the fault was reached 50 times");
-            const auto config = freshConfig();
+            const auto config = scratchFolder();
             const QString file = config->filePath(u"MyApp.conf"_s);
             writeFile(file, before);
             QProcessEnvironment fault;
@@ -214,7 +214,7 @@ private Q_SLOTS:
     // files that look like them are none of its business.
     void lookAlikeFilesAreLeftAlone()
     {
-        const auto config = freshConfig();
+        const auto config = scratchFolder();
         const QStringList lookAlikes{u"MyApp.conf.backup"_s, u"MyApp.conf.abc123"_s,
                                      u"MyApp.conf.bak"_s, u"MyApp.conf.lock"_s,
                                      u"MyApp.conf.bak.2"_s};
@@ -247,7 +247,7 @@ private Q_SLOTS:
     void damagedFileIsKeptOnceAndRepaired()
     {
         QFETCH(QByteArray, contents);
-        const auto config = freshConfig();
+        const auto config = scratchFolder();
         const QString file = config->filePath(u"MyApp.conf"_s);
         for (int round = 0; round < 3; ++round) {
             writeFile(file, contents);
@@ -282,7 +282,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, blocker);
         QFETCH(bool, readable);
-        const auto config = freshConfig();
+        const auto config = scratchFolder();
         const QString path = config->filePath(blocker.section(u' ', 1));
         const QString kind = blocker.section(u' ', 0, 0);
         QFile held(path);
@@ -305,7 +305,7 @@ private Q_SLOTS:
     // A second damaged file must not erase the only copy of the first.
     void everyDamagedLineIsKept()
     {
-        const auto config = freshConfig();
+        const auto config = scratchFolder();
         const QString file = config->filePath(u"MyApp.conf"_s);
         for (const QByteArray damaged : {"one \xff", "two \xfe"}) {
             writeFile(file, "[Startup]\n" + damaged + "\n1_joueur=1\n");
@@ -319,7 +319,7 @@ private Q_SLOTS:
     // refused, and the child told.
     void readOnlyFileIsNotRewritten()
     {
-        const auto config = freshConfig();
+        const auto config = scratchFolder();
         const QString file = config->filePath(u"MyApp.conf"_s);
         writeFile(file, "[Startup]\n1_joueur=1\n");
         QVERIFY(
@@ -332,13 +332,13 @@ private Q_SLOTS:
     // the game take turns under one lock.
     void linkedFoldersShareOneLock()
     {
-        const auto shared = freshConfig();
+        const auto shared = scratchFolder();
         const QString target = shared->filePath(u"scores.conf"_s);
         writeFile(target, {});
         std::vector<std::unique_ptr<QTemporaryDir>> folders;
         std::vector<std::unique_ptr<Probe>> copies;
         for (const QString &prefix : {u"a"_s, u"b"_s}) {
-            folders.push_back(freshConfig());
+            folders.push_back(scratchFolder());
             QVERIFY(QFile::link(target, folders.back()->filePath(u"MyApp.conf"_s)));
             copies.push_back(std::make_unique<Probe>(folders.back()->path(),
                                                      QStringList{u"fill"_s, prefix, u"300"_s}));
@@ -357,7 +357,7 @@ private Q_SLOTS:
         if (::geteuid() != 0)
             QSKIP("needs root, to run as root and then as another user");
         constexpr int kChild = 65534;
-        const auto config = freshConfig();
+        const auto config = scratchFolder();
         const QString file = config->filePath(u"MyApp.conf"_s);
         writeFile(file, "[Startup]\n\xff damaged\n1_joueur=3\n");
         for (const QString &path : {config->path(), file})

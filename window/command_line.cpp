@@ -1,7 +1,7 @@
-// Additions - a game for practising addition. GPL-3.0-or-later.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "window/command_line.h"
 
-#include "quiz/messages.h"
+#include "quiz/sentences.h"
 #include "services/platform_score_store.h"
 #include "window/translations.h"
 
@@ -14,8 +14,8 @@ namespace {
 QString whereScoresAre()
 {
     const QString location = PlatformScoreStore().location();
-    return (messages::isRegistryKey(location) ? QStringLiteral("dans le registre, sous ")
-                                              : QStringLiteral("dans ")) +
+    return (sentences::isRegistryKey(location) ? QStringLiteral("dans le registre, sous ")
+                                               : QStringLiteral("dans ")) +
            location;
 }
 

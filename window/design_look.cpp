@@ -1,7 +1,6 @@
-// Additions - a game for practising addition. GPL-3.0-or-later.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "window/design_look.h"
 
-#include <QIcon>
 #include <QPalette>
 #include <QStyle>
 #include <QStyleFactory>
@@ -57,20 +56,20 @@ void applyDesignLook(QWidget &form)
     style->setParent(&form);
     form.setStyle(style);
     form.setPalette(designPalette());
+    // The window has a fixed size: nothing to maximise.
+    form.setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                        Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                        Qt::WindowCloseButtonHint);
+    // A Designer form holds whole point sizes only.
+    if (auto *contact = form.findChild<QWidget *>(QStringLiteral("Label4"))) {
+        QFont font = contact->font();
+        font.setPointSizeF(20.25);
+        contact->setFont(font);
+    }
     for (QWidget *control : form.findChildren<QWidget *>()) {
         control->setStyle(style);
         QPalette palette = control->palette();
         palette.setColor(QPalette::Window, QColor(0x707070));
         control->setPalette(palette);
     }
-}
-
-QIcon gameIcon()
-{
-    // The sizes a title bar, a task bar and Alt+Tab ask for: decoding larger
-    // ones would slow the start, and docks take the desktop entry's SVG.
-    QIcon icon;
-    for (int size : {16, 24, 32, 48, 64})
-        icon.addFile(QStringLiteral(":/icons/%1.png").arg(size), QSize(size, size));
-    return icon;
 }

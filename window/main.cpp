@@ -1,4 +1,4 @@
-// Additions - a game for practising addition. GPL-3.0-or-later.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "services/clock_random.h"
 #include "services/platform_score_store.h"
 #include "services/system_beeper.h"
@@ -10,6 +10,22 @@
 #include "window/window_binding.h"
 
 #include <QApplication>
+#include <QIcon>
+
+namespace {
+
+// The game's icon, in the sizes a title bar, a task bar and Alt+Tab ask for,
+// rendered from its SVG when it was built: decoding larger ones would slow
+// the start, and docks take the desktop entry's SVG.
+QIcon gameIcon()
+{
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64})
+        icon.addFile(QStringLiteral(":/icons/%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {

@@ -1,4 +1,4 @@
-// Additions - a game for practising addition. GPL-3.0-or-later.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "window/window_binding.h"
 
 #include "quiz/handlers.h"
@@ -20,15 +20,7 @@ WindowBinding::WindowBinding(const QuizServices &services)
                  ui.Command10, ui.Command15, ui.Text8};
     m_painted = {PaintedArea{ui.Text7, QPalette::Base}, PaintedArea{&m_form, QPalette::Window}};
 
-    // A Designer form holds whole point sizes only.
-    QFont contactFont = ui.Label4->font();
-    contactFont.setPointSizeF(20.25);
-    ui.Label4->setFont(contactFont);
     applyDesignLook(m_form);
-    // The window has a fixed size: nothing to maximise.
-    m_form.setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                          Qt::WindowCloseButtonHint);
     ui.Text1->setFocus();
     connectButtons();
 }

@@ -1,7 +1,7 @@
-// Additions - a game for practising addition. GPL-3.0-or-later.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "quiz/quiz_services.h"
+#include "quiz/handlers.h"
 #include "quiz/window_state.h"
 
 #include <QPalette>

@@ -1,4 +1,4 @@
-// Additions - a game for practising addition. GPL-3.0-or-later.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "game_driver.h"
 
 #include "../design.h"
@@ -42,7 +42,7 @@ bool GameDriver::start(QString *why)
     QDir(m_home).mkpath(u"runtime"_s);
     QFile::setPermissions(m_home + u"/runtime"_s,
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QProcessEnvironment environment = xEnvironment();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     // Wine keeps its user's folders in the prefix, linked to the real HOME.
     if (m_wineProgram.isEmpty())
         environment.insert(u"HOME"_s, m_home);
@@ -109,13 +109,13 @@ QString GameDriver::windowWithTitle(const QString &title)
     if (m_wineProgram.isEmpty())
         arguments << u"--pid"_s << QString::number(pid());
     arguments << u"--name"_s << u"^"_s + title + u"$"_s;
-    const ToolResult found = runTool(u"xdotool"_s, arguments, xEnvironment());
+    const ToolResult found = runTool(u"xdotool"_s, arguments, {});
     return QString::fromLatin1(found.output).split(u'\n', Qt::SkipEmptyParts).value(0);
 }
 
 bool GameDriver::xdotool(const QStringList &arguments)
 {
-    const ToolResult result = runTool(u"xdotool"_s, arguments, xEnvironment());
+    const ToolResult result = runTool(u"xdotool"_s, arguments, {});
     if (!result.ok)
         m_lastError = result.error;
     return result.ok;
@@ -140,8 +140,7 @@ bool GameDriver::waitForKeyboard(const QString &window)
         return true;
     const bool focused = waitUntil(
         [&] {
-            const ToolResult focus =
-                runTool(u"xdotool"_s, {u"getwindowfocus"_s}, xEnvironment(), 3000);
+            const ToolResult focus = runTool(u"xdotool"_s, {u"getwindowfocus"_s}, {}, 3000);
             return focus.ok && QString::fromLatin1(focus.output).trimmed() == window;
         },
         5000);
@@ -176,7 +175,7 @@ QString GameDriver::read(const char *control)
     // A marker on the clipboard first: copying from an empty box copies
     // nothing, so a marker still there means the box was empty.
     QProcess marker;
-    marker.setProcessEnvironment(xEnvironment());
+    marker.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
     marker.setStandardOutputFile(QProcess::nullDevice());
     marker.start(u"xclip"_s, {u"-quiet"_s, u"-i"_s, u"-selection"_s, u"clipboard"_s});
     marker.waitForStarted(3000);
@@ -185,8 +184,7 @@ QString GameDriver::read(const char *control)
     marker.waitForBytesWritten(3000);
     marker.closeWriteChannel();
     const auto clipboard = [this] {
-        return runTool(u"xclip"_s, {u"-o"_s, u"-selection"_s, u"clipboard"_s}, xEnvironment(), 3000)
-            .output;
+        return runTool(u"xclip"_s, {u"-o"_s, u"-selection"_s, u"clipboard"_s}, {}, 3000).output;
     };
     waitUntil([&] { return clipboard() == kClipboardMarker; }, 3000);
 
@@ -207,7 +205,7 @@ QString GameDriver::readUnderWine(const char *control)
     // The helper prints the clipboard's change count, then its text: a new
     // count means the copy has landed, even of a text copied before.
     const auto clipboard = [this] {
-        return runTool(u"wine"_s, {m_clipboardHelper}, xEnvironment(), 10000).output;
+        return runTool(u"wine"_s, {m_clipboardHelper}, {}, 10000).output;
     };
     const QByteArray before = clipboard();
     click(control);
@@ -221,13 +219,12 @@ QString GameDriver::readUnderWine(const char *control)
 
 QImage GameDriver::screenshot()
 {
-    const ToolResult dump = runTool(u"xwd"_s, {u"-silent"_s, u"-id"_s, m_window}, xEnvironment());
+    const ToolResult dump = runTool(u"xwd"_s, {u"-silent"_s, u"-id"_s, m_window}, {});
     if (!dump.ok) {
         m_lastError = dump.error;
         return {};
     }
-    const ToolResult png =
-        runTool(u"convert"_s, {u"xwd:-"_s, u"png:-"_s}, xEnvironment(), 10000, dump.output);
+    const ToolResult png = runTool(u"convert"_s, {u"xwd:-"_s, u"png:-"_s}, {}, 10000, dump.output);
     return QImage::fromData(png.output, "PNG");
 }
 

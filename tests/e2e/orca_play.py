@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-# Additions - a game for practising addition. GPL-3.0-or-later.
+# SPDX-License-Identifier: GPL-3.0-or-later
 # What a blind child hears: the game played with the keyboard alone while
 # the Orca screen reader runs, in French, with a real speech server whose
 # voice goes nowhere. Orca writes each utterance to its debug log; the test

@@ -1,4 +1,4 @@
-// Additions - a game for practising addition. GPL-3.0-or-later.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "../design.h"
 #include "game_driver.h"
 #include "quiz/tables.h"
@@ -75,8 +75,7 @@ private Q_SLOTS:
         // What a dock sees: the desktop entry's class, and an icon.
         const ToolResult identity = runTool(
             u"xprop"_s,
-            {u"-id"_s, game.windowId(), u"-len"_s, u"64"_s, u"WM_CLASS"_s, u"_NET_WM_ICON"_s},
-            xEnvironment());
+            {u"-id"_s, game.windowId(), u"-len"_s, u"64"_s, u"WM_CLASS"_s, u"_NET_WM_ICON"_s}, {});
         QVERIFY2(identity.output.contains(
                      "WM_CLASS(STRING) = \"additions\", \"fr.atelier_additions.Additions\""),
                  identity.output.constData());

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Additions - a game for practising addition. GPL-3.0-or-later.
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The game on Wayland: under weston (nested in the test's private X server,
 # whose keyboard weston passes on), played with the keyboard alone. A wrong
 # answer at "moins de 200" must leave -2 stored for BIENVENUE.

@@ -1,4 +1,4 @@
-// Additions - a game for practising addition. GPL-3.0-or-later.
+// SPDX-License-Identifier: GPL-3.0-or-later
 //
 // Prints Windows' clipboard as the Windows game's end-to-end test reads it,
 // under Wine: its change count, a line end, then its text in UTF-8. Wine

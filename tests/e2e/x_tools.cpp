@@ -1,4 +1,4 @@
-// Additions - a game for practising addition. GPL-3.0-or-later.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "x_tools.h"
 
 #include <QDeadlineTimer>
@@ -10,35 +10,6 @@
 #include <xcb/xcb.h>
 
 using namespace Qt::StringLiterals;
-
-ToolResult runTool(const QString &program, const QStringList &arguments,
-                   const QProcessEnvironment &environment, int timeoutMs, const QByteArray &input)
-{
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.start(program, arguments);
-    ToolResult result;
-    if (!process.waitForStarted(timeoutMs)) {
-        result.error = program + u" did not start: "_s + process.errorString();
-        return result;
-    }
-    if (!input.isEmpty())
-        process.write(input);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(timeoutMs)) {
-        process.kill();
-        process.waitForFinished();
-        result.error = program + u" "_s + arguments.join(u' ') + u" took over "_s +
-                       QString::number(timeoutMs) + u" ms"_s;
-        return result;
-    }
-    result.output = process.readAllStandardOutput();
-    result.ok = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    if (!result.ok)
-        result.error = program + u" "_s + arguments.join(u' ') + u": "_s +
-                       QString::fromLocal8Bit(process.readAllStandardError());
-    return result;
-}
 
 bool waitUntil(const std::function<bool()> &condition, int timeoutMs, int intervalMs)
 {
@@ -58,11 +29,6 @@ QString missingTools()
         if (QStandardPaths::findExecutable(tool).isEmpty())
             missing << tool;
     return missing.join(u' ');
-}
-
-QProcessEnvironment xEnvironment()
-{
-    return QProcessEnvironment::systemEnvironment();
 }
 
 bool sendDeleteWindow(quint32 window)

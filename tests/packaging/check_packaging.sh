@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Checks what a desktop and Debian see of the game: its menu entry, its
 # AppStream data, its .deb, and an installed copy that must start.
 # Usage: check_packaging.sh desktop|metainfo|deb|installed SOURCE_DIR BUILD_DIR

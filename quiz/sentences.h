@@ -1,10 +1,10 @@
-// Additions - a game for practising addition. GPL-3.0-or-later.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <QString>
 
 // What the game tells the child when a click cannot go on.
-namespace messages {
+namespace sentences {
 
 inline QString numberTooLarge()
 {
@@ -62,4 +62,4 @@ inline QString verdict(bool right, const QString &first, const QString &second, 
            QStringLiteral(". Score : ") + score + QStringLiteral(".");
 }
 
-} // namespace messages
+} // namespace sentences

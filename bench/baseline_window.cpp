@@ -1,4 +1,4 @@
-// Additions - a game for practising addition. GPL-3.0-or-later.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The toolkit's floor for the game's window: the same form, fonts and 23
 // widgets, and nothing else: no handlers, no services, no store.
 #include "ui_form1.h"

@@ -1,4 +1,4 @@
-// Additions - a game for practising addition. GPL-3.0-or-later.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "fakes.h"
 #include "quiz/handlers.h"
 
@@ -141,4 +141,4 @@ private Q_SLOTS:
 };
 
 QTEST_GUILESS_MAIN(TestPlayers)
-#include "tst_players.moc"
+#include "tst_players_reset_information.moc"

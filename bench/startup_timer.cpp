@@ -1,8 +1,8 @@
-// Additions - a game for practising addition. GPL-3.0-or-later.
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Starts a program on the current X display and reports, in milliseconds
 // from exec, when its window was first mapped (MapNotify) and first drawn
 // (the first DamageNotify), then its resident memory a while later:
-//   launch_probe [--rss-after MS] PROGRAM
+//   startup_timer [--rss-after MS] PROGRAM
 // prints "map_ms paint_ms rss_kib" and stops the program.
 #include <chrono>
 #include <csignal>
@@ -46,7 +46,7 @@ int main(int argc, char *argv[])
         first = 3;
     }
     if (first >= argc) {
-        std::fprintf(stderr, "usage: launch_probe [--rss-after MS] PROGRAM\n");
+        std::fprintf(stderr, "usage: startup_timer [--rss-after MS] PROGRAM\n");
         return 2;
     }
     xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
