@@ -2,18 +2,23 @@
 ; rights, into %LOCALAPPDATA%\Programs\Additions, with a Start menu entry and
 ; an uninstaller in the user's list of apps. Uninstalling removes every
 ; installed file and keeps the children's scores (HKCU\Software\MyApp).
-; makensis -DVERSION=... -DSTAGE=<installed files> -DFILES=<their list> \
-;          -DICON=<.ico> -DOUTFILE=<setup.exe> additions.nsi
+; A reinstall goes where the game already is, whatever folder was chosen.
+; makensis -DVERSION=... -DSTAGE=<installed files> -DFILES=<their list and
+;          size> -DICON=<.ico> -DOUTFILE=<setup.exe> additions.nsi
 ; A 64-bit installer, like the game: it runs where the game runs.
 Target amd64-unicode
 SetCompressor /SOLID lzma
 !include "MUI2.nsh"
+!include "FileFunc.nsh"
+!include "LogicLib.nsh"
+!include "${FILES}"
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Additions"
 
 Name "Additions"
 OutFile "${OUTFILE}"
 InstallDir "$LOCALAPPDATA\Programs\Additions"
+InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
 RequestExecutionLevel user
 BrandingText "Additions ${VERSION}"
 
@@ -36,6 +41,12 @@ VIAddVersionKey /LANG=1036 "LegalCopyright" "GPL-3.0-or-later"
 
 Section "Additions"
     SetShellVarContext current
+    ; The folder that holds the game's folder, when this installer makes it,
+    ; goes with the game.
+    ${GetParent} "$INSTDIR" $0
+    ${IfNot} ${FileExists} "$0\*.*"
+        WriteRegStr HKCU "${UNINSTALL_KEY}" "CreatedParent" "$0"
+    ${EndIf}
     SetOutPath "$INSTDIR"
     File /r "${STAGE}/*"
     WriteUninstaller "$INSTDIR\uninstall.exe"
@@ -44,6 +55,8 @@ Section "Additions"
     WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "Additions"
     WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
     WriteRegStr HKCU "${UNINSTALL_KEY}" "Publisher" "Atelier Additions"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "URLInfoAbout" "https://atelier-additions.example.org/"
+    WriteRegDWORD HKCU "${UNINSTALL_KEY}" "EstimatedSize" ${INSTALLED_SIZE_KB}
     WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\additions.exe"
     WriteRegStr HKCU "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
     WriteRegStr HKCU "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
@@ -56,9 +69,13 @@ Section "Uninstall"
     SetShellVarContext current
     ; Only the files the installer put there, never the whole folder: it
     ; may have been chosen to hold other files too.
-    !include "${FILES}"
+    !insertmacro DeleteInstalledFiles
     Delete "$INSTDIR\uninstall.exe"
     RMDir "$INSTDIR"
+    ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "CreatedParent"
+    ${If} $0 != ""
+        RMDir "$0"
+    ${EndIf}
     Delete "$SMPROGRAMS\Additions.lnk"
     DeleteRegKey HKCU "${UNINSTALL_KEY}"
 SectionEnd

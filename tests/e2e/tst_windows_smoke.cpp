@@ -1,9 +1,10 @@
-// Additions - a game for practising addition. GPL-3.0-or-later.
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "game_driver.h"
 #include "x_tools.h"
 
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -19,12 +20,25 @@ const QString kUninstallEntry =
 QString registryValue(const QString &key, const QString &name)
 {
     const ToolResult query =
-        runTool(u"wine"_s, {u"reg"_s, u"query"_s, key, u"/v"_s, name}, xEnvironment(), 60000);
+        runTool(u"wine"_s, {u"reg"_s, u"query"_s, key, u"/v"_s, name}, {}, 60000);
     for (const QString &line : QString::fromLocal8Bit(query.output).split(u'\n'))
         if (const QStringList fields = line.simplified().split(u' ');
             fields.size() >= 3 && fields[0] == name)
             return fields.mid(2).join(u' ');
     return {};
+}
+
+// The text of the program's resources, from the ASCII column of objdump's
+// dump of them.
+QByteArray resourceText(const QString &program)
+{
+    const ToolResult dump =
+        runTool(u"x86_64-w64-mingw32-objdump"_s, {u"-s"_s, u"-j"_s, u".rsrc"_s, program}, {});
+    QByteArray text;
+    for (const QByteArray &line : dump.output.split('\n'))
+        if (line.startsWith(' '))
+            text += line.right(16);
+    return text;
 }
 
 } // namespace
@@ -51,7 +65,7 @@ private Q_SLOTS:
 
     void installPlayRestartUninstall()
     {
-        QVERIFY(runTool(u"wine"_s, {m_installer, u"/S"_s}, xEnvironment(), 180000).ok);
+        QVERIFY(runTool(u"wine"_s, {m_installer, u"/S"_s}, {}, 180000).ok);
         const QString users = qEnvironmentVariable("WINEPREFIX") + u"/drive_c/users"_s;
         QDirIterator found(users, {u"additions.exe"_s}, QDir::Files, QDirIterator::Subdirectories);
         QVERIFY2(found.hasNext(), "additions.exe is not in the user's folder");
@@ -64,6 +78,13 @@ private Q_SLOTS:
         QVERIFY2(shortcut.hasNext() && shortcut.next().contains(u"/Start Menu/Programs/"_s),
                  "no Start menu entry");
         QCOMPARE(registryValue(kUninstallEntry, u"DisplayName"_s), u"Additions"_s);
+        QVERIFY(registryValue(kUninstallEntry, u"EstimatedSize"_s).startsWith(u"0x"_s));
+        QVERIFY2(QFileInfo(m_installer).size() < 11 * 1000 * 1000,
+                 qPrintable(QString::number(QFileInfo(m_installer).size())));
+        const QByteArray manifest = resourceText(program);
+        for (const char *part :
+             {"PerMonitorV2", "Microsoft.Windows.Common-Controls", "supportedOS"})
+            QVERIFY2(manifest.contains(part), part);
 
         QTemporaryDir home;
         {
@@ -88,13 +109,61 @@ private Q_SLOTS:
             QVERIFY(again.close());
         }
 
-        QVERIFY(
-            runTool(u"wine"_s, {folder + u"/uninstall.exe"_s, u"/S"_s}, xEnvironment(), 60000).ok);
+        QVERIFY(runTool(u"wine"_s, {folder + u"/uninstall.exe"_s, u"/S"_s}, {}, 60000).ok);
         // The uninstaller goes on from a copy of itself, after the call returns.
         QVERIFY2(waitUntil([&] { return !QFileInfo::exists(folder); }, 60000, 200),
                  qPrintable(u"left behind: "_s + QDir(folder).entryList().join(u' ')));
         QVERIFY(registryValue(kUninstallEntry, u"DisplayName"_s).isEmpty());
         QCOMPARE(registryValue(kScores, u"1_joueur"_s), u"1"_s);
+    }
+
+    // A custom folder, with a blank and an accent, is where a reinstall goes
+    // too: one copy, one entry, one shortcut, all gone with the uninstall.
+    void reinstallFindsTheCustomFolder()
+    {
+        const QString drive = qEnvironmentVariable("WINEPREFIX") + u"/drive_c"_s;
+        QVERIFY(runTool(u"wine"_s, {m_installer, u"/S"_s, u"/D=C:\\Jeux éducatifs\\Additions"_s},
+                        {}, 180000)
+                    .ok);
+        QVERIFY(runTool(u"wine"_s, {m_installer, u"/S"_s}, {}, 180000).ok);
+        QStringList copies, shortcuts;
+        for (QDirIterator found(drive, {u"additions.exe"_s, u"Additions.lnk"_s}, QDir::Files,
+                                QDirIterator::Subdirectories);
+             found.hasNext();)
+            (found.next().endsWith(u".exe"_s) ? copies : shortcuts) << found.filePath();
+        const QString program = drive + u"/Jeux éducatifs/Additions/additions.exe"_s;
+        QCOMPARE(copies, QStringList{program});
+        QCOMPARE(shortcuts.size(), 1);
+        QCOMPARE(registryValue(kUninstallEntry, u"InstallLocation"_s),
+                 u"C:\\Jeux éducatifs\\Additions"_s);
+
+        // At 192 dots per inch the window is twice the design, and whole.
+        const auto setDpi = [](int dpi) {
+            return runTool(u"wine"_s,
+                           {u"reg"_s, u"add"_s, u"HKCU\\Control Panel\\Desktop"_s, u"/v"_s,
+                            u"LogPixels"_s, u"/t"_s, u"REG_DWORD"_s, u"/d"_s, QString::number(dpi),
+                            u"/f"_s},
+                           {}, 60000)
+                .ok;
+        };
+        QVERIFY(setDpi(192));
+        {
+            QTemporaryDir home;
+            GameDriver game(home.path());
+            game.setScale(2);
+            game.runUnderWine(program, m_clipboardHelper);
+            START_GAME(game);
+            QCOMPARE(game.screenshot().size(), QSize(1420, 1028));
+            QVERIFY(game.close());
+        }
+        QVERIFY(setDpi(96));
+
+        QVERIFY(runTool(u"wine"_s, {drive + u"/Jeux éducatifs/Additions/uninstall.exe"_s, u"/S"_s},
+                        {}, 60000)
+                    .ok);
+        QVERIFY(waitUntil([&] { return !QFileInfo::exists(drive + u"/Jeux éducatifs"_s); }, 60000,
+                          200));
+        QVERIFY(registryValue(kUninstallEntry, u"DisplayName"_s).isEmpty());
     }
 
 private:
