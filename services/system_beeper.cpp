@@ -12,6 +12,7 @@
 
 #if ADDITIONS_HAVE_CANBERRA
 #include <canberra.h>
+#include <dlfcn.h>
 #endif
 
 namespace {
@@ -35,29 +36,67 @@ void toolkitBeep()
 }
 
 #if ADDITIONS_HAVE_CANBERRA
+// libcanberra's calls, loaded by the sound thread rather than linked: its
+// seven libraries would otherwise be loaded and relocated before the window
+// shows (a fifth of what the game adds to the start of a bare window).
+struct Canberra
+{
+    template <typename Function> static Function *find(void *library, const char *name)
+    {
+        return library ? reinterpret_cast<Function *>(::dlsym(library, name)) : nullptr;
+    }
+    explicit Canberra(void *library)
+        : create(find<decltype(ca_context_create)>(library, "ca_context_create")),
+          setDriver(find<decltype(ca_context_set_driver)>(library, "ca_context_set_driver")),
+          open(find<decltype(ca_context_open)>(library, "ca_context_open")),
+          destroy(find<decltype(ca_context_destroy)>(library, "ca_context_destroy")),
+          play(find<decltype(ca_context_play_full)>(library, "ca_context_play_full")),
+          newProperties(find<decltype(ca_proplist_create)>(library, "ca_proplist_create")),
+          setProperty(find<decltype(ca_proplist_sets)>(library, "ca_proplist_sets")),
+          freeProperties(find<decltype(ca_proplist_destroy)>(library, "ca_proplist_destroy"))
+    {}
+    bool complete() const
+    {
+        return create && setDriver && open && destroy && play && newProperties && setProperty &&
+               freeProperties;
+    }
+
+    decltype(ca_context_create) *create;
+    decltype(ca_context_set_driver) *setDriver;
+    decltype(ca_context_open) *open;
+    decltype(ca_context_destroy) *destroy;
+    decltype(ca_context_play_full) *play;
+    decltype(ca_proplist_create) *newProperties;
+    decltype(ca_proplist_sets) *setProperty;
+    decltype(ca_proplist_destroy) *freeProperties;
+};
+
 // The desktop's sound server through libcanberra. Opened before the first
 // beep: a context opened by its first play loses that sound.
 class CanberraBell
 {
 public:
-    CanberraBell()
+    CanberraBell() : m_library(::dlopen("libcanberra.so.0", RTLD_NOW | RTLD_LOCAL)), ca(m_library)
     {
+        if (!ca.complete())
+            return;
         // PulseAudio (or PipeWire's PulseAudio service) first, then whatever
         // libcanberra finds.
         for (const char *driver : {"pulse", static_cast<const char *>(nullptr)}) {
-            if (ca_context_create(&m_context) != CA_SUCCESS)
+            if (ca.create(&m_context) != CA_SUCCESS)
                 return;
-            if ((!driver || ca_context_set_driver(m_context, driver) == CA_SUCCESS) &&
-                ca_context_open(m_context) == CA_SUCCESS)
+            if ((!driver || ca.setDriver(m_context, driver) == CA_SUCCESS) &&
+                ca.open(m_context) == CA_SUCCESS)
                 return;
-            ca_context_destroy(m_context);
+            ca.destroy(m_context);
             m_context = nullptr;
         }
     }
     ~CanberraBell()
     {
         if (m_context)
-            ca_context_destroy(m_context);
+            ca.destroy(m_context);
+        // The library stays loaded: its sound server threads may outlive us.
     }
     CanberraBell(const CanberraBell &) = delete;
     CanberraBell &operator=(const CanberraBell &) = delete;
@@ -68,17 +107,16 @@ public:
         if (!m_context)
             return false;
         ca_proplist *properties = nullptr;
-        if (ca_proplist_create(&properties) != CA_SUCCESS)
+        if (ca.newProperties(&properties) != CA_SUCCESS)
             return false;
-        ca_proplist_sets(properties, CA_PROP_EVENT_ID, "bell");
-        ca_proplist_sets(properties, CA_PROP_EVENT_DESCRIPTION, "Additions");
+        ca.setProperty(properties, CA_PROP_EVENT_ID, "bell");
+        ca.setProperty(properties, CA_PROP_EVENT_DESCRIPTION, "Additions");
         {
             std::lock_guard lock(m_mutex);
             m_playing = true;
         }
-        const int played =
-            ca_context_play_full(m_context, 1, properties, &CanberraBell::finished, this);
-        ca_proplist_destroy(properties);
+        const int played = ca.play(m_context, 1, properties, &CanberraBell::finished, this);
+        ca.freeProperties(properties);
         if (played != CA_SUCCESS)
             return false;
         std::unique_lock lock(m_mutex);
@@ -97,6 +135,8 @@ private:
         bell->m_finished.notify_all();
     }
 
+    void *m_library;
+    Canberra ca;
     ca_context *m_context = nullptr;
     std::mutex m_mutex;
     std::condition_variable m_finished;

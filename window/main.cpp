@@ -10,7 +10,9 @@
 #include "window/window_binding.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QIcon>
+#include <QTimer>
 
 namespace {
 
@@ -25,6 +27,25 @@ QIcon gameIcon()
     return icon;
 }
 
+// Decoding the icon's PNGs costs more than the rest of what the game adds
+// to the start of a bare window, and no one sees the icon before the window:
+// the window takes it once it has been painted.
+class IconAfterFirstPaint final : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            watched->removeEventFilter(this);
+            QTimer::singleShot(0, this, [] { QApplication::setWindowIcon(gameIcon()); });
+        }
+        return false;
+    }
+};
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -37,7 +58,6 @@ int main(int argc, char *argv[])
     const QString desktopEntry = QStringLiteral("fr.atelier_additions.Additions");
     QApplication::setApplicationName(desktopEntry);
     QApplication::setDesktopFileName(desktopEntry);
-    QApplication::setWindowIcon(gameIcon());
     installFrenchTranslations();
     installFontSubstitutes();
 
@@ -47,6 +67,7 @@ int main(int argc, char *argv[])
     MessageBoxMessenger messenger;
     WindowBinding window({random, beeper, store, messenger});
     messenger.setParent(&window.form());
+    window.form().installEventFilter(new IconAfterFirstPaint(&window.form()));
     window.form().show();
     return QApplication::exec();
 }

@@ -29,6 +29,7 @@ deb)
     echo "${out:-lintian: no complaints}"
     [ "$(dpkg-deb -f "$deb" Section)" = education ] || fail "section is not education"
     dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6' || fail "no shared library dependencies"
+    dpkg-deb -f "$deb" Depends | grep -q 'libcanberra0' || fail "libcanberra, loaded at run time, is not a dependency"
     dpkg-deb -f "$deb" Recommends | grep -q 'qt6-wayland' || fail "qt6-wayland not recommended"
     contents=$(dpkg-deb -c "$deb")
     for file in usr/bin/additions usr/share/applications/$id.desktop \
