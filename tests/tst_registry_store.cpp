@@ -4,8 +4,9 @@
 
 #include <QTest>
 
-#include <sddl.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <sddl.h>
 
 using namespace Qt::StringLiterals;
 
@@ -59,6 +60,9 @@ private Q_SLOTS:
         QTEST(saved, "saved");
         QCOMPARE(read.score.has_value(), read.readable);
     }
+
+    // The registry as the test found it, for the tests that follow.
+    void cleanupTestCase() { RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\MyApp"); }
 
     void messagesNameTheKey()
     {
