@@ -2,6 +2,7 @@
 // How long each kind of click takes in the real window, from the button's
 // click to the handler's return, store sync included, with 100 scores
 // already stored on tmpfs. Prints one line per kind: "kind median_ms p99_ms clicks".
+#include "history/history_recorder.h"
 #include "services/clock_random.h"
 #include "services/messenger.h"
 #include "services/platform_score_store.h"
@@ -40,6 +41,7 @@ int main(int argc, char *argv[])
 {
     const auto config = scratchFolder();
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(config->path()));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(config->path()));
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     installFontSubstitutes();
@@ -51,7 +53,8 @@ int main(int argc, char *argv[])
     ClockRandom random;
     SystemBeeper beeper;
     NoMessages messenger;
-    WindowBinding window({random, beeper, store, messenger});
+    HistoryRecorder history;
+    WindowBinding window({random, beeper, store, messenger, history});
     window.form().show();
     const auto button = [&](const char *name) {
         return window.form().findChild<QPushButton *>(QLatin1StringView(name));

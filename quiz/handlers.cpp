@@ -146,6 +146,12 @@ void okClicked(WindowState &window, const QuizServices &services)
     window.setText(Field::Text7, shortToText(0));
     window.announce(sentences::verdict(right, window.text(Field::Text2), window.text(Field::Text3),
                                        sumText, window.text(Field::Text6)));
+    const auto level = std::find_if(kLevels.begin(), kLevels.end(),
+                                    [&](const Level &l) { return l.stake == *stake; });
+    services.history.record({key, level == kLevels.end() ? 0 : level->bound,
+                             window.text(Field::Text2), window.text(Field::Text3),
+                             window.text(Field::Text4), right, static_cast<int>(*stake),
+                             window.text(Field::Text6)});
     if (!saved)
         services.messenger.tell(sentences::scoreNotKept(services.store.location()));
 }

@@ -3,6 +3,7 @@
 
 #include "quiz/tables.h"
 #include "quiz/window_state.h"
+#include "services/answer_recorder.h"
 #include "services/beeper.h"
 #include "services/messenger.h"
 #include "services/random_source.h"
@@ -15,6 +16,7 @@ struct QuizServices
     Beeper &beeper;
     ScoreStore &store;
     Messenger &messenger;
+    AnswerRecorder &history;
 };
 
 // One routine per kind of button. Each reads what it needs from the window,

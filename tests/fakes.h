@@ -156,6 +156,13 @@ public:
     void tell(const QString &message) override { messages << message; }
 };
 
+class MemoryHistory final : public AnswerRecorder
+{
+public:
+    QList<AnswerRecord> answers;
+    void record(const AnswerRecord &answer) override { answers << answer; }
+};
+
 // A fake for every service, bundled the way the handlers take them.
 struct FakeServices
 {
@@ -163,7 +170,8 @@ struct FakeServices
     CountingBeeper beeper;
     MemoryStore store;
     RecordingMessenger messenger;
-    QuizServices bundle() { return {random, beeper, store, messenger}; }
+    MemoryHistory history;
+    QuizServices bundle() { return {random, beeper, store, messenger, history}; }
 };
 
 // The window's colour before a test's click: a colour of no band.

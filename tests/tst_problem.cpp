@@ -183,7 +183,8 @@ private:
         CountingBeeper beeper;
         MemoryStore store;
         RecordingMessenger messenger;
-        QuizServices bundle() { return {random, beeper, store, messenger}; }
+        MemoryHistory history;
+        QuizServices bundle() { return {random, beeper, store, messenger, history}; }
     };
 };
 

@@ -118,6 +118,13 @@ private Q_SLOTS:
         QTEST(services.store.values.value(key), "stored");
         QTEST(window.background(Painted::Form1), "colour");
         QVERIFY(services.messenger.messages.isEmpty());
+        // The history gets the answer as the window shows it.
+        QCOMPARE(services.history.answers.size(), 1);
+        const AnswerRecord &kept = services.history.answers[0];
+        QCOMPARE(QStringList({kept.player, kept.first, kept.second, kept.answer, kept.scoreAfter}),
+                 QStringList({key, first, second, answer, window[Field::Text6]}));
+        QCOMPARE(kept.right, services.beeper.beeps == 1);
+        QCOMPARE(kept.stake, stake.toInt());
         // The problem is closed, whatever the verdict.
         QCOMPARE(window[Field::Text7], u"0"_s);
         QCOMPARE(window.background(Painted::Text7), kWhite);
@@ -183,6 +190,7 @@ private Q_SLOTS:
         QCOMPARE(window.snapshot(), before);
         QCOMPARE(services.store.values, storeBefore);
         QCOMPARE(services.store.saves, 0);
+        QVERIFY(services.history.answers.isEmpty());
         QCOMPARE(services.beeper.beeps, 0);
         QCOMPARE(services.messenger.messages.size(), 1);
         QCOMPARE(window.focus, std::optional(focus));

@@ -198,7 +198,8 @@ private Q_SLOTS:
     void wholeGameIsKeptAcrossARestart()
     {
         FileScoreStore store;
-        QuizServices services{m_services->random, m_services->beeper, store, m_services->messenger};
+        QuizServices services{m_services->random, m_services->beeper, store, m_services->messenger,
+                              m_services->history};
         auto game = std::make_unique<WindowBinding>(services);
         game->form().show();
         QVERIFY(QTest::qWaitForWindowExposed(&game->form()));

@@ -5,6 +5,10 @@
 #include "services/platform_score_store.h"
 #include "window/translations.h"
 
+#if ADDITIONS_HAVE_HISTORY
+#include "history/history_database.h"
+#endif
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QTextStream>
@@ -21,8 +25,9 @@ QString whereScoresAre()
 
 } // namespace
 
-std::optional<int> answerCommandLine(int argc, char *argv[])
+std::optional<int> answerCommandLine(int argc, char *argv[], bool *progressOnly)
 {
+    *progressOnly = false;
     // A plain start costs nothing here.
     if (argc <= 1)
         return std::nullopt;
@@ -39,6 +44,15 @@ std::optional<int> answerCommandLine(int argc, char *argv[])
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Affiche la version."));
     parser.addOptions({help, version});
+#if ADDITIONS_HAVE_HISTORY
+    const QCommandLineOption progress(QStringLiteral("progres"),
+                                      QStringLiteral("Ouvre la fenêtre des progrès."));
+    const QCommandLineOption exportTo(QStringLiteral("exporter"),
+                                      QStringLiteral("Écrit l'historique des réponses dans "
+                                                     "FICHIER, au format CSV d'un tableur."),
+                                      QStringLiteral("FICHIER"));
+    parser.addOptions({progress, exportTo});
+#endif
     // The game has no options of its own: whatever else is given (Qt's own
     // options, a file name) starts the game as a plain start would.
     parser.parse(QCoreApplication::arguments());
@@ -56,5 +70,15 @@ std::optional<int> answerCommandLine(int argc, char *argv[])
             << QStringLiteral("Additions %1\n").arg(QStringLiteral(ADDITIONS_VERSION));
         return 0;
     }
+#if ADDITIONS_HAVE_HISTORY
+    if (parser.isSet(exportTo)) {
+        if (HistoryDatabase(QStringLiteral("additions-export")).exportCsv(parser.value(exportTo)))
+            return 0;
+        QTextStream(stderr) << QStringLiteral("L'historique n'a pas pu être écrit dans %1\n")
+                                   .arg(parser.value(exportTo));
+        return 1;
+    }
+    *progressOnly = parser.isSet(progress);
+#endif
     return std::nullopt;
 }

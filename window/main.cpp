@@ -9,9 +9,16 @@
 #include "window/translations.h"
 #include "window/window_binding.h"
 
+#if ADDITIONS_HAVE_HISTORY
+#include "history/history_recorder.h"
+#include "history/progress_window.h"
+#endif
+
 #include <QApplication>
 #include <QEvent>
 #include <QIcon>
+#include <QKeySequence>
+#include <QShortcut>
 #include <QTimer>
 
 namespace {
@@ -46,11 +53,20 @@ protected:
     }
 };
 
+#if !ADDITIONS_HAVE_HISTORY
+class NoHistory final : public AnswerRecorder
+{
+public:
+    void record(const AnswerRecord &) override {}
+};
+#endif
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    if (const std::optional<int> status = answerCommandLine(argc, argv))
+    bool progressOnly = false;
+    if (const std::optional<int> status = answerCommandLine(argc, argv, &progressOnly))
         return *status;
     QApplication app(argc, argv);
     // The desktop entry's name: the Wayland app id and the X11 window class
@@ -61,12 +77,32 @@ int main(int argc, char *argv[])
     installFrenchTranslations();
     installFontSubstitutes();
 
+#if ADDITIONS_HAVE_HISTORY
+    if (progressOnly) {
+        (new ProgressWindow)->show();
+        return QApplication::exec();
+    }
+    HistoryRecorder history;
+#else
+    NoHistory history;
+#endif
     ClockRandom random;
     SystemBeeper beeper;
     PlatformScoreStore store;
     MessageBoxMessenger messenger;
-    WindowBinding window({random, beeper, store, messenger});
+    WindowBinding window({random, beeper, store, messenger, history});
     messenger.setParent(&window.form());
+#if ADDITIONS_HAVE_HISTORY
+    // Ctrl+P, a key the game's window has no other use for, opens the
+    // Progrès window as the game's own: it neither keeps the game running
+    // nor outlives it.
+    QObject::connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_P), &window.form()),
+                     &QShortcut::activated, &window.form(), [&history, &window] {
+                         auto *progress = new ProgressWindow(history.lost(), &window.form());
+                         progress->setAttribute(Qt::WA_QuitOnClose, false);
+                         progress->show();
+                     });
+#endif
     window.form().installEventFilter(new IconAfterFirstPaint(&window.form()));
     window.form().show();
     return QApplication::exec();

@@ -80,8 +80,10 @@ public:
     QString windowId() const { return m_window; }
     QString lastError() const { return m_lastError; }
 
-private:
+    // The id of the game's window with that title, or an empty text.
     QString windowWithTitle(const QString &title);
+
+private:
     bool waitForKeyboard(const QString &window);
     void sendKeys(const QString &window, const QString &keys);
     bool xdotool(const QStringList &arguments);

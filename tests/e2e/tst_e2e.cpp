@@ -220,6 +220,34 @@ private Q_SLOTS:
         QVERIFY(game.isRunning());
     }
 
+    // Three answers: the Progrès window opens on Ctrl+P, and the export
+    // holds them, as a spreadsheet reads it.
+    void historyOfThreeAnswers()
+    {
+        GameDriver game(m_home->path());
+        START_GAME(game);
+        game.click("Command4");
+        for (int error : {0, 1, 0})
+            game.answer(error);
+        game.keys(u"ctrl+p"_s);
+        QVERIFY(waitUntil([&] { return !game.windowWithTitle(u"Additions : progrès"_s).isEmpty(); },
+                          5000));
+        QVERIFY(game.close());
+        const QString csv = m_home->filePath(u"history.csv"_s);
+        QProcessEnvironment home;
+        home.insert(u"HOME"_s, m_home->path());
+        QVERIFY(runTool(QStringLiteral(ADDITIONS_EXECUTABLE), {u"--exporter"_s, csv}, home).ok);
+        const ToolResult rows =
+            runTool(u"python3"_s,
+                    {u"-c"_s,
+                     u"import csv,sys\nfor r in csv.reader(open(sys.argv[1], encoding='utf-8-sig',"
+                     " newline=''), delimiter=';'): print(r[1], r[2], r[6], r[8])"_s,
+                     csv});
+        QCOMPARE(QString::fromUtf8(rows.output).split(u'\n', Qt::SkipEmptyParts),
+                 QStringList({u"joueur niveau juste score"_s, u"1_joueur 50 oui 1"_s,
+                              u"1_joueur 50 non 0"_s, u"1_joueur 50 oui 1"_s}));
+    }
+
     void twoGamesAtOnceKeepBothScores()
     {
         GameDriver first(m_home->path());

@@ -1,0 +1,72 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "history/history_recorder.h"
+
+#include "history/history_database.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+struct HistoryRecorder::Queue
+{
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<HistoryRow> waiting;
+    bool stopping = false;
+    bool done = false;
+    int lost = 0;
+
+    void run()
+    {
+        std::optional<HistoryDatabase> database;
+        std::unique_lock lock(mutex);
+        for (;;) {
+            changed.wait(lock, [this] { return stopping || !waiting.empty(); });
+            if (waiting.empty())
+                break;
+            const HistoryRow row = waiting.front();
+            waiting.pop_front();
+            lock.unlock();
+            if (!database)
+                database.emplace(QStringLiteral("additions-recorder"));
+            const bool written = database->insert(row);
+            lock.lock();
+            lost += written ? 0 : 1;
+        }
+        lock.unlock();
+        database.reset();
+        lock.lock();
+        done = true;
+        changed.notify_all();
+    }
+};
+
+HistoryRecorder::HistoryRecorder() : m_queue(std::make_shared<Queue>())
+{
+    std::thread([queue = m_queue] { queue->run(); }).detach();
+}
+
+HistoryRecorder::~HistoryRecorder()
+{
+    std::unique_lock lock(m_queue->mutex);
+    m_queue->stopping = true;
+    m_queue->changed.notify_all();
+    // A stuck disk must not keep the game from closing.
+    m_queue->changed.wait_for(lock, std::chrono::seconds(1), [this] { return m_queue->done; });
+}
+
+void HistoryRecorder::record(const AnswerRecord &answer)
+{
+    std::lock_guard lock(m_queue->mutex);
+    m_queue->waiting.push_back({QDateTime::currentDateTime(), answer});
+    m_queue->changed.notify_all();
+}
+
+int HistoryRecorder::lost() const
+{
+    std::lock_guard lock(m_queue->mutex);
+    return m_queue->lost;
+}

@@ -1,0 +1,24 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "services/answer_recorder.h"
+
+#include <memory>
+
+// Writes each answer to the history on a thread of its own: a click never
+// waits for the disk, a lock or a damaged file. The database is opened at
+// the first answer, not at start-up. On close, what is queued is written
+// (for at most a second).
+class HistoryRecorder final : public AnswerRecorder
+{
+public:
+    HistoryRecorder();
+    ~HistoryRecorder() override;
+    void record(const AnswerRecord &answer) override;
+    // Answers that could not be written since the game started.
+    int lost() const;
+
+private:
+    struct Queue;
+    std::shared_ptr<Queue> m_queue;
+};

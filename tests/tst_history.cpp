@@ -1,0 +1,91 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "history/history_database.h"
+#include "history/history_recorder.h"
+#include "program_run.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+// The history in a real SQLite file of the test's own, written by the
+// recorder's thread, read back, and exported as a spreadsheet reads it.
+class TestHistory : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_data.isValid());
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_data.path()));
+    }
+
+    void answersAreKeptAndExported_data()
+    {
+        QTest::addColumn<AnswerRecord>("answer");
+        QTest::addColumn<QString>("csv");
+        QTest::addRow("right") << AnswerRecord{u"1_joueur"_s, 50,   u"4"_s, u"46"_s,
+                                               u"50"_s,       true, 1,      u"1"_s}
+                               << u"1_joueur;50;4;46;50;oui;1;1"_s;
+        QTest::addRow("wrong") << AnswerRecord{u"1_joueur"_s, 200,   u"12"_s, u"30"_s,
+                                               u"41"_s,       false, 2,       u"-1"_s}
+                               << u"1_joueur;200;12;30;41;non;2;-1"_s;
+        QTest::addRow("typed key and answer")
+            << AnswerRecord{u"Zoé; \"la\""_s, 0, u"1"_s, u"1"_s, u"2,0"_s, false, 7, u"3"_s}
+            << u"Zoé; \"la\";0;1;1;2,0;non;7;3"_s;
+    }
+
+    void answersAreKeptAndExported()
+    {
+        QFETCH(AnswerRecord, answer);
+        QFETCH(QString, csv);
+        QFile::remove(HistoryDatabase::path());
+        HistoryRecorder().record(answer); // written by the time it goes
+        HistoryDatabase history(u"test"_s);
+        const QList<HistoryRow> rows = history.lastAnswers(answer.player, {}, 10);
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows[0].answer.answer, answer.answer);
+        QVERIFY(rows[0].when.secsTo(QDateTime::currentDateTime()) < 60);
+        const QList<LevelSummary> levels = history.levels(answer.player, {});
+        QCOMPARE(levels.size(), 1);
+        QCOMPARE(levels[0].right, answer.right ? 1 : 0);
+
+        // Read back as a spreadsheet would: UTF-8 with its mark, ';' between fields.
+        const QString file = m_data.filePath(u"export.csv"_s);
+        QVERIFY(history.exportCsv(file));
+        const ToolResult read =
+            runTool(u"python3"_s,
+                    {u"-c"_s,
+                     u"import csv,sys\nfor r in csv.reader(open(sys.argv[1], encoding='utf-8-sig',"
+                     " newline=''), delimiter=';'): print(';'.join(r[1:]))"_s,
+                     file});
+        QVERIFY2(read.ok, qPrintable(read.error));
+        const QStringList lines = QString::fromUtf8(read.output).split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.value(0),
+                 u"joueur;niveau;premier nombre;second nombre;réponse;juste;mise;score"_s);
+        QCOMPARE(lines.value(1), csv);
+    }
+
+    // A damaged file is set aside, never deleted, and a new one started.
+    void damagedFileIsSetAside()
+    {
+        QFile damaged(HistoryDatabase::path());
+        QVERIFY(damaged.open(QIODevice::WriteOnly));
+        damaged.write(QByteArray(8192, 'x'));
+        damaged.close();
+        HistoryDatabase history(u"test"_s);
+        QVERIFY(history.isOpen());
+        QVERIFY2(history.problem().contains(u"mis de côté"_s), qPrintable(history.problem()));
+        QVERIFY(history.insert({QDateTime::currentDateTime(),
+                                {u"1_joueur"_s, 50, u"1"_s, u"2"_s, u"3"_s, true, 1, u"1"_s}}));
+        QCOMPARE(QDir(m_data.filePath(u"additions"_s)).entryList({u"*.abime-*"_s}).size(), 1);
+    }
+
+private:
+    QTemporaryDir m_data;
+};
+
+QTEST_GUILESS_MAIN(TestHistory)
+#include "tst_history.moc"
