@@ -3,6 +3,7 @@
 #include "history/history_recorder.h"
 #include "program_run.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -81,6 +82,28 @@ private Q_SLOTS:
         QVERIFY(history.insert({QDateTime::currentDateTime(),
                                 {u"1_joueur"_s, 50, u"1"_s, u"2"_s, u"3"_s, true, 1, u"1"_s}}));
         QCOMPARE(QDir(m_data.filePath(u"additions"_s)).entryList({u"*.abime-*"_s}).size(), 1);
+    }
+
+    // SQLite's transactions: a kill during a write loses at most that answer.
+    void killedMidWriteLosesAtMostThatAnswer()
+    {
+        QFile::remove(HistoryDatabase::path());
+        for (int kill = 0; kill < 10; ++kill) {
+            ProgramRun writer(QCoreApplication::applicationDirPath() + u"/history_probe"_s, {});
+            QVERIFY(writer.process().waitForReadyRead(10000));
+            QTest::qSleep(20 + 7 * kill);
+            writer.process().kill();
+            QVERIFY(writer.process().waitForFinished());
+            const QStringList written = writer.output().split(u'\n', Qt::SkipEmptyParts);
+            HistoryDatabase history(u"test"_s);
+            QVERIFY(history.problem().isEmpty());
+            const QList<HistoryRow> last = history.lastAnswers(u"1_joueur"_s, {}, 1);
+            QVERIFY(!last.isEmpty());
+            // The last answer stored is the last one reported, or the one after.
+            const int stored = last[0].answer.answer.toInt();
+            QVERIFY2(stored - written.last().toInt() <= 1 && stored >= written.last().toInt(),
+                     qPrintable(u"%1 stored, %2 reported"_s.arg(stored).arg(written.last())));
+        }
     }
 
 private:
