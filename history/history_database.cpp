@@ -180,13 +180,6 @@ QList<HistoryRow> HistoryDatabase::rows(const QString &sql, const QString &playe
     return rows;
 }
 
-QList<HistoryRow> HistoryDatabase::answers(const QString &player, const QDateTime &since)
-{
-    return rows(QStringLiteral("SELECT %1 FROM answers WHERE player = ? AND answered_at >= ? "
-                               "ORDER BY answered_at"),
-                player, since, 0);
-}
-
 QList<HistoryRow> HistoryDatabase::lastAnswers(const QString &player, const QDateTime &since,
                                                int count)
 {

@@ -49,8 +49,6 @@ public:
     // Every player key with answers, in order.
     QStringList players();
     QList<LevelSummary> levels(const QString &player, const QDateTime &since);
-    // The score after each answer, oldest first.
-    QList<HistoryRow> answers(const QString &player, const QDateTime &since);
     QList<HistoryRow> lastAnswers(const QString &player, const QDateTime &since, int count);
     bool clear(const QString &player);
     // Every answer, as French spreadsheets open it directly: UTF-8 with a

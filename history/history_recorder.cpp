@@ -15,6 +15,7 @@ struct HistoryRecorder::Queue
     std::mutex mutex;
     std::condition_variable changed;
     std::deque<HistoryRow> waiting;
+    bool started = false;
     bool stopping = false;
     bool done = false;
     int lost = 0;
@@ -44,14 +45,13 @@ struct HistoryRecorder::Queue
     }
 };
 
-HistoryRecorder::HistoryRecorder() : m_queue(std::make_shared<Queue>())
-{
-    std::thread([queue = m_queue] { queue->run(); }).detach();
-}
+HistoryRecorder::HistoryRecorder() : m_queue(std::make_shared<Queue>()) {}
 
 HistoryRecorder::~HistoryRecorder()
 {
     std::unique_lock lock(m_queue->mutex);
+    if (!m_queue->started)
+        return;
     m_queue->stopping = true;
     m_queue->changed.notify_all();
     // A stuck disk must not keep the game from closing.
@@ -61,6 +61,11 @@ HistoryRecorder::~HistoryRecorder()
 void HistoryRecorder::record(const AnswerRecord &answer)
 {
     std::lock_guard lock(m_queue->mutex);
+    // The thread starts with the first answer, not with the game.
+    if (!m_queue->started) {
+        m_queue->started = true;
+        std::thread([queue = m_queue] { queue->run(); }).detach();
+    }
     m_queue->waiting.push_back({QDateTime::currentDateTime(), answer});
     m_queue->changed.notify_all();
 }

@@ -8,7 +8,7 @@
 // Writes each answer to the history on a thread of its own: a click never
 // waits for the disk, a lock or a damaged file. The database is opened at
 // the first answer, not at start-up. On close, what is queued is written
-// (for at most a second).
+// (for at most a second). The thread itself starts with the first answer.
 class HistoryRecorder final : public AnswerRecorder
 {
 public:

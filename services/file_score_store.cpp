@@ -128,6 +128,13 @@ bool takeOwner(int fd, const struct stat &model)
     return ::geteuid() != 0 || ::fchown(fd, model.st_uid, model.st_gid) == 0;
 }
 
+// The folder's owner, for a file that replaces none (only root looks).
+bool giveToFolderOwner(int fd, const QByteArray &folder)
+{
+    struct stat owner = {};
+    return ::geteuid() != 0 || (::stat(folder.constData(), &owner) == 0 && takeOwner(fd, owner));
+}
+
 // The user's extended attributes and access list of the file replaced, as
 // editors keep them; a file system without them has none to keep.
 void copyAttributes(const QByteArray &from, int to)
@@ -240,7 +247,7 @@ bool makeFolders(const QByteArray &folder)
 }
 
 // $XDG_CONFIG_HOME, byte for byte, when it is an absolute path; otherwise
-// ~/.config, as the XDG Base Directory specification says.
+// ~/.config: freedesktop.org's base directory rules ignore a relative one.
 QByteArray configFolder()
 {
     const QByteArray configured = qgetenv("XDG_CONFIG_HOME");
@@ -281,9 +288,8 @@ bool FileScoreStore::save(const QString &key, const QString &value)
     const FileDescriptor lock(::open((target + ".save-lock").constData(),
                                      O_RDONLY | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC,
                                      0644));
-    struct stat folder = {};
-    if (!lock.isRegularFile() || ::stat(folderOf(target).constData(), &folder) != 0 ||
-        !takeOwner(lock.get(), folder) || !lockWithin(lock.get(), kLockWait))
+    if (!lock.isRegularFile() || !giveToFolderOwner(lock.get(), folderOf(target)) ||
+        !lockWithin(lock.get(), kLockWait))
         return false;
 
     // A score file made read-only is left so, as any editor would.
