@@ -1,13 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "history/history_database.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
+#include <QThread>
 #include <QVariant>
+
+#include <algorithm>
 
 namespace {
 
@@ -26,24 +30,48 @@ constexpr const char *kCreateIndex =
 constexpr const char *kColumns = "answered_at, player, bound, first_number, second_number, "
                                  "answer, is_right, stake, score_after";
 
-// SQLite's own settings, the only ones: a write-ahead log, so that two
-// copies of the game write at once, and a wait for the other's lock far
-// below a click's budget (the writes are on a thread of their own anyway).
+// What is SQLite's own is here, and only here: a write-ahead log, so that
+// two copies of the game write at once; a wait for the other's lock far
+// below a click's budget, tried again by whileBusy(); SQLite's error codes.
 void tuneSqlite(QSqlDatabase &db)
 {
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=200"));
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=2"));
 }
 
-void afterOpeningSqlite(QSqlDatabase &db)
+constexpr const char *kTuneAfterOpening = "PRAGMA journal_mode=WAL";
+
+// SQLite's primary result code; Qt gives the extended one.
+int sqliteCode(const QSqlError &error)
 {
-    QSqlQuery(db).exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+    return error.nativeErrorCode().toInt() & 0xff;
 }
 
-// The database is damaged: SQLite's "not a database" or "malformed".
+// "Malformed" or "not a database".
 bool isDamaged(const QSqlError &error)
 {
-    const QString code = error.nativeErrorCode();
-    return code == u"26" || code == u"11";
+    return sqliteCode(error) == 11 || sqliteCode(error) == 26;
+}
+
+// Another copy of the game holds the lock.
+bool isBusy(const QSqlError &error)
+{
+    return sqliteCode(error) == 5 || sqliteCode(error) == 6;
+}
+
+// Runs `attempt` (which returns its error, invalid on success) again while
+// another copy of the game holds the lock, for up to five seconds: answers
+// are written off the click's path, and none is lost to a busy moment.
+template <typename Attempt> bool whileBusy(Attempt attempt)
+{
+    const QDeadlineTimer deadline(5000);
+    for (unsigned long pause = 1;; pause = std::min(pause * 2, 50UL)) {
+        const QSqlError error = attempt();
+        if (!error.isValid())
+            return true;
+        if (!isBusy(error) || deadline.hasExpired())
+            return false;
+        QThread::msleep(pause);
+    }
 }
 
 // The start of a period; none is the whole history.
@@ -99,13 +127,18 @@ bool HistoryDatabase::open()
         m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
         m_db.setDatabaseName(path());
         tuneSqlite(m_db);
-        QSqlQuery query(m_db);
-        if (m_db.open() && query.exec(QString::fromLatin1(kCreateTable)) &&
-            query.exec(QString::fromLatin1(kCreateIndex))) {
-            afterOpeningSqlite(m_db);
-            return true;
+        QSqlError error;
+        if (!m_db.open())
+            error = m_db.lastError();
+        for (const char *sql : {kTuneAfterOpening, kCreateTable, kCreateIndex}) {
+            QSqlQuery query(m_db);
+            if (!error.isValid() && !whileBusy([&] {
+                    return query.exec(QString::fromLatin1(sql)) ? QSqlError() : query.lastError();
+                }))
+                error = query.lastError();
         }
-        const QSqlError error = m_db.lastError().isValid() ? m_db.lastError() : query.lastError();
+        if (!error.isValid())
+            return true;
         m_db.close();
         if (attempt > 0 || !isDamaged(error)) {
             m_problem = QStringLiteral("L'historique n'a pas pu être ouvert : ") + error.text();
@@ -135,7 +168,7 @@ bool HistoryDatabase::insert(const HistoryRow &row)
           QVariant(a.second), QVariant(a.answer), QVariant(a.right ? 1 : 0), QVariant(a.stake),
           QVariant(a.scoreAfter)})
         query.addBindValue(value);
-    return m_open && query.exec();
+    return m_open && whileBusy([&] { return query.exec() ? QSqlError() : query.lastError(); });
 }
 
 QStringList HistoryDatabase::players()
@@ -193,7 +226,7 @@ bool HistoryDatabase::clear(const QString &player)
     QSqlQuery query(m_db);
     query.prepare(QStringLiteral("DELETE FROM answers WHERE player = ?"));
     query.addBindValue(player);
-    return m_open && query.exec();
+    return m_open && whileBusy([&] { return query.exec() ? QSqlError() : query.lastError(); });
 }
 
 bool HistoryDatabase::exportCsv(const QString &file)

@@ -1,21 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "services/answer_recorder.h"
+#include "history/history_module.h"
 
-#include <QDateTime>
 #include <QList>
 #include <QSqlDatabase>
 #include <QString>
 
 Q_DECLARE_METATYPE(AnswerRecord)
-
-// One answer as the history keeps it.
-struct HistoryRow
-{
-    QDateTime when; // local time
-    AnswerRecord answer;
-};
 
 // For one level: how many answers, and how many of them right.
 struct LevelSummary
@@ -30,11 +22,11 @@ struct LevelSummary
 // SQL is the portable kind, so that the same queries run on PostgreSQL; what
 // only SQLite needs is in one place (the connection's options). One object
 // per thread, each with a connection of its own name.
-class HistoryDatabase
+class HistoryDatabase final : public HistoryWriter
 {
 public:
     explicit HistoryDatabase(const QString &connectionName);
-    ~HistoryDatabase();
+    ~HistoryDatabase() override;
     HistoryDatabase(const HistoryDatabase &) = delete;
     HistoryDatabase &operator=(const HistoryDatabase &) = delete;
 
@@ -44,7 +36,7 @@ public:
     // aside, a database that cannot be opened; empty when all is well.
     QString problem() const { return m_problem; }
 
-    bool insert(const HistoryRow &row);
+    bool insert(const HistoryRow &row) override;
     // The queries take a period's start; an invalid one means all.
     // Every player key with answers, in order.
     QStringList players();

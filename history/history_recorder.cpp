@@ -1,17 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "history/history_recorder.h"
 
-#include "history/history_database.h"
-
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
-#include <optional>
 #include <thread>
 
 struct HistoryRecorder::Queue
 {
+    OpenWriter open;
     std::mutex mutex;
     std::condition_variable changed;
     std::deque<HistoryRow> waiting;
@@ -22,7 +20,8 @@ struct HistoryRecorder::Queue
 
     void run()
     {
-        std::optional<HistoryDatabase> database;
+        std::unique_ptr<HistoryWriter> writer;
+        bool opened = false;
         std::unique_lock lock(mutex);
         for (;;) {
             changed.wait(lock, [this] { return stopping || !waiting.empty(); });
@@ -31,21 +30,26 @@ struct HistoryRecorder::Queue
             const HistoryRow row = waiting.front();
             waiting.pop_front();
             lock.unlock();
-            if (!database)
-                database.emplace(QStringLiteral("additions-recorder"));
-            const bool written = database->insert(row);
+            if (!opened) {
+                writer = open();
+                opened = true;
+            }
+            const bool written = writer && writer->insert(row);
             lock.lock();
             lost += written ? 0 : 1;
         }
         lock.unlock();
-        database.reset();
+        writer.reset();
         lock.lock();
         done = true;
         changed.notify_all();
     }
 };
 
-HistoryRecorder::HistoryRecorder() : m_queue(std::make_shared<Queue>()) {}
+HistoryRecorder::HistoryRecorder(OpenWriter open) : m_queue(std::make_shared<Queue>())
+{
+    m_queue->open = std::move(open);
+}
 
 HistoryRecorder::~HistoryRecorder()
 {

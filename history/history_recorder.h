@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "history/history_module.h"
 #include "services/answer_recorder.h"
 
+#include <functional>
 #include <memory>
 
 // Writes each answer to the history on a thread of its own: a click never
@@ -12,7 +14,9 @@
 class HistoryRecorder final : public AnswerRecorder
 {
 public:
-    HistoryRecorder();
+    using OpenWriter = std::function<std::unique_ptr<HistoryWriter>()>;
+    // `open` is called on the thread, once, at the first answer.
+    explicit HistoryRecorder(OpenWriter open);
     ~HistoryRecorder() override;
     void record(const AnswerRecord &answer) override;
     // Answers that could not be written since the game started.

@@ -43,7 +43,10 @@ private Q_SLOTS:
         QFETCH(AnswerRecord, answer);
         QFETCH(QString, csv);
         QFile::remove(HistoryDatabase::path());
-        HistoryRecorder().record(answer); // written by the time it goes
+        // Written by the time it goes.
+        HistoryRecorder([] {
+            return std::make_unique<HistoryDatabase>(u"recorder"_s);
+        }).record(answer);
         HistoryDatabase history(u"test"_s);
         const QList<HistoryRow> rows = history.lastAnswers(answer.player, {}, 10);
         QCOMPARE(rows.size(), 1);
@@ -104,6 +107,19 @@ private Q_SLOTS:
             QVERIFY2(stored - written.last().toInt() <= 1 && stored >= written.last().toInt(),
                      qPrintable(u"%1 stored, %2 reported"_s.arg(stored).arg(written.last())));
         }
+    }
+
+    // Two copies of the game answering at once: every answer of both is kept.
+    void twoWritersAtOnceLoseNothing()
+    {
+        const QString probe = QCoreApplication::applicationDirPath() + u"/history_probe"_s;
+        ProgramRun first(probe, {u"a"_s, u"400"_s});
+        ProgramRun second(probe, {u"b"_s, u"400"_s});
+        QVERIFY(first.succeeded());
+        QVERIFY(second.succeeded());
+        HistoryDatabase history(u"test"_s);
+        for (const QString &player : {u"a"_s, u"b"_s})
+            QCOMPARE(history.levels(player, {}).value(0).answers, 400);
     }
 
 private:

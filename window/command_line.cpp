@@ -6,7 +6,7 @@
 #include "window/translations.h"
 
 #if ADDITIONS_HAVE_HISTORY
-#include "history/history_database.h"
+#include "history/history_loader.h"
 #endif
 
 #include <QCommandLineParser>
@@ -72,10 +72,14 @@ std::optional<int> answerCommandLine(int argc, char *argv[], bool *progressOnly)
     }
 #if ADDITIONS_HAVE_HISTORY
     if (parser.isSet(exportTo)) {
-        if (HistoryDatabase(QStringLiteral("additions-export")).exportCsv(parser.value(exportTo)))
+        QString problem;
+        HistoryModule *history = historyModule(&problem);
+        if (history && history->exportCsv(parser.value(exportTo)))
             return 0;
         QTextStream(stderr) << QStringLiteral("L'historique n'a pas pu être écrit dans %1\n")
                                    .arg(parser.value(exportTo));
+        if (!history)
+            QTextStream(stderr) << QStringLiteral("Historique indisponible : %1\n").arg(problem);
         return 1;
     }
     *progressOnly = parser.isSet(progress);

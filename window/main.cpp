@@ -10,14 +10,15 @@
 #include "window/window_binding.h"
 
 #if ADDITIONS_HAVE_HISTORY
+#include "history/history_loader.h"
 #include "history/history_recorder.h"
-#include "history/progress_window.h"
 #endif
 
 #include <QApplication>
 #include <QEvent>
 #include <QIcon>
 #include <QKeySequence>
+#include <QMessageBox>
 #include <QShortcut>
 #include <QTimer>
 
@@ -53,7 +54,22 @@ protected:
     }
 };
 
-#if !ADDITIONS_HAVE_HISTORY
+#if ADDITIONS_HAVE_HISTORY
+// The Progrès window, or a message saying why there is none.
+QWidget *newProgressWindow(int lost, QWidget *parent)
+{
+    QString problem;
+    if (HistoryModule *history = historyModule(&problem))
+        return history->newProgressWindow(lost, parent);
+    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Additions : progrès"),
+                                QStringLiteral("L'historique des réponses n'est pas "
+                                               "disponible : %1")
+                                    .arg(problem),
+                                QMessageBox::Ok, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    return box;
+}
+#else
 class NoHistory final : public AnswerRecorder
 {
 public:
@@ -79,10 +95,10 @@ int main(int argc, char *argv[])
 
 #if ADDITIONS_HAVE_HISTORY
     if (progressOnly) {
-        (new ProgressWindow)->show();
+        newProgressWindow(0, nullptr)->show();
         return QApplication::exec();
     }
-    HistoryRecorder history;
+    HistoryRecorder history(openHistoryWriter);
 #else
     NoHistory history;
 #endif
@@ -98,7 +114,7 @@ int main(int argc, char *argv[])
     // nor outlives it.
     QObject::connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_P), &window.form()),
                      &QShortcut::activated, &window.form(), [&history, &window] {
-                         auto *progress = new ProgressWindow(history.lost(), &window.form());
+                         QWidget *progress = newProgressWindow(history.lost(), &window.form());
                          progress->setAttribute(Qt::WA_QuitOnClose, false);
                          progress->show();
                      });

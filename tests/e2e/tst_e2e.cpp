@@ -226,9 +226,16 @@ private Q_SLOTS:
     {
         GameDriver game(m_home->path());
         START_GAME(game);
+        // Qt SQL comes with the first answer, not with the game.
+        const auto sqlLoaded = [&] {
+            QFile maps(u"/proc/%1/maps"_s.arg(game.pid()));
+            return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("libQt6Sql");
+        };
+        QVERIFY(!sqlLoaded());
         game.click("Command4");
         for (int error : {0, 1, 0})
             game.answer(error);
+        QVERIFY(waitUntil(sqlLoaded, 5000));
         game.keys(u"ctrl+p"_s);
         QVERIFY(waitUntil([&] { return !game.windowWithTitle(u"Additions : progrès"_s).isEmpty(); },
                           5000));

@@ -30,12 +30,14 @@ deb)
     [ "$(dpkg-deb -f "$deb" Section)" = education ] || fail "section is not education"
     dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6' || fail "no shared library dependencies"
     dpkg-deb -f "$deb" Depends | grep -q 'libcanberra0' || fail "libcanberra, loaded at run time, is not a dependency"
+    dpkg-deb -f "$deb" Depends | grep -q 'libqt6sql6-sqlite' || fail "the history's SQLite driver is not a dependency"
     dpkg-deb -f "$deb" Recommends | grep -q 'qt6-wayland' || fail "qt6-wayland not recommended"
     contents=$(dpkg-deb -c "$deb")
     for file in usr/bin/additions usr/share/applications/$id.desktop \
         usr/share/metainfo/$id.metainfo.xml usr/share/icons/hicolor/scalable/apps/$id.svg \
         usr/share/doc/additions/copyright usr/share/doc/additions/changelog.gz \
-        usr/share/man/man6/additions.6.gz usr/share/man/fr/man6/additions.6.gz; do
+        usr/share/man/man6/additions.6.gz usr/share/man/fr/man6/additions.6.gz \
+        "usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/additions/additions-history.so"; do
         grep -q " \./$file\$" <<<"$contents" || fail "$file missing from the package"
     done
     ;;
@@ -51,6 +53,10 @@ installed)
     help=$(XDG_CONFIG_HOME="$scratch/config" "$root/bin/additions" --help)
     grep -q 'Affiche la version' <<<"$help" || fail "--help is not in French"
     grep -qF "$scratch/config/MyApp.conf" <<<"$help" || fail "--help does not name the score file"
+    # The history's module is found where it was installed.
+    XDG_DATA_HOME="$scratch/data" "$root/bin/additions" --exporter "$scratch/history.csv" ||
+        fail "--exporter failed"
+    grep -q 'joueur;niveau' "$scratch/history.csv" || fail "the export has no header"
     # Without options it runs until its window is closed. Still running after
     # three seconds means it started and found what it needs.
     mkdir -p "$scratch/config"
