@@ -82,6 +82,10 @@ QTableWidget *table(const QString &name, const QStringList &headers)
     table->setAccessibleName(name);
     table->setHorizontalHeaderLabels(headers);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Arrows move in the table, a row at a time, and Tab leaves it, as a
+    // screen reader's user expects.
+    table->setTabKeyNavigation(false);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->verticalHeader()->hide();
     table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     return table;
@@ -93,6 +97,9 @@ void fill(QTableWidget *table, const QList<QStringList> &rows)
     for (int r = 0; r < rows.size(); ++r)
         for (int c = 0; c < rows[r].size(); ++c)
             table->setItem(r, c, new QTableWidgetItem(rows[r][c]));
+    // Entering the table, a screen reader reads its first row.
+    if (!rows.isEmpty())
+        table->setCurrentCell(0, 0);
 }
 
 QString playerName(const QString &key)
@@ -121,7 +128,13 @@ ProgressWindow::ProgressWindow(int lost, QWidget *parent)
     m_period->setAccessibleName(QStringLiteral("période"));
     m_period->addItems({QStringLiteral("7 derniers jours"), QStringLiteral("30 derniers jours"),
                         QStringLiteral("tout")});
+    // The three players always; any other key (the welcome one) once it has answers.
+    QStringList keys{QStringLiteral("1_joueur"), QStringLiteral("2_joueur"),
+                     QStringLiteral("3_joueur")};
     for (const QString &key : m_history.players())
+        if (!keys.contains(key))
+            keys << key;
+    for (const QString &key : keys)
         m_players->addItem(playerName(key), key);
     auto *exportButton = new QPushButton(QStringLiteral("Exporter…"));
     auto *clearButton = new QPushButton(QStringLiteral("Effacer l'historique"));

@@ -64,15 +64,16 @@ class Orca:
             env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def said(self):
-        """Everything said since the last call, once Orca has been quiet
-        for 1.5 s (at most 15 s)."""
-        deadline = time.monotonic() + 15
+        """Everything said since the last call, once Orca has spoken and
+        then been quiet for 1.5 s (at most 30 s: a loaded machine starts
+        Orca slowly)."""
+        deadline = time.monotonic() + 30
         last_size, quiet_since = -1, time.monotonic()
         while time.monotonic() < deadline:
             size = os.path.getsize(self.log) if os.path.exists(self.log) else 0
             if size != last_size:
                 last_size, quiet_since = size, time.monotonic()
-            elif time.monotonic() - quiet_since > 1.5:
+            elif size > self.read_up_to and time.monotonic() - quiet_since > 1.5:
                 break
             time.sleep(0.1)
         with open(self.log, encoding="utf-8", errors="replace") as log:
@@ -117,6 +118,7 @@ def play(orca):
     press("type", str(first + second))
     press(*tab3, "space")
     expect(orca.said(), "Juste ! %d + %d = %d. Score : 2." % (first, second, first + second))
+    right = (first, second)
     # OK leaves the keyboard on "moins de 50"; a wrong answer there.
     press("space")
     said = expect(orca.said(), "ta réponse texte", " plus ")
@@ -130,7 +132,17 @@ def play(orca):
                        ("premier nombre", first)]:
         press("shift+Tab")
         expect(orca.said(), "%s texte. | %d sélectionné." % (box, value))
-
+    # Ctrl+P: the Progrès window, whose table reads out what its chart shows.
+    press("ctrl+p")
+    expect(orca.said(), "Additions : progrès.", "joueur 1 liste déroulante.")
+    press("Tab", "Tab", "Tab", "Tab")
+    expect(orca.said(), "réponses par niveau.", "tableau avec 2 lignes")
+    press("Tab")
+    expect(orca.said(), "dernières réponses.", "tableau avec 2 lignes")
+    press("Down")
+    expect(orca.said(), "%d + %d. | %d. | oui. | 2." % (*right, sum(right)))
+    press("Up")
+    expect(orca.said(), "%d + %d. | %d. | non. | 1." % (first, second, first + second + 1))
 
 def main():
     scratch = tempfile.mkdtemp()
