@@ -111,8 +111,14 @@ HistoryDatabase::~HistoryDatabase()
 
 QString HistoryDatabase::path()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-           QStringLiteral("/additions/history.sqlite");
+    // %LOCALAPPDATA%\Additions on Windows, as its programs name their folders.
+#ifdef Q_OS_WIN
+    const QString folder = QStringLiteral("/Additions");
+#else
+    const QString folder = QStringLiteral("/additions");
+#endif
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + folder +
+           QStringLiteral("/history.sqlite");
 }
 
 bool HistoryDatabase::open()

@@ -77,3 +77,19 @@ inline ToolResult runTool(const QString &program, const QStringList &arguments,
                        QString::fromLocal8Bit(run.process().readAllStandardError());
     return result;
 }
+
+// The chosen columns of a CSV file as a French spreadsheet reads it (UTF-8
+// with its byte-order mark, ';' between fields; Python's csv module, which
+// follows the same rules), one line per row, the columns joined by '|'.
+inline QStringList spreadsheetColumns(const QString &file, const QList<int> &columns)
+{
+    QStringList arguments{QStringLiteral("-c"),
+                          QStringLiteral("import csv,sys\nfor r in csv.reader(open(sys.argv[1], "
+                                         "encoding='utf-8-sig', newline=''), delimiter=';'): "
+                                         "print('|'.join(r[int(c)] for c in sys.argv[2:]))"),
+                          file};
+    for (int column : columns)
+        arguments << QString::number(column);
+    return QString::fromUtf8(runTool(QStringLiteral("python3"), arguments).output)
+        .split(u'\n', Qt::SkipEmptyParts);
+}

@@ -244,15 +244,9 @@ private Q_SLOTS:
         QProcessEnvironment home;
         home.insert(u"HOME"_s, m_home->path());
         QVERIFY(runTool(QStringLiteral(ADDITIONS_EXECUTABLE), {u"--exporter"_s, csv}, home).ok);
-        const ToolResult rows =
-            runTool(u"python3"_s,
-                    {u"-c"_s,
-                     u"import csv,sys\nfor r in csv.reader(open(sys.argv[1], encoding='utf-8-sig',"
-                     " newline=''), delimiter=';'): print(r[1], r[2], r[6], r[8])"_s,
-                     csv});
-        QCOMPARE(QString::fromUtf8(rows.output).split(u'\n', Qt::SkipEmptyParts),
-                 QStringList({u"joueur niveau juste score"_s, u"1_joueur 50 oui 1"_s,
-                              u"1_joueur 50 non 0"_s, u"1_joueur 50 oui 1"_s}));
+        QCOMPARE(spreadsheetColumns(csv, {1, 2, 6, 8}),
+                 QStringList({u"joueur|niveau|juste|score"_s, u"1_joueur|50|oui|1"_s,
+                              u"1_joueur|50|non|0"_s, u"1_joueur|50|oui|1"_s}));
     }
 
     void twoGamesAtOnceKeepBothScores()

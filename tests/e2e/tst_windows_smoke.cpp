@@ -97,8 +97,31 @@ private Q_SLOTS:
             game.click("Command4");
             QCOMPARE(game.answer(0), u"1"_s);
             QCOMPARE(registryValue(kScores, u"1_joueur"_s), u"1"_s);
+            game.keys(u"ctrl+p"_s);
+            QVERIFY2(
+                waitUntil([&] { return !game.windowWithTitle(u"Additions : progrès"_s).isEmpty(); },
+                          30000),
+                "Ctrl+P opens no Progrès window");
             QVERIFY2(game.close(), "the game ends when its window is closed");
         }
+        // The three answers, in %LOCALAPPDATA%\Additions and in the export.
+        QDirIterator history(users, {u"history.sqlite"_s}, QDir::Files,
+                             QDirIterator::Subdirectories);
+        QVERIFY(history.hasNext() &&
+                history.next().endsWith(u"/AppData/Local/Additions/history.sqlite"_s));
+        const QString csv = home.filePath(u"history.csv"_s);
+        const ToolResult exported =
+            runTool(u"wine"_s, {program, u"--exporter"_s, u"Z:"_s + csv}, {}, 60000);
+        QVERIFY2(exported.ok, qPrintable(exported.error));
+        QCOMPARE(spreadsheetColumns(csv, {1, 6, 8}),
+                 QStringList({u"joueur|juste|score"_s, u"BIENVENUE|oui|1"_s, u"BIENVENUE|non|0"_s,
+                              u"1_joueur|oui|1"_s}));
+        QFile progress(QFileInfo(shortcut.filePath()).absolutePath() +
+                       u"/Additions - progrès.lnk"_s);
+        QVERIFY2(progress.open(QIODevice::ReadOnly), "no Start menu entry for the Progrès window");
+        const QString option = u"--progres"_s;
+        QVERIFY(progress.readAll().contains(
+            QByteArray(reinterpret_cast<const char *>(option.utf16()), option.size() * 2)));
         {
             GameDriver again(home.path());
             again.runUnderWine(program, m_clipboardHelper);
