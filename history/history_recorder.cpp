@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "history/history_recorder.h"
 
+#include <QThread>
+
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
-#include <thread>
 
 struct HistoryRecorder::Queue
 {
@@ -59,7 +60,16 @@ HistoryRecorder::~HistoryRecorder()
     m_queue->stopping = true;
     m_queue->changed.notify_all();
     // A stuck disk must not keep the game from closing.
-    m_queue->changed.wait_for(lock, std::chrono::seconds(1), [this] { return m_queue->done; });
+    const bool done =
+        m_queue->changed.wait_for(lock, std::chrono::seconds(1), [this] { return m_queue->done; });
+    lock.unlock();
+    // Waited for, the thread has also ended: its own clean-up must not run
+    // while the program itself is ending. A thread stuck on the disk is left
+    // to end with the program.
+    if (done)
+        m_worker->wait();
+    else
+        (void)m_worker.release();
 }
 
 void HistoryRecorder::record(const AnswerRecord &answer)
@@ -68,7 +78,10 @@ void HistoryRecorder::record(const AnswerRecord &answer)
     // The thread starts with the first answer, not with the game.
     if (!m_queue->started) {
         m_queue->started = true;
-        std::thread([queue = m_queue] { queue->run(); }).detach();
+        // A QThread rather than a std::thread: built with MinGW, a
+        // std::thread's end crashed in Qt's thread-local clean-up.
+        m_worker.reset(QThread::create([queue = m_queue] { queue->run(); }));
+        m_worker->start();
     }
     m_queue->waiting.push_back({QDateTime::currentDateTime(), answer});
     m_queue->changed.notify_all();

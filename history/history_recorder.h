@@ -7,6 +7,8 @@
 #include <functional>
 #include <memory>
 
+class QThread;
+
 // Writes each answer to the history on a thread of its own: a click never
 // waits for the disk, a lock or a damaged file. The database is opened at
 // the first answer, not at start-up. On close, what is queued is written
@@ -25,4 +27,5 @@ public:
 private:
     struct Queue;
     std::shared_ptr<Queue> m_queue;
+    std::unique_ptr<QThread> m_worker;
 };

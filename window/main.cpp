@@ -22,6 +22,10 @@
 #include <QShortcut>
 #include <QTimer>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace {
 
 // The game's icon, in the sizes a title bar, a task bar and Alt+Tab ask for,
@@ -79,7 +83,9 @@ public:
 
 } // namespace
 
-int main(int argc, char *argv[])
+namespace {
+
+int play(int argc, char *argv[])
 {
     bool progressOnly = false;
     if (const std::optional<int> status = answerCommandLine(argc, argv, &progressOnly))
@@ -122,4 +128,19 @@ int main(int argc, char *argv[])
     window.form().installEventFilter(new IconAfterFirstPaint(&window.form()));
     window.form().show();
     return QApplication::exec();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const int status = play(argc, argv);
+#ifdef Q_OS_WIN
+    // By now every score is in the registry and the history is written and
+    // closed. Under Wine the unloading of the libraries that follows now and
+    // then hung once the history's module had been loaded, leaving a game
+    // without a window that never ended; it has nothing left to save.
+    TerminateProcess(GetCurrentProcess(), UINT(status));
+#endif
+    return status;
 }
