@@ -81,10 +81,6 @@ public:
 };
 #endif
 
-} // namespace
-
-namespace {
-
 int play(int argc, char *argv[])
 {
     bool progressOnly = false;
