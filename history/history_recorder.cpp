@@ -14,7 +14,6 @@ struct HistoryRecorder::Queue
     std::mutex mutex;
     std::condition_variable changed;
     std::deque<HistoryRow> waiting;
-    bool started = false;
     bool stopping = false;
     bool done = false;
     int lost = 0;
@@ -55,7 +54,7 @@ HistoryRecorder::HistoryRecorder(OpenWriter open) : m_queue(std::make_shared<Que
 HistoryRecorder::~HistoryRecorder()
 {
     std::unique_lock lock(m_queue->mutex);
-    if (!m_queue->started)
+    if (!m_worker)
         return;
     m_queue->stopping = true;
     m_queue->changed.notify_all();
@@ -76,8 +75,7 @@ void HistoryRecorder::record(const AnswerRecord &answer)
 {
     std::lock_guard lock(m_queue->mutex);
     // The thread starts with the first answer, not with the game.
-    if (!m_queue->started) {
-        m_queue->started = true;
+    if (!m_worker) {
         // A QThread rather than a std::thread: built with MinGW, a
         // std::thread's end crashed in Qt's thread-local clean-up.
         m_worker.reset(QThread::create([queue = m_queue] { queue->run(); }));
