@@ -4,7 +4,7 @@
 // first and then again (the file in the page cache), in ms.
 //   progress_bench [ANSWERS]
 #include "history/history_database.h"
-#include "history/progress_window.h"
+#include "progress/progress_window.h"
 #include "tests/scratch_folder.h"
 
 #include <QApplication>

@@ -1,44 +1,77 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "history/history_database.h"
 
-#include <QDeadlineTimer>
+#include "services/owned_files.h"
+
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QStandardPaths>
-#include <QThread>
 #include <QVariant>
 
-#include <algorithm>
+#ifdef Q_OS_UNIX
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
-constexpr const char *kCreateTable = "CREATE TABLE IF NOT EXISTS answers ("
-                                     "answered_at TIMESTAMP NOT NULL, "
-                                     "player VARCHAR(1000) NOT NULL, "
-                                     "bound INTEGER NOT NULL, "
-                                     "first_number VARCHAR(1000) NOT NULL, "
-                                     "second_number VARCHAR(1000) NOT NULL, "
-                                     "answer VARCHAR(1000) NOT NULL, "
-                                     "is_right SMALLINT NOT NULL, "
-                                     "stake INTEGER NOT NULL, "
-                                     "score_after VARCHAR(1000) NOT NULL)";
-constexpr const char *kCreateIndex =
-    "CREATE INDEX IF NOT EXISTS answers_by_player ON answers (player, answered_at)";
+constexpr const char *kCreateAnswers = "CREATE TABLE IF NOT EXISTS answers ("
+                                       "id INTEGER PRIMARY KEY, "
+                                       "answered_at VARCHAR(40) NOT NULL, "
+                                       "player VARCHAR(1000) NOT NULL, "
+                                       "bound INTEGER NOT NULL, "
+                                       "first_number VARCHAR(1000) NOT NULL, "
+                                       "second_number VARCHAR(1000) NOT NULL, "
+                                       "answer VARCHAR(1000) NOT NULL, "
+                                       "is_right SMALLINT NOT NULL, "
+                                       "stake INTEGER NOT NULL, "
+                                       "score_after VARCHAR(1000) NOT NULL, "
+                                       "score_kept SMALLINT)";
+// The last answers of a player, newest first; each level's totals over a
+// period, from the index alone.
+constexpr const char *kCreateIndexes[] = {
+    "CREATE INDEX IF NOT EXISTS answers_in_order ON answers (player, id)",
+    "CREATE INDEX IF NOT EXISTS answers_in_time ON answers (player, answered_at, bound, is_right)"};
+constexpr const char *kCreateSetAside = "CREATE TABLE IF NOT EXISTS set_aside ("
+                                        "file VARCHAR(4000) NOT NULL, "
+                                        "set_aside_at VARCHAR(40) NOT NULL, "
+                                        "dismissed SMALLINT NOT NULL)";
 constexpr const char *kColumns = "answered_at, player, bound, first_number, second_number, "
-                                 "answer, is_right, stake, score_after";
+                                 "answer, is_right, stake, score_after, score_kept";
 
-// What is SQLite's own is here, and only here: a write-ahead log, so that
-// two copies of the game write at once; a wait for the other's lock far
-// below a click's budget, tried again by whileBusy(); SQLite's error codes.
-void tuneSqlite(QSqlDatabase &db)
+// Times are kept as ISO 8601 text in UTC, which sorts as time does.
+QString storedTime(const QDateTime &when)
 {
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=2"));
+    return when.toUTC().toString(Qt::ISODateWithMs);
 }
 
+// ---- What is SQLite's own is here, and only here. ----
+
+// A write-ahead log, so that two copies of the game write at once, and
+// SQLite's own wait for the other's lock, far longer than any write takes:
+// answers are written off the window's thread, and none is lost to a busy
+// moment.
+void tuneSqlite(QSqlDatabase &db, bool readOnly)
+{
+    db.setConnectOptions(readOnly
+                             ? QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000;QSQLITE_OPEN_READONLY")
+                             : QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+}
 constexpr const char *kTuneAfterOpening = "PRAGMA journal_mode=WAL";
+
+// Histories written before times were kept in UTC and in the order of
+// recording: their local times become UTC as this machine's zone reads them.
+constexpr const char *kFromFirstVersion[] = {
+    "ALTER TABLE answers RENAME TO answers_first_version", kCreateAnswers,
+    "INSERT INTO answers (answered_at, player, bound, first_number, second_number, answer, "
+    "is_right, stake, score_after) SELECT strftime('%Y-%m-%dT%H:%M:%fZ', answered_at, 'utc'), "
+    "player, bound, first_number, second_number, answer, is_right, stake, score_after "
+    "FROM answers_first_version ORDER BY answered_at",
+    "DROP TABLE answers_first_version"};
 
 // SQLite's primary result code; Qt gives the extended one.
 int sqliteCode(const QSqlError &error)
@@ -46,53 +79,63 @@ int sqliteCode(const QSqlError &error)
     return error.nativeErrorCode().toInt() & 0xff;
 }
 
-// "Malformed" or "not a database".
 bool isDamaged(const QSqlError &error)
 {
-    return sqliteCode(error) == 11 || sqliteCode(error) == 26;
+    return sqliteCode(error) == 11 || sqliteCode(error) == 26; // malformed, not a database
 }
 
-// Another copy of the game holds the lock.
-bool isBusy(const QSqlError &error)
-{
-    return sqliteCode(error) == 5 || sqliteCode(error) == 6;
-}
+// The companions SQLite keeps beside the history.
+constexpr const char *kCompanions[] = {"-wal", "-shm"};
 
-// Runs `attempt` (which returns its error, invalid on success) again while
-// another copy of the game holds the lock, for up to five seconds: answers
-// are written off the click's path, and none is lost to a busy moment.
-template <typename Attempt> bool whileBusy(Attempt attempt)
+// ---- End of what is SQLite's own. ----
+
+#ifdef Q_OS_UNIX
+QString ownerName(uid_t uid)
 {
-    const QDeadlineTimer deadline(5000);
-    for (unsigned long pause = 1;; pause = std::min(pause * 2, 50UL)) {
-        const QSqlError error = attempt();
-        if (!error.isValid())
-            return true;
-        if (!isBusy(error) || deadline.hasExpired())
-            return false;
-        QThread::msleep(pause);
+    const passwd *user = ::getpwuid(uid);
+    return user ? QString::fromLocal8Bit(user->pw_name) : QString::number(uid);
+}
+#endif
+
+// What an adult can do about an error of the history's file, in French.
+QString sentenceFor(const QSqlError &error, const QString &file)
+{
+    const QString sqlite = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+    QString sentence;
+    switch (sqliteCode(error)) {
+    case 8:
+        sentence = QStringLiteral("L'historique %1 est en lecture seule : rendez-le modifiable "
+                                  "(ainsi que son dossier) pour que les réponses y soient gardées");
+        break;
+    case 13:
+        sentence = QStringLiteral("Le disque où se trouve l'historique %1 est plein : libérez de "
+                                  "la place pour que les réponses y soient gardées");
+        break;
+    case 11:
+    case 26:
+        sentence = QStringLiteral("L'historique %1 est abîmé : fermez le jeu, mettez ce fichier de "
+                                  "côté, et un nouvel historique sera commencé");
+        break;
+    case 10:
+        sentence = QStringLiteral("Le disque où se trouve l'historique %1 a fait une erreur de "
+                                  "lecture ou d'écriture : vérifiez ce disque");
+        break;
+    case 14:
+        sentence = QStringLiteral("L'historique %1 ne peut pas être ouvert : vérifiez que son "
+                                  "dossier existe et que vous pouvez y écrire");
+        break;
+    default:
+        sentence = QStringLiteral("L'historique %1 n'a pas pu être utilisé");
     }
-}
-
-// The start of a period; none is the whole history.
-QDateTime fromStart(const QDateTime &since)
-{
-    return since.isValid() ? since : QDateTime(QDate(1970, 1, 1), QTime(0, 0));
+    return sentence.arg(QDir::toNativeSeparators(file)) + QStringLiteral(" (%1).").arg(sqlite);
 }
 
 HistoryRow rowOf(const QSqlQuery &query)
 {
-    return {query.value(0).toDateTime(),
+    return {QDateTime::fromString(query.value(0).toString(), Qt::ISODateWithMs),
             {query.value(1).toString(), query.value(2).toInt(), query.value(3).toString(),
              query.value(4).toString(), query.value(5).toString(), query.value(6).toInt() != 0,
-             query.value(7).toInt(), query.value(8).toString()}};
-}
-
-QByteArray csvField(QString text)
-{
-    if (text.contains(u';') || text.contains(u'"') || text.contains(u'\n') || text.contains(u'\r'))
-        text = u'"' + text.replace(u'"', QStringLiteral("\"\"")) + u'"';
-    return text.toUtf8();
+             query.value(7).toInt(), query.value(8).toString(), query.value(9).toInt() != 0}};
 }
 
 } // namespace
@@ -104,9 +147,7 @@ HistoryDatabase::HistoryDatabase(const QString &connectionName) : m_connection(c
 
 HistoryDatabase::~HistoryDatabase()
 {
-    m_db.close();
-    m_db = QSqlDatabase();
-    QSqlDatabase::removeDatabase(m_connection);
+    disconnect();
 }
 
 QString HistoryDatabase::path()
@@ -121,6 +162,100 @@ QString HistoryDatabase::path()
            QStringLiteral("/history.sqlite");
 }
 
+bool HistoryDatabase::failed(const QSqlError &error)
+{
+    if (m_problem.isEmpty())
+        m_problem = sentenceFor(error, path());
+    return false;
+}
+
+// The history's folder and file exist and are the user's own before SQLite
+// opens them: SQLite gives its companions the file's mode and, run as root,
+// its owner. Says in m_problem what stands in the way.
+bool HistoryDatabase::prepareFiles()
+{
+    const QString file = path();
+    const QString shown = QDir::toNativeSeparators(file);
+#ifdef Q_OS_UNIX
+    const QByteArray bytes = QFile::encodeName(file);
+    if (!makeFolders(folderOf(bytes))) {
+        m_problem = QStringLiteral("Le dossier de l'historique %1 n'a pas pu être créé : vérifiez "
+                                   "que vous pouvez écrire dans %2.")
+                        .arg(QDir::toNativeSeparators(QFileInfo(file).absolutePath()), shown);
+        return false;
+    }
+    struct stat status = {};
+    if (::stat(bytes.constData(), &status) == 0 && ::geteuid() != 0 &&
+        status.st_uid != ::geteuid()) {
+        m_problem = QStringLiteral("L'historique %1 appartient à l'utilisateur %2 : rendez-le à "
+                                   "%3 (chown) pour que les réponses y soient gardées.")
+                        .arg(shown, ownerName(status.st_uid), ownerName(::geteuid()));
+        return true; // still read, if it can be
+    }
+    if (::stat(bytes.constData(), &status) == 0 && ::access(bytes.constData(), W_OK) != 0)
+        m_problem = QStringLiteral("L'historique %1 est en lecture seule : rendez-le modifiable "
+                                   "pour que les réponses y soient gardées.")
+                        .arg(shown);
+    // A companion left read-only (SQLite gives them the file's mode, and the
+    // file may have been read-only for a while) would keep every write
+    // failing once the file is writable again: they are the program's own.
+    for (const char *companion : kCompanions) {
+        const QByteArray name = bytes + companion;
+        if (::stat(name.constData(), &status) == 0 && status.st_uid == ::geteuid() &&
+            (status.st_mode & 0600) != 0600)
+            ::chmod(name.constData(), (status.st_mode & 07777) | 0600);
+    }
+    if (!createPrivateFile(bytes)) {
+        m_problem = QStringLiteral("L'historique %1 n'a pas pu être créé : vérifiez que vous "
+                                   "pouvez écrire dans son dossier.")
+                        .arg(shown);
+        return false;
+    }
+#else
+    QDir().mkpath(QFileInfo(file).absolutePath());
+#endif
+    return true;
+}
+
+QSqlError HistoryDatabase::connect(bool readOnly)
+{
+    m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
+    m_db.setDatabaseName(path());
+    tuneSqlite(m_db, readOnly);
+    if (!m_db.open())
+        return m_db.lastError();
+    QSqlError error;
+    const auto run = [&](const QString &sql) {
+        QSqlQuery query(m_db);
+        if (!error.isValid() && !query.exec(sql))
+            error = query.lastError();
+    };
+    if (readOnly) {
+        run(QStringLiteral("SELECT COUNT(*) FROM answers WHERE 0 = 1"));
+        return error;
+    }
+    run(QString::fromLatin1(kTuneAfterOpening));
+    const bool firstVersion =
+        !error.isValid() && m_db.tables().contains(QStringLiteral("answers")) &&
+        !m_db.record(QStringLiteral("answers")).contains(QStringLiteral("score_kept"));
+    if (firstVersion && m_db.transaction()) {
+        for (const char *sql : kFromFirstVersion)
+            run(QString::fromLatin1(sql));
+        if (error.isValid() || !m_db.commit())
+            m_db.rollback();
+    }
+    for (const char *sql : {kCreateAnswers, kCreateIndexes[0], kCreateIndexes[1], kCreateSetAside})
+        run(QString::fromLatin1(sql));
+    return error;
+}
+
+void HistoryDatabase::disconnect()
+{
+    m_db.close();
+    m_db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(m_connection);
+}
+
 bool HistoryDatabase::open()
 {
     if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE"))) {
@@ -128,53 +263,55 @@ bool HistoryDatabase::open()
                                    "manque (paquet libqt6sql6-sqlite).");
         return false;
     }
-    QDir().mkpath(QFileInfo(path()).absolutePath());
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
-        m_db.setDatabaseName(path());
-        tuneSqlite(m_db);
-        QSqlError error;
-        if (!m_db.open())
-            error = m_db.lastError();
-        for (const char *sql : {kTuneAfterOpening, kCreateTable, kCreateIndex}) {
-            QSqlQuery query(m_db);
-            if (!error.isValid() && !whileBusy([&] {
-                    return query.exec(QString::fromLatin1(sql)) ? QSqlError() : query.lastError();
-                }))
-                error = query.lastError();
-        }
-        if (!error.isValid())
-            return true;
-        m_db.close();
-        if (attempt > 0 || !isDamaged(error)) {
-            m_problem = QStringLiteral("L'historique n'a pas pu être ouvert : ") + error.text();
-            return false;
-        }
-        m_db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(m_connection);
-        // A damaged file is set aside, never deleted, and a new one started.
+    if (!prepareFiles())
+        return false;
+    QSqlError error = connect(false);
+    if (isDamaged(error)) {
+        disconnect();
+        // A damaged file is set aside with its companions, never deleted, and
+        // a new one started: a log left beside it would be replayed into the
+        // new one.
         const QString aside = path() + QStringLiteral(".abime-") +
                               QDateTime::currentDateTime().toString(u"yyyyMMdd-hhmmss");
-        QFile::rename(path(), aside);
-        m_problem = QStringLiteral("L'historique était abîmé : il a été mis de côté (%1) et un "
-                                   "nouveau a été commencé.")
-                        .arg(aside);
+        if (!QFile::rename(path(), aside))
+            return failed(error);
+        for (const char *companion : kCompanions)
+            QFile::rename(path() + QLatin1String(companion), aside + QLatin1String(companion));
+        if (!prepareFiles())
+            return false;
+        error = connect(false);
+        QSqlQuery note(m_db);
+        note.prepare(QStringLiteral("INSERT INTO set_aside VALUES (?, ?, 0)"));
+        note.addBindValue(aside);
+        note.addBindValue(storedTime(QDateTime::currentDateTimeUtc()));
+        if (!error.isValid() && !note.exec())
+            error = note.lastError();
     }
+    if (!error.isValid())
+        return true;
+    failed(error);
+    disconnect();
+    // A history that cannot be written is still shown.
+    if (!connect(true).isValid())
+        return true;
+    disconnect();
     return false;
 }
 
 bool HistoryDatabase::insert(const HistoryRow &row)
 {
+    if (!m_open)
+        return false;
     QSqlQuery query(m_db);
-    query.prepare(QStringLiteral("INSERT INTO answers (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)")
+    query.prepare(QStringLiteral("INSERT INTO answers (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
                       .arg(QString::fromLatin1(kColumns)));
     const AnswerRecord &a = row.answer;
     for (const QVariant &value :
-         {QVariant(row.when), QVariant(a.player), QVariant(a.bound), QVariant(a.first),
+         {QVariant(storedTime(row.when)), QVariant(a.player), QVariant(a.bound), QVariant(a.first),
           QVariant(a.second), QVariant(a.answer), QVariant(a.right ? 1 : 0), QVariant(a.stake),
-          QVariant(a.scoreAfter)})
+          QVariant(a.scoreAfter), QVariant(a.scoreKept ? 1 : 0)})
         query.addBindValue(value);
-    return m_open && whileBusy([&] { return query.exec() ? QSqlError() : query.lastError(); });
+    return query.exec() || failed(query.lastError());
 }
 
 QStringList HistoryDatabase::players()
@@ -194,7 +331,7 @@ QList<LevelSummary> HistoryDatabase::levels(const QString &player, const QDateTi
                                  "WHERE player = ? AND answered_at >= ? GROUP BY bound "
                                  "ORDER BY bound"));
     query.addBindValue(player);
-    query.addBindValue(fromStart(since));
+    query.addBindValue(since.isValid() ? storedTime(since) : QStringLiteral(""));
     QList<LevelSummary> levels;
     if (query.exec())
         while (query.next())
@@ -202,16 +339,17 @@ QList<LevelSummary> HistoryDatabase::levels(const QString &player, const QDateTi
     return levels;
 }
 
-QList<HistoryRow> HistoryDatabase::rows(const QString &sql, const QString &player,
-                                        const QDateTime &since, int count)
+QList<HistoryRow> HistoryDatabase::lastAnswers(const QString &player, const QDateTime &since,
+                                               int count)
 {
     QSqlQuery query(m_db);
     query.setForwardOnly(true);
-    query.prepare(sql.arg(QString::fromLatin1(kColumns)));
+    query.prepare(QStringLiteral("SELECT %1 FROM answers WHERE player = ? AND answered_at >= ? "
+                                 "ORDER BY id DESC LIMIT ?")
+                      .arg(QString::fromLatin1(kColumns)));
     query.addBindValue(player);
-    query.addBindValue(fromStart(since));
-    if (count > 0)
-        query.addBindValue(count);
+    query.addBindValue(since.isValid() ? storedTime(since) : QStringLiteral(""));
+    query.addBindValue(count);
     QList<HistoryRow> rows;
     if (query.exec())
         while (query.next())
@@ -219,50 +357,42 @@ QList<HistoryRow> HistoryDatabase::rows(const QString &sql, const QString &playe
     return rows;
 }
 
-QList<HistoryRow> HistoryDatabase::lastAnswers(const QString &player, const QDateTime &since,
-                                               int count)
-{
-    return rows(QStringLiteral("SELECT %1 FROM answers WHERE player = ? AND answered_at >= ? "
-                               "ORDER BY answered_at DESC LIMIT ?"),
-                player, since, count);
-}
-
 bool HistoryDatabase::clear(const QString &player)
 {
+    if (!m_open)
+        return false;
     QSqlQuery query(m_db);
     query.prepare(QStringLiteral("DELETE FROM answers WHERE player = ?"));
     query.addBindValue(player);
-    return m_open && whileBusy([&] { return query.exec() ? QSqlError() : query.lastError(); });
+    return query.exec() || failed(query.lastError());
 }
 
-bool HistoryDatabase::exportCsv(const QString &file)
+bool HistoryDatabase::eachAnswer(const std::function<void(const HistoryRow &)> &take)
 {
     QSqlQuery query(m_db);
     query.setForwardOnly(true);
-    if (!m_open || !query.exec(QStringLiteral("SELECT %1 FROM answers ORDER BY answered_at")
+    if (!m_open || !query.exec(QStringLiteral("SELECT %1 FROM answers ORDER BY id")
                                    .arg(QString::fromLatin1(kColumns))))
-        return false;
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    out.write("\xEF\xBB\xBF"
-              "date;joueur;niveau;premier nombre;second nombre;réponse;juste;mise;score\r\n");
-    while (query.next()) {
-        const HistoryRow row = rowOf(query);
-        const AnswerRecord &a = row.answer;
-        const QStringList fields{row.when.toString(u"yyyy-MM-dd HH:mm:ss"),
-                                 a.player,
-                                 QString::number(a.bound),
-                                 a.first,
-                                 a.second,
-                                 a.answer,
-                                 a.right ? QStringLiteral("oui") : QStringLiteral("non"),
-                                 QString::number(a.stake),
-                                 a.scoreAfter};
-        QByteArrayList line;
-        for (const QString &field : fields)
-            line << csvField(field);
-        out.write(line.join(';') + "\r\n");
-    }
-    return out.commit();
+        return m_open && failed(query.lastError());
+    while (query.next())
+        take(rowOf(query));
+    return !query.lastError().isValid() || failed(query.lastError());
+}
+
+QList<SetAside> HistoryDatabase::setAside()
+{
+    QSqlQuery query(m_db);
+    QList<SetAside> files;
+    if (query.exec(QStringLiteral("SELECT file, set_aside_at FROM set_aside WHERE dismissed = 0")))
+        while (query.next())
+            files.append({query.value(0).toString(),
+                          QDateTime::fromString(query.value(1).toString(), Qt::ISODateWithMs)});
+    return files;
+}
+
+bool HistoryDatabase::dismissSetAside()
+{
+    QSqlQuery query(m_db);
+    return query.exec(QStringLiteral("UPDATE set_aside SET dismissed = 1")) ||
+           failed(query.lastError());
 }

@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "history/history_module.h"
+#include "history/history_row.h"
 
 #include <QList>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QString>
 
-Q_DECLARE_METATYPE(AnswerRecord)
+#include <functional>
 
 // For one level: how many answers, and how many of them right.
 struct LevelSummary
@@ -17,40 +18,55 @@ struct LevelSummary
     int right = 0;
 };
 
+// A damaged history that was set aside, and whether an adult has read so.
+struct SetAside
+{
+    QString file;
+    QDateTime when;
+};
+
 // The history of answers: an SQLite database in the user's data folder
 // ($XDG_DATA_HOME/additions, %LOCALAPPDATA%\Additions), through Qt SQL. The
 // SQL is the portable kind, so that the same queries run on PostgreSQL; what
-// only SQLite needs is in one place (the connection's options). One object
-// per thread, each with a connection of its own name.
-class HistoryDatabase final : public HistoryWriter
+// only SQLite needs is in one block of the source. Answers are kept in the
+// order they were recorded, with their time in UTC. One object per thread,
+// each with a connection of its own name.
+class HistoryDatabase final
 {
 public:
     explicit HistoryDatabase(const QString &connectionName);
-    ~HistoryDatabase() override;
+    ~HistoryDatabase();
     HistoryDatabase(const HistoryDatabase &) = delete;
     HistoryDatabase &operator=(const HistoryDatabase &) = delete;
 
     static QString path();
     bool isOpen() const { return m_open; }
-    // What the Progrès window tells a parent, in French: a damaged file set
-    // aside, a database that cannot be opened; empty when all is well.
+    // Why the history cannot be opened or written, as one French sentence
+    // that names the file and says what to do; empty when all is well.
     QString problem() const { return m_problem; }
 
-    bool insert(const HistoryRow &row) override;
+    bool insert(const HistoryRow &row);
     // The queries take a period's start; an invalid one means all.
     // Every player key with answers, in order.
     QStringList players();
     QList<LevelSummary> levels(const QString &player, const QDateTime &since);
+    // The newest first.
     QList<HistoryRow> lastAnswers(const QString &player, const QDateTime &since, int count);
     bool clear(const QString &player);
-    // Every answer, as French spreadsheets open it directly: UTF-8 with a
-    // byte-order mark, ';' between fields.
-    bool exportCsv(const QString &file);
+    // Every answer, in the order recorded; false when they could not all be read.
+    bool eachAnswer(const std::function<void(const HistoryRow &)> &take);
+
+    // Damaged histories set aside that no adult has dismissed yet.
+    QList<SetAside> setAside();
+    bool dismissSetAside();
 
 private:
     bool open();
-    QList<HistoryRow> rows(const QString &sql, const QString &player, const QDateTime &since,
-                           int count);
+    bool prepareFiles();
+    QSqlError connect(bool readOnly);
+    void disconnect();
+    // Keeps the first failure's sentence; always false.
+    bool failed(const QSqlError &error);
 
     QSqlDatabase m_db;
     QString m_connection;

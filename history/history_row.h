@@ -8,6 +8,6 @@
 // One answer as the history keeps it.
 struct HistoryRow
 {
-    QDateTime when; // local time
+    QDateTime when; // UTC; shown in local time
     AnswerRecord answer;
 };

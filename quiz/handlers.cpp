@@ -27,6 +27,17 @@ float drawAddend(RandomSource &random, int bound)
     return static_cast<float>(integerPart(r * bound) + 1.0);
 }
 
+// A number as a short holds it: rounded, and stopped at the end of the
+// range it passes.
+std::int16_t heldToShort(double value)
+{
+    using Limits = std::numeric_limits<std::int16_t>;
+    const double rounded = std::nearbyint(value);
+    if (!(rounded > Limits::min()))
+        return Limits::min();
+    return rounded < Limits::max() ? static_cast<std::int16_t>(rounded) : Limits::max();
+}
+
 void showLevels(WindowState &window, bool shown)
 {
     for (const Level &level : kLevels)
@@ -66,6 +77,7 @@ void levelClicked(WindowState &window, const QuizServices &services, const Level
         window.setText(Field::Text6, stored.score.value_or(kNoScore));
 
     showLevels(window, false);
+    services.history.levelClicked(level.bound);
     window.announce(sentences::problem(window.text(Field::Text2), window.text(Field::Text3)));
 }
 
@@ -107,9 +119,7 @@ void okClicked(WindowState &window, const QuizServices &services)
     // held at that end, and the window shows what was stored.
     const QString computed = numberToText(newScore);
     const std::optional<std::int16_t> inRange = strictShort(computed);
-    const std::int16_t stored = inRange        ? *inRange
-                                : newScore > 0 ? std::numeric_limits<std::int16_t>::max()
-                                               : std::numeric_limits<std::int16_t>::min();
+    const std::int16_t stored = inRange ? *inRange : heldToShort(newScore);
     const QString scoreText = inRange ? computed : shortToText(stored);
 
     // The game's own order of steps: the sum and the score are on screen
@@ -146,12 +156,9 @@ void okClicked(WindowState &window, const QuizServices &services)
     window.setText(Field::Text7, shortToText(0));
     window.announce(sentences::verdict(right, window.text(Field::Text2), window.text(Field::Text3),
                                        sumText, window.text(Field::Text6)));
-    const auto level = std::find_if(kLevels.begin(), kLevels.end(),
-                                    [&](const Level &l) { return l.stake == *stake; });
-    services.history.record({key, level == kLevels.end() ? 0 : level->bound,
-                             window.text(Field::Text2), window.text(Field::Text3),
-                             window.text(Field::Text4), right, static_cast<int>(*stake),
-                             window.text(Field::Text6)});
+    services.history.record({key, 0, window.text(Field::Text2), window.text(Field::Text3),
+                             window.text(Field::Text4), right, heldToShort(*stake),
+                             window.text(Field::Text6), saved});
     if (!saved)
         services.messenger.tell(sentences::scoreNotKept(services.store.location()));
 }

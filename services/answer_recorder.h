@@ -7,21 +7,36 @@
 struct AnswerRecord
 {
     QString player; // the key the score is kept under
-    int bound = 0;  // the level's bound, 0 when the stake matches no level
+    int bound = 0;  // the bound of the level clicked for the problem, 0 if none was
     QString first;  // the two numbers and the answer, as the window showed them
     QString second;
     QString answer;
     bool right = false;
-    int stake = 0;
-    QString scoreAfter; // the score the window shows after the answer
+    int stake = 0;          // held to a score's range, as the score is
+    QString scoreAfter;     // the score the window shows after the answer
+    bool scoreKept = false; // whether the store kept that score
 };
 
 // Where answers go besides the score: the history parents and teachers look
-// at. Recording never blocks, slows or changes a click; a record that
-// cannot be kept is lost silently, and the history says so when looked at.
+// at. Recording never blocks, slows or changes a click, and never speaks to
+// the child; a record that cannot be kept is reported to the adults.
 class AnswerRecorder
 {
 public:
     virtual ~AnswerRecorder() = default;
-    virtual void record(const AnswerRecord &answer) = 0;
+    // The level the problem now open was drawn at: the one its answer is
+    // recorded at, whatever the stake box says by then.
+    void levelClicked(int bound) { m_bound = bound; }
+    void record(AnswerRecord answer)
+    {
+        answer.bound = m_bound;
+        m_bound = 0;
+        write(answer);
+    }
+
+protected:
+    virtual void write(const AnswerRecord &answer) = 0;
+
+private:
+    int m_bound = 0;
 };

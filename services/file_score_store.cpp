@@ -2,6 +2,7 @@
 #include "services/platform_score_store.h"
 
 #if ADDITIONS_FILE_SCORE_STORE
+#include "services/owned_files.h"
 #include "services/score_file.h"
 
 #include <QFile>
@@ -30,28 +31,6 @@ constexpr std::chrono::milliseconds kLockWait{1000};
 // damaged or sparse giant cannot exhaust the memory or freeze a click.
 constexpr off_t kLargestScoreFile = 16 * 1024 * 1024;
 
-class FileDescriptor
-{
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    int get() const { return m_fd; }
-    bool isRegularFile() const
-    {
-        struct stat status = {};
-        return m_fd >= 0 && ::fstat(m_fd, &status) == 0 && S_ISREG(status.st_mode);
-    }
-
-private:
-    int m_fd;
-};
-
 // The bytes of the file; empty when there is none, nothing when it cannot be
 // read whole. Only a regular file is read: a pipe or a device in its place is
 // opened without blocking and refused.
@@ -75,18 +54,6 @@ std::optional<QByteArray> contentsOf(const QByteArray &path)
         if (count > 0)
             bytes.append(buffer, count);
     }
-}
-
-bool writeAll(int fd, QByteArrayView bytes)
-{
-    while (!bytes.isEmpty()) {
-        const ssize_t count = ::write(fd, bytes.data(), static_cast<size_t>(bytes.size()));
-        if (count < 0 && errno != EINTR)
-            return false;
-        if (count > 0)
-            bytes = bytes.sliced(count);
-    }
-    return true;
 }
 
 // Waits for the lock in the kernel's queue, which serves waiters in turn:
@@ -113,12 +80,6 @@ bool lockWithin(int fd, std::chrono::milliseconds limit)
     return result.wait_for(limit) == std::future_status::ready && result.get();
 }
 
-QByteArray folderOf(const QByteArray &path)
-{
-    const qsizetype slash = path.lastIndexOf('/');
-    return slash > 0 ? path.left(slash) : QByteArray("/");
-}
-
 // Run as root (sudo keeping HOME, a parent fixing something), the game must
 // leave no file of root's in a child's folder: the child could no longer
 // save, nor even read, the scores. Each file it writes takes the owner of
@@ -126,13 +87,6 @@ QByteArray folderOf(const QByteArray &path)
 bool takeOwner(int fd, const struct stat &model)
 {
     return ::geteuid() != 0 || ::fchown(fd, model.st_uid, model.st_gid) == 0;
-}
-
-// The folder's owner, for a file that replaces none (only root looks).
-bool giveToFolderOwner(int fd, const QByteArray &folder)
-{
-    struct stat owner = {};
-    return ::geteuid() != 0 || (::stat(folder.constData(), &owner) == 0 && takeOwner(fd, owner));
 }
 
 // The user's extended attributes and access list of the file replaced, as
@@ -229,21 +183,6 @@ QByteArray targetOf(const QByteArray &path)
         return path;
     const QByteArray target(link, length);
     return target.startsWith('/') ? target : folderOf(path) + '/' + target;
-}
-
-// Creates the folders of the path that are missing, owned as the nearest
-// folder that exists.
-bool makeFolders(const QByteArray &folder)
-{
-    struct stat status = {};
-    if (::stat(folder.constData(), &status) == 0)
-        return S_ISDIR(status.st_mode);
-    if (folder == "/" || !makeFolders(folderOf(folder)) ||
-        ::stat(folderOf(folder).constData(), &status) != 0)
-        return false;
-    if (::mkdir(folder.constData(), 0700) != 0 && errno != EEXIST)
-        return false;
-    return ::geteuid() != 0 || ::chown(folder.constData(), status.st_uid, status.st_gid) == 0;
 }
 
 // $XDG_CONFIG_HOME, byte for byte, when it is an absolute path; otherwise

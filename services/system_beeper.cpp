@@ -147,86 +147,41 @@ private:
 } // namespace
 
 // Beeps play on a thread of their own: a click must never wait for a sound
-// server. The thread shares the queue's state, so that a thread stuck in a
-// sound server that does not answer can be left behind when the window
-// closes: closing never waits for a sound.
-class SystemBeeper::Player
+// server. The bell is opened there at the first beep.
+class SystemBeeper::Player final : public QObject
 {
 public:
-    Player() : m_state(std::make_shared<State>())
+    void ring()
     {
-        m_thread = std::thread([state = m_state] { run(*state); });
-    }
-    ~Player()
-    {
-        std::unique_lock lock(m_state->mutex);
-        m_state->stopping = true;
-        m_state->changed.notify_all();
-        if (m_state->changed.wait_for(lock, kLongestWaitAtClose,
-                                      [this] { return m_state->done; })) {
-            lock.unlock();
-            m_thread.join();
-        } else {
-            m_thread.detach();
-        }
-    }
-    void queue()
-    {
-        {
-            std::lock_guard lock(m_state->mutex);
-            ++m_state->waiting;
-        }
-        m_state->changed.notify_all();
+#if ADDITIONS_HAVE_CANBERRA
+        if (!m_bell)
+            m_bell = std::make_unique<CanberraBell>();
+        if (!m_bell->ring())
+            toolkitBeep();
+#else
+        toolkitBeep();
+#endif
+        std::this_thread::sleep_for(kGapBetweenBeeps);
     }
 
 private:
-    struct State
-    {
-        std::mutex mutex;
-        std::condition_variable changed;
-        int waiting = 0;
-        bool stopping = false;
-        bool done = false;
-    };
-
-    static void run(State &state)
-    {
 #if ADDITIONS_HAVE_CANBERRA
-        CanberraBell bell;
+    std::unique_ptr<CanberraBell> m_bell;
 #endif
-        std::unique_lock lock(state.mutex);
-        while (!state.stopping) {
-            state.changed.wait(lock, [&] { return state.stopping || state.waiting > 0; });
-            if (state.stopping)
-                break;
-            --state.waiting;
-            lock.unlock();
-#if ADDITIONS_HAVE_CANBERRA
-            if (!bell.ring())
-                toolkitBeep();
-#else
-            toolkitBeep();
-#endif
-            lock.lock();
-            state.changed.wait_for(lock, kGapBetweenBeeps, [&] { return state.stopping; });
-        }
-        state.done = true;
-        state.changed.notify_all();
-    }
-
-    std::shared_ptr<State> m_state;
-    std::thread m_thread;
 };
 
-SystemBeeper::SystemBeeper() = default;
+SystemBeeper::SystemBeeper()
+    : m_player(new Player), m_thread(std::make_unique<WorkerThread>(m_player))
+{}
 
-SystemBeeper::~SystemBeeper() = default;
+SystemBeeper::~SystemBeeper()
+{
+    // Closing lets the sound that is playing finish, not the ones waiting,
+    // and never waits for a sound server that does not answer.
+    m_thread->stop(kLongestWaitAtClose);
+}
 
 void SystemBeeper::beep()
 {
-    // The player, its thread and its sound server connection wait for the
-    // first beep: the window's first frame needs none of them.
-    if (!m_player)
-        m_player = std::make_unique<Player>();
-    m_player->queue();
+    m_thread->post([player = m_player] { player->ring(); });
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "services/beeper.h"
+#include "services/worker_thread.h"
 
 #include <memory>
 
@@ -20,5 +21,6 @@ public:
 
 private:
     class Player;
-    std::unique_ptr<Player> m_player;
+    Player *m_player; // lives on the thread, which owns it
+    std::unique_ptr<WorkerThread> m_thread;
 };

@@ -160,7 +160,9 @@ class MemoryHistory final : public AnswerRecorder
 {
 public:
     QList<AnswerRecord> answers;
-    void record(const AnswerRecord &answer) override { answers << answer; }
+
+protected:
+    void write(const AnswerRecord &answer) override { answers << answer; }
 };
 
 // A fake for every service, bundled the way the handlers take them.

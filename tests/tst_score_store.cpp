@@ -220,9 +220,16 @@ private Q_SLOTS:
         const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
         qputenv("HOME", QFile::encodeName(m_config.path()));
         qputenv("XDG_CONFIG_HOME", configured);
+        // In a working folder of the test's own: a relative folder wrongly
+        // used would land there, not in the tree the test runs from.
+        QTemporaryDir working;
+        const QString before = QDir::currentPath();
+        QDir::setCurrent(working.path());
         const bool stored = FileScoreStore().save(u"1_joueur"_s, u"1"_s);
+        QDir::setCurrent(before);
         qputenv("XDG_CONFIG_HOME", saved);
         QVERIFY(stored);
+        QVERIFY(QDir(working.path()).isEmpty());
         struct stat status = {};
         QCOMPARE(::stat((used + "/MyApp.conf").constData(), &status), 0);
         std::filesystem::remove_all(used.toStdString());

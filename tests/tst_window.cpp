@@ -2,11 +2,11 @@
 #include "design.h"
 #include "fakes.h"
 #include "services/file_score_store.h"
+#include "services/translations.h"
 #include "window/accessibility.h"
 #include "window/colours.h"
 #include "window/design_look.h"
 #include "window/fonts.h"
-#include "window/translations.h"
 #include "window/window_binding.h"
 
 #include <QAccessible>

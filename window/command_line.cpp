@@ -3,11 +3,7 @@
 
 #include "quiz/sentences.h"
 #include "services/platform_score_store.h"
-#include "window/translations.h"
-
-#if ADDITIONS_HAVE_HISTORY
-#include "history/history_loader.h"
-#endif
+#include "services/translations.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -25,9 +21,8 @@ QString whereScoresAre()
 
 } // namespace
 
-std::optional<int> answerCommandLine(int argc, char *argv[], bool *progressOnly)
+std::optional<int> answerCommandLine(int argc, char *argv[])
 {
-    *progressOnly = false;
     // A plain start costs nothing here.
     if (argc <= 1)
         return std::nullopt;
@@ -44,15 +39,6 @@ std::optional<int> answerCommandLine(int argc, char *argv[], bool *progressOnly)
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Affiche la version."));
     parser.addOptions({help, version});
-#if ADDITIONS_HAVE_HISTORY
-    const QCommandLineOption progress(QStringLiteral("progres"),
-                                      QStringLiteral("Ouvre la fenêtre des progrès."));
-    const QCommandLineOption exportTo(QStringLiteral("exporter"),
-                                      QStringLiteral("Écrit l'historique des réponses dans "
-                                                     "FICHIER, au format CSV d'un tableur."),
-                                      QStringLiteral("FICHIER"));
-    parser.addOptions({progress, exportTo});
-#endif
     // The game has no options of its own: whatever else is given (Qt's own
     // options, a file name) starts the game as a plain start would.
     parser.parse(QCoreApplication::arguments());
@@ -70,19 +56,5 @@ std::optional<int> answerCommandLine(int argc, char *argv[], bool *progressOnly)
             << QStringLiteral("Additions %1\n").arg(QStringLiteral(ADDITIONS_VERSION));
         return 0;
     }
-#if ADDITIONS_HAVE_HISTORY
-    if (parser.isSet(exportTo)) {
-        QString problem;
-        HistoryModule *history = historyModule(&problem);
-        if (history && history->exportCsv(parser.value(exportTo)))
-            return 0;
-        QTextStream(stderr) << QStringLiteral("L'historique n'a pas pu être écrit dans %1\n")
-                                   .arg(parser.value(exportTo));
-        if (!history)
-            QTextStream(stderr) << QStringLiteral("Historique indisponible : %1\n").arg(problem);
-        return 1;
-    }
-    *progressOnly = parser.isSet(progress);
-#endif
     return std::nullopt;
 }

@@ -1,25 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "history/history_recorder.h"
 #include "services/clock_random.h"
 #include "services/platform_score_store.h"
 #include "services/system_beeper.h"
+#include "services/translations.h"
 #include "window/command_line.h"
 #include "window/design_look.h"
 #include "window/fonts.h"
 #include "window/message_box_messenger.h"
-#include "window/translations.h"
 #include "window/window_binding.h"
-
-#if ADDITIONS_HAVE_HISTORY
-#include "history/history_loader.h"
-#include "history/history_recorder.h"
-#endif
 
 #include <QApplication>
 #include <QEvent>
 #include <QIcon>
-#include <QKeySequence>
-#include <QMessageBox>
-#include <QShortcut>
 #include <QTimer>
 
 #ifdef Q_OS_WIN
@@ -58,33 +51,9 @@ protected:
     }
 };
 
-#if ADDITIONS_HAVE_HISTORY
-// The Progrès window, or a message saying why there is none.
-QWidget *newProgressWindow(int lost, QWidget *parent)
-{
-    QString problem;
-    if (HistoryModule *history = historyModule(&problem))
-        return history->newProgressWindow(lost, parent);
-    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Additions : progrès"),
-                                QStringLiteral("L'historique des réponses n'est pas "
-                                               "disponible : %1")
-                                    .arg(problem),
-                                QMessageBox::Ok, parent);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    return box;
-}
-#else
-class NoHistory final : public AnswerRecorder
-{
-public:
-    void record(const AnswerRecord &) override {}
-};
-#endif
-
 int play(int argc, char *argv[])
 {
-    bool progressOnly = false;
-    if (const std::optional<int> status = answerCommandLine(argc, argv, &progressOnly))
+    if (const std::optional<int> status = answerCommandLine(argc, argv))
         return *status;
     QApplication app(argc, argv);
     // The desktop entry's name: the Wayland app id and the X11 window class
@@ -95,32 +64,13 @@ int play(int argc, char *argv[])
     installFrenchTranslations();
     installFontSubstitutes();
 
-#if ADDITIONS_HAVE_HISTORY
-    if (progressOnly) {
-        newProgressWindow(0, nullptr)->show();
-        return QApplication::exec();
-    }
-    HistoryRecorder history(openHistoryWriter);
-#else
-    NoHistory history;
-#endif
+    HistoryRecorder history;
     ClockRandom random;
     SystemBeeper beeper;
     PlatformScoreStore store;
     MessageBoxMessenger messenger;
     WindowBinding window({random, beeper, store, messenger, history});
     messenger.setParent(&window.form());
-#if ADDITIONS_HAVE_HISTORY
-    // Ctrl+P, a key the game's window has no other use for, opens the
-    // Progrès window as the game's own: it neither keeps the game running
-    // nor outlives it.
-    QObject::connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_P), &window.form()),
-                     &QShortcut::activated, &window.form(), [&history, &window] {
-                         QWidget *progress = newProgressWindow(history.lost(), &window.form());
-                         progress->setAttribute(Qt::WA_QuitOnClose, false);
-                         progress->show();
-                     });
-#endif
     window.form().installEventFilter(new IconAfterFirstPaint(&window.form()));
     window.form().show();
     return QApplication::exec();

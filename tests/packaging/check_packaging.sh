@@ -13,8 +13,12 @@ trap 'rm -rf "$scratch"' EXIT
 case $what in
 desktop)
     # desktop-file-validate exits 0 even when it has something to say.
-    out=$(desktop-file-validate "$source/packaging/$id.desktop" 2>&1) || fail "$out"
-    [ -z "$out" ] || fail "desktop-file-validate: $out"
+    for entry in $id $id.Progres; do
+        out=$(desktop-file-validate "$source/packaging/$entry.desktop" 2>&1) || fail "$out"
+        [ -z "$out" ] || fail "desktop-file-validate: $out"
+    done
+    grep -qx 'Exec=additions-progres' "$source/packaging/$id.desktop" ||
+        fail "the game's action does not open additions-progres"
     for line in 'Categories=Education;Math;' StartupNotify=true StartupWMClass=$id; do
         grep -qx "$line" "$source/packaging/$id.desktop" || fail "no $line"
     done
@@ -37,7 +41,8 @@ deb)
         usr/share/metainfo/$id.metainfo.xml usr/share/icons/hicolor/scalable/apps/$id.svg \
         usr/share/doc/additions/copyright usr/share/doc/additions/changelog.gz \
         usr/share/man/man6/additions.6.gz usr/share/man/fr/man6/additions.6.gz \
-        "usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/additions/additions-history.so"; do
+        usr/bin/additions-progres usr/share/applications/$id.Progres.desktop \
+        usr/share/man/man6/additions-progres.6.gz; do
         grep -q " \./$file\$" <<<"$contents" || fail "$file missing from the package"
     done
     ;;
@@ -53,17 +58,22 @@ installed)
     help=$(XDG_CONFIG_HOME="$scratch/config" "$root/bin/additions" --help)
     grep -q 'Affiche la version' <<<"$help" || fail "--help is not in French"
     grep -qF "$scratch/config/MyApp.conf" <<<"$help" || fail "--help does not name the score file"
-    # The history's module is found where it was installed.
-    XDG_DATA_HOME="$scratch/data" "$root/bin/additions" --exporter "$scratch/history.csv" ||
+    # The adults' program exports; the game has no such option.
+    XDG_DATA_HOME="$scratch/data" "$root/bin/additions-progres" --exporter "$scratch/history.csv" ||
         fail "--exporter failed"
     grep -q 'joueur;niveau' "$scratch/history.csv" || fail "the export has no header"
+    for program in additions additions-progres; do
+        ! nm -D "$root/bin/$program" | grep -q QPluginLoader || fail "$program loads plugins of its own"
+    done
     # Without options it runs until its window is closed. Still running after
     # three seconds means it started and found what it needs.
     mkdir -p "$scratch/config"
-    status=0
-    QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$scratch/config" \
-        timeout 3 "$root/bin/additions" || status=$?
-    [ "$status" -eq 124 ] || fail "the installed game stopped with status $status"
+    for program in additions additions-progres; do
+        status=0
+        QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$scratch/config" XDG_DATA_HOME="$scratch/data" \
+            timeout 3 "$root/bin/$program" || status=$?
+        [ "$status" -eq 124 ] || fail "the installed $program stopped with status $status"
+    done
     ;;
 *) fail "unknown check $what" ;;
 esac

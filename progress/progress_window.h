@@ -1,36 +1,48 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "history/history_database.h"
-
 #include <QWidget>
 
+#include <memory>
+
+class ProgressQueries;
 class QComboBox;
 class QLabel;
+class QPushButton;
 class QTableWidget;
 class ScoreChart;
+class WorkerThread;
+struct ProgressView;
 
 // "Progrès": for a parent or a teacher, per player and period, the score
 // over time, each level's answers and share right, and the last answers, in
 // tables a screen reader reads; with the export to CSV and the clearing of
-// a player's history. It reads the history only; the game's window and its
-// scores are not touched.
+// a player's history. Every query runs off the window's thread: the window
+// says "calcul…" until its answer comes. The game's scores are not touched.
 class ProgressWindow final : public QWidget
 {
 public:
-    // `lost`: answers the running game could not write, to say so.
-    explicit ProgressWindow(int lost = 0, QWidget *parent = nullptr);
+    explicit ProgressWindow(QWidget *parent = nullptr);
+    ~ProgressWindow() override;
 
 private:
     void refresh();
+    void display(const ProgressView &view);
+    void finished(const QString &failure);
     void exportCsv();
     void clearPlayer();
+    void dismissSetAside();
     QString player() const;
 
-    HistoryDatabase m_history;
+    ProgressQueries *m_queries; // lives on the thread, which owns it
+    std::unique_ptr<WorkerThread> m_thread;
+    int m_request = 0;
     QComboBox *m_players;
     QComboBox *m_period;
+    QLabel *m_status;
     QLabel *m_problem;
+    QWidget *m_setAside;
+    QLabel *m_setAsideText;
     ScoreChart *m_chart;
     QTableWidget *m_levels;
     QTableWidget *m_last;

@@ -1,80 +1,28 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "history/progress_window.h"
+#include "progress/progress_window.h"
+
+#include "progress/progress_queries.h"
+#include "progress/score_chart.h"
+#include "services/worker_thread.h"
 
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
-#include <QPainter>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include <algorithm>
-
-// The score after each answer, as a line. Drawn with QPainter: one line and
-// two axes need no chart library, and the game then starts and ships
-// without one. Screen readers get the tables; the chart's description says
-// where the score went.
-class ScoreChart final : public QWidget
-{
-public:
-    ScoreChart()
-    {
-        setMinimumSize(480, 200);
-        setAccessibleName(QStringLiteral("courbe du score"));
-    }
-    void setScores(const QList<double> &scores)
-    {
-        m_scores = scores;
-        setAccessibleDescription(scores.isEmpty() ? QStringLiteral("aucune réponse")
-                                                  : QStringLiteral("de %1 à %2 en %3 réponses")
-                                                        .arg(scores.first())
-                                                        .arg(scores.last())
-                                                        .arg(scores.size()));
-        update();
-    }
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        const QRectF area = QRectF(rect()).adjusted(40, 10, -10, -20);
-        painter.setPen(palette().color(QPalette::WindowText));
-        painter.drawLine(area.bottomLeft(), area.bottomRight());
-        painter.drawLine(area.bottomLeft(), area.topLeft());
-        if (m_scores.isEmpty())
-            return;
-        const auto [low, high] = std::minmax_element(m_scores.begin(), m_scores.end());
-        const double bottom = std::min(*low, 0.0), span = std::max(*high - bottom, 1.0);
-        painter.drawText(QRectF(0, area.top() - 6, 36, 14), Qt::AlignRight,
-                         QString::number(bottom + span));
-        painter.drawText(QRectF(0, area.bottom() - 8, 36, 14), Qt::AlignRight,
-                         QString::number(bottom));
-        QPolygonF line;
-        for (qsizetype i = 0; i < m_scores.size(); ++i)
-            line << QPointF(area.left() + area.width() * double(i) /
-                                              double(std::max<qsizetype>(m_scores.size() - 1, 1)),
-                            area.bottom() - area.height() * (m_scores[i] - bottom) / span);
-        painter.setPen(QPen(QColor(0x1E5AA8), 2));
-        painter.drawPolyline(line);
-    }
-
-private:
-    QList<double> m_scores;
-};
+#include <chrono>
 
 namespace {
 
 // The periods a parent may look at: the last days, or everything.
 constexpr int kPeriodDays[] = {7, 30, 0};
-// The chart shows the most recent answers: enough to see a trend, few
-// enough to open at once with years of answers.
-constexpr int kChartAnswers = 500;
-constexpr int kLastAnswers = 20;
 
 QTableWidget *table(const QString &name, const QStringList &headers)
 {
@@ -109,12 +57,21 @@ QString playerName(const QString &key)
                : key;
 }
 
+// A score the game could not keep is shown as such: the window showed it,
+// the next game will not.
+QString scoreShown(const AnswerRecord &answer)
+{
+    return answer.scoreKept ? answer.scoreAfter
+                            : answer.scoreAfter + QStringLiteral(" (non gardé)");
+}
+
 } // namespace
 
-ProgressWindow::ProgressWindow(int lost, QWidget *parent)
-    : QWidget(parent, Qt::Window), m_history(QStringLiteral("additions-progress")),
-      m_players(new QComboBox), m_period(new QComboBox), m_problem(new QLabel),
-      m_chart(new ScoreChart),
+ProgressWindow::ProgressWindow(QWidget *parent)
+    : QWidget(parent, Qt::Window), m_queries(new ProgressQueries),
+      m_thread(std::make_unique<WorkerThread>(m_queries)), m_players(new QComboBox),
+      m_period(new QComboBox), m_status(new QLabel), m_problem(new QLabel), m_setAside(new QWidget),
+      m_setAsideText(new QLabel), m_chart(new ScoreChart),
       m_levels(table(QStringLiteral("réponses par niveau"),
                      {QStringLiteral("Niveau"), QStringLiteral("Réponses"),
                       QStringLiteral("Justes"), QStringLiteral("Part juste")})),
@@ -123,38 +80,37 @@ ProgressWindow::ProgressWindow(int lost, QWidget *parent)
                     QStringLiteral("Juste"), QStringLiteral("Score")}))
 {
     setWindowTitle(QStringLiteral("Additions : progrès"));
-    setAttribute(Qt::WA_DeleteOnClose);
     m_players->setAccessibleName(QStringLiteral("joueur"));
     m_period->setAccessibleName(QStringLiteral("période"));
     m_period->addItems({QStringLiteral("7 derniers jours"), QStringLiteral("30 derniers jours"),
                         QStringLiteral("tout")});
     // The three players always; any other key (the welcome one) once it has answers.
-    QStringList keys{QStringLiteral("1_joueur"), QStringLiteral("2_joueur"),
-                     QStringLiteral("3_joueur")};
-    for (const QString &key : m_history.players())
-        if (!keys.contains(key))
-            keys << key;
-    for (const QString &key : keys)
+    for (const QString &key :
+         {QStringLiteral("1_joueur"), QStringLiteral("2_joueur"), QStringLiteral("3_joueur")})
         m_players->addItem(playerName(key), key);
     auto *exportButton = new QPushButton(QStringLiteral("Exporter…"));
     auto *clearButton = new QPushButton(QStringLiteral("Effacer l'historique"));
-    QString problem = m_history.problem();
-    if (lost > 0)
-        problem += QStringLiteral(" %1 réponse(s) de cette partie n'ont pas pu être gardées dans "
-                                  "l'historique.")
-                       .arg(lost);
-    m_problem->setText(problem.trimmed());
-    m_problem->setWordWrap(true);
-    m_problem->setVisible(!m_problem->text().isEmpty());
+    for (QLabel *label : {m_problem, m_setAsideText}) {
+        label->setWordWrap(true);
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    }
+    m_problem->hide();
+    auto *understood = new QPushButton(QStringLiteral("Compris"));
+    auto *setAsideLayout = new QHBoxLayout(m_setAside);
+    setAsideLayout->setContentsMargins(0, 0, 0, 0);
+    setAsideLayout->addWidget(m_setAsideText, 1);
+    setAsideLayout->addWidget(understood);
+    m_setAside->hide();
 
     auto *choices = new QHBoxLayout;
-    for (QWidget *widget :
-         {static_cast<QWidget *>(m_players), static_cast<QWidget *>(m_period),
-          static_cast<QWidget *>(exportButton), static_cast<QWidget *>(clearButton)})
+    for (QWidget *widget : {static_cast<QWidget *>(m_players), static_cast<QWidget *>(m_period),
+                            static_cast<QWidget *>(exportButton),
+                            static_cast<QWidget *>(clearButton), static_cast<QWidget *>(m_status)})
         choices->addWidget(widget);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(choices);
     layout->addWidget(m_problem);
+    layout->addWidget(m_setAside);
     layout->addWidget(m_chart, 2);
     layout->addWidget(m_levels, 1);
     layout->addWidget(m_last, 2);
@@ -164,7 +120,16 @@ ProgressWindow::ProgressWindow(int lost, QWidget *parent)
     connect(m_period, &QComboBox::currentIndexChanged, this, &ProgressWindow::refresh);
     connect(exportButton, &QPushButton::clicked, this, &ProgressWindow::exportCsv);
     connect(clearButton, &QPushButton::clicked, this, &ProgressWindow::clearPlayer);
+    connect(understood, &QPushButton::clicked, this, &ProgressWindow::dismissSetAside);
+    connect(m_queries, &ProgressQueries::loaded, this, &ProgressWindow::display);
+    connect(m_queries, &ProgressQueries::done, this, &ProgressWindow::finished);
     refresh();
+}
+
+ProgressWindow::~ProgressWindow()
+{
+    // A query over a huge history is not waited for long: the window goes.
+    m_thread->stop(std::chrono::milliseconds(500));
 }
 
 QString ProgressWindow::player() const
@@ -175,16 +140,43 @@ QString ProgressWindow::player() const
 void ProgressWindow::refresh()
 {
     const int days = kPeriodDays[std::max(0, m_period->currentIndex())];
-    const QDateTime since = days > 0 ? QDateTime::currentDateTime().addDays(-days) : QDateTime();
+    const QDateTime since = days > 0 ? QDateTime::currentDateTimeUtc().addDays(-days) : QDateTime();
+    m_status->setText(QStringLiteral("calcul…"));
+    m_thread->post([queries = m_queries, request = ++m_request, player = player(), since] {
+        queries->load(request, player, since);
+    });
+}
+
+void ProgressWindow::display(const ProgressView &view)
+{
+    // An answer to a request overtaken by another is dropped.
+    if (view.request != m_request)
+        return;
+    m_status->clear();
+    for (const QString &key : view.players)
+        if (m_players->findData(key) < 0) {
+            const QSignalBlocker quiet(m_players);
+            m_players->addItem(playerName(key), key);
+        }
+    m_problem->setText(view.problem);
+    m_problem->setVisible(!view.problem.isEmpty());
+    QStringList setAside;
+    for (const SetAside &file : view.setAside)
+        setAside << QStringLiteral("L'historique était abîmé : il a été mis de côté le %1 dans "
+                                   "%2, et un nouvel historique a été commencé. Les réponses "
+                                   "d'avant n'apparaissent plus ici.")
+                        .arg(file.when.toLocalTime().toString(u"dd/MM/yyyy à HH:mm"),
+                             QDir::toNativeSeparators(file.file));
+    m_setAsideText->setText(setAside.join(u'\n'));
+    m_setAside->setVisible(!setAside.isEmpty());
+
     QList<double> scores;
-    QList<HistoryRow> recent = m_history.lastAnswers(player(), since, kChartAnswers);
-    std::reverse(recent.begin(), recent.end());
-    for (const HistoryRow &row : recent)
+    for (const HistoryRow &row : view.chart)
         scores << row.answer.scoreAfter.toDouble();
     m_chart->setScores(scores);
 
     QList<QStringList> levels;
-    for (const LevelSummary &level : m_history.levels(player(), since))
+    for (const LevelSummary &level : view.levels)
         levels << QStringList{level.bound > 0 ? QStringLiteral("moins de %1").arg(level.bound)
                                               : QStringLiteral("autre"),
                               QString::number(level.answers), QString::number(level.right),
@@ -192,13 +184,20 @@ void ProgressWindow::refresh()
     fill(m_levels, levels);
 
     QList<QStringList> last;
-    for (const HistoryRow &row : m_history.lastAnswers(player(), since, kLastAnswers))
-        last << QStringList{row.when.toString(u"dd/MM/yyyy HH:mm"),
+    for (const HistoryRow &row : view.last)
+        last << QStringList{row.when.toLocalTime().toString(u"dd/MM/yyyy HH:mm"),
                             row.answer.first + QStringLiteral(" + ") + row.answer.second,
                             row.answer.answer,
                             row.answer.right ? QStringLiteral("oui") : QStringLiteral("non"),
-                            row.answer.scoreAfter};
+                            scoreShown(row.answer)};
     fill(m_last, last);
+}
+
+void ProgressWindow::finished(const QString &failure)
+{
+    if (!failure.isEmpty())
+        QMessageBox::warning(this, windowTitle(), failure);
+    refresh();
 }
 
 void ProgressWindow::exportCsv()
@@ -206,19 +205,27 @@ void ProgressWindow::exportCsv()
     const QString file = QFileDialog::getSaveFileName(this, QStringLiteral("Exporter l'historique"),
                                                       QStringLiteral("additions.csv"),
                                                       QStringLiteral("Tableur (*.csv)"));
-    if (!file.isEmpty() && !m_history.exportCsv(file))
-        QMessageBox::warning(this, windowTitle(),
-                             QStringLiteral("L'historique n'a pas pu être écrit dans ") + file);
+    if (file.isEmpty())
+        return;
+    m_status->setText(QStringLiteral("export…"));
+    m_thread->post(
+        [queries = m_queries, name = QFile::encodeName(file)] { queries->exportTo(name); });
 }
 
 void ProgressWindow::clearPlayer()
 {
-    if (player().isEmpty())
-        return;
     const auto answer = QMessageBox::question(
         this, windowTitle(),
         QStringLiteral("Effacer tout l'historique de %1 ? Son score n'est pas touché.")
             .arg(m_players->currentText()));
-    if (answer == QMessageBox::Yes && m_history.clear(player()))
-        refresh();
+    if (answer != QMessageBox::Yes)
+        return;
+    m_status->setText(QStringLiteral("calcul…"));
+    m_thread->post([queries = m_queries, player = player()] { queries->clear(player); });
+}
+
+void ProgressWindow::dismissSetAside()
+{
+    m_setAside->hide();
+    m_thread->post([queries = m_queries] { queries->dismissSetAside(); });
 }

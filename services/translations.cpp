@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "window/translations.h"
+#include "services/translations.h"
 
 #include <QCoreApplication>
 #include <QLibraryInfo>

@@ -1,0 +1,198 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "progress/csv_export.h"
+
+#include "history/history_database.h"
+#include "services/owned_files.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSaveFile>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr char kHeader[] = "\xEF\xBB\xBF"
+                           "date;joueur;niveau;premier nombre;second nombre;réponse;juste;mise;"
+                           "score;score gardé\r\n";
+
+QByteArray quoted(QString text)
+{
+    if (text.contains(u';') || text.contains(u'"') || text.contains(u'\n') || text.contains(u'\r'))
+        text = u'"' + text.replace(u'"', QStringLiteral("\"\"")) + u'"';
+    return text.toUtf8();
+}
+
+// A score the program wrote is a whole number; anything else came from a
+// hand-edited score file and is text.
+QByteArray csvNumber(const QString &text)
+{
+    static const QRegularExpression whole(QStringLiteral("^-?[0-9]{1,18}$"));
+    return whole.match(text).hasMatch() ? text.toUtf8() : csvText(text);
+}
+
+QByteArray csvLine(const HistoryRow &row)
+{
+    const AnswerRecord &a = row.answer;
+    const QByteArray yes = "oui", no = "non";
+    return QByteArrayList{row.when.toLocalTime().toString(u"yyyy-MM-dd HH:mm:ss").toUtf8(),
+                          csvText(a.player),
+                          QByteArray::number(a.bound),
+                          csvText(a.first),
+                          csvText(a.second),
+                          csvText(a.answer),
+                          a.right ? yes : no,
+                          QByteArray::number(a.stake),
+                          csvNumber(a.scoreAfter),
+                          a.scoreKept ? yes : no}
+               .join(';') +
+           "\r\n";
+}
+
+QString failure(const QByteArray &file, const QString &cause)
+{
+    return QStringLiteral("L'historique n'a pas pu être exporté dans %1 : %2.")
+        .arg(QDir::toNativeSeparators(QFile::decodeName(file)), cause);
+}
+
+#ifdef Q_OS_UNIX
+QString causeOf(int error)
+{
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("le disque est plein");
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return QStringLiteral("vous ne pouvez pas écrire dans ce dossier");
+    case ENOENT:
+        return QStringLiteral("ce dossier n'existe pas");
+    default:
+        return QString::fromLocal8Bit(std::strerror(error));
+    }
+}
+
+bool sameFile(const struct stat &a, const QByteArray &path)
+{
+    struct stat b = {};
+    return ::stat(path.constData(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The file a name leads to, or why it must not be written. A link is
+// followed only where the kernel's own rule for shared folders would follow
+// it: not one that another user owns in a sticky folder (/tmp).
+QString checkTarget(const QByteArray &file, QByteArray *target)
+{
+    *target = file;
+    struct stat status = {};
+    if (::lstat(file.constData(), &status) != 0)
+        return errno == ENOENT ? QString() : causeOf(errno);
+    if (S_ISLNK(status.st_mode)) {
+        struct stat folder = {};
+        if (::stat(folderOf(file).constData(), &folder) == 0 && (folder.st_mode & S_ISVTX) &&
+            status.st_uid != ::geteuid() && status.st_uid != folder.st_uid)
+            return QStringLiteral("c'est un lien qu'un autre utilisateur a posé dans un dossier "
+                                  "partagé");
+        char *resolved = ::realpath(file.constData(), nullptr);
+        if (!resolved)
+            return QStringLiteral("c'est un lien vers un fichier qui n'existe pas");
+        *target = resolved;
+        std::free(resolved);
+        if (::stat(target->constData(), &status) != 0)
+            return causeOf(errno);
+    }
+    if (!S_ISREG(status.st_mode))
+        return QStringLiteral("ce n'est pas un fichier ordinaire");
+    const QByteArray history = QFile::encodeName(HistoryDatabase::path());
+    for (const char *suffix : {"", "-wal", "-shm"})
+        if (sameFile(status, history + suffix))
+            return QStringLiteral("c'est le fichier de l'historique lui-même");
+    return QString();
+}
+#endif
+
+} // namespace
+
+QByteArray csvText(const QString &text)
+{
+    static const QString formulaStarts = QStringLiteral("=+-@\t\r");
+    if (!text.isEmpty() && formulaStarts.contains(text.front()))
+        return quoted(u'\'' + text);
+    return quoted(text);
+}
+
+QString exportCsv(HistoryDatabase &history, const QByteArray &file)
+{
+    if (!history.isOpen())
+        return failure(file, history.problem());
+#ifdef Q_OS_UNIX
+    QByteArray target;
+    if (const QString refused = checkTarget(file, &target); !refused.isEmpty())
+        return failure(file, refused);
+    // Written beside the file and put in its place whole: a failure leaves
+    // the file as it was, and a link planted after the check is replaced, not
+    // followed.
+    struct stat existing = {};
+    const bool replacing = ::stat(target.constData(), &existing) == 0;
+    const QByteArray temporary = target + ".additions-new";
+    ::unlink(temporary.constData());
+    const FileDescriptor out(
+        ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    if (out.get() < 0)
+        return failure(file, causeOf(errno));
+    // The first step that fails, and why.
+    int cause = 0;
+    const auto step = [&cause](bool done) {
+        if (!done && cause == 0)
+            cause = errno != 0 ? errno : EIO;
+        return cause == 0;
+    };
+    step(!replacing || ::fchmod(out.get(), existing.st_mode & 07777) == 0);
+    step(replacing ? ::geteuid() != 0 || ::fchown(out.get(), existing.st_uid, existing.st_gid) == 0
+                   : giveToFolderOwner(out.get(), folderOf(target)));
+    QByteArray buffer = kHeader;
+    const bool read = history.eachAnswer([&](const HistoryRow &row) {
+        buffer += csvLine(row);
+        if (buffer.size() > (1 << 16)) {
+            if (cause == 0)
+                step(writeAll(out.get(), buffer));
+            buffer.clear();
+        }
+    });
+    if (!read || !step(writeAll(out.get(), buffer)) || !step(::fsync(out.get()) == 0) ||
+        !step(::rename(temporary.constData(), target.constData()) == 0)) {
+        ::unlink(temporary.constData());
+        return failure(file, read ? causeOf(cause) : history.problem());
+    }
+    return QString();
+#else
+    const QString name = QFile::decodeName(file);
+    const QFileInfo info(name);
+    if (info.exists() && !info.isFile())
+        return failure(file, QStringLiteral("ce n'est pas un fichier ordinaire"));
+    if (info.exists() &&
+        info.canonicalFilePath() == QFileInfo(HistoryDatabase::path()).canonicalFilePath())
+        return failure(file, QStringLiteral("c'est le fichier de l'historique lui-même"));
+    QSaveFile out(name);
+    if (!out.open(QIODevice::WriteOnly))
+        return failure(file, out.errorString());
+    out.write(kHeader);
+    const bool read = history.eachAnswer([&](const HistoryRow &row) { out.write(csvLine(row)); });
+    if (!read) {
+        out.cancelWriting();
+        return failure(file, history.problem());
+    }
+    return out.commit() ? QString() : failure(file, out.errorString());
+#endif
+}

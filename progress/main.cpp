@@ -1,0 +1,122 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// additions-progres: the adults' program. It shows the Progrès window, or
+// with --exporter FICHIER writes the history as CSV and ends.
+#include "history/history_database.h"
+#include "progress/csv_export.h"
+#include "progress/progress_window.h"
+#include "services/translations.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QTextStream>
+
+#include <cstring>
+#include <optional>
+
+namespace {
+
+// The name after --exporter exactly as given, whatever its bytes: the
+// parser's text would spell a name in another encoding differently.
+std::optional<QByteArray> exportName(int argc, char *argv[], bool *asked)
+{
+    *asked = false;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArrayView argument(argv[i]);
+        for (const char *option : {"--exporter", "-exporter"}) {
+            if (argument == option) {
+                *asked = true;
+                return i + 1 < argc && argv[i + 1][0] != '\0'
+                           ? std::optional(QByteArray(argv[i + 1]))
+                           : std::nullopt;
+            }
+            const QByteArray withValue = QByteArray(option) + '=';
+            if (argument.startsWith(withValue)) {
+                *asked = true;
+                const QByteArray name(argument.sliced(withValue.size()).toByteArray());
+                return name.isEmpty() ? std::nullopt : std::optional(name);
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+int exportHistory(const QByteArray &file)
+{
+    QTextStream err(stderr);
+    HistoryDatabase history(QStringLiteral("additions-export"));
+    for (const SetAside &aside : history.setAside())
+        err << QStringLiteral("Attention : un historique abîmé a été mis de côté le %1 dans %2 ; "
+                              "ses réponses ne sont pas dans cet export.\n")
+                   .arg(aside.when.toLocalTime().toString(u"dd/MM/yyyy à HH:mm"), aside.file);
+    const QString failure = exportCsv(history, file);
+    if (!failure.isEmpty()) {
+        err << failure << '\n';
+        return 1;
+    }
+    if (!history.problem().isEmpty())
+        err << QStringLiteral("Attention : ") << history.problem() << '\n';
+    return 0;
+}
+
+// Answers --help, --version and --exporter without a display. The exit
+// status when the program ends there, nothing when the window should open.
+std::optional<int> answerCommandLine(int argc, char *argv[])
+{
+    if (argc <= 1)
+        return std::nullopt;
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationVersion(QStringLiteral(ADDITIONS_VERSION));
+    installFrenchTranslations();
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Les progrès des joueurs d'Additions : leurs scores, leurs réponses par "
+                       "niveau, et l'export de l'historique pour un tableur."));
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Affiche cette aide."));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Affiche la version."));
+    const QCommandLineOption exporter(QStringLiteral("exporter"),
+                                      QStringLiteral("Écrit l'historique des réponses dans "
+                                                     "FICHIER, au format CSV d'un tableur."),
+                                      QStringLiteral("FICHIER"));
+    parser.addOptions({help, version, exporter});
+    parser.parse(QCoreApplication::arguments());
+    if (parser.isSet(help)) {
+        QTextStream(stdout) << parser.helpText();
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        QTextStream(stdout)
+            << QStringLiteral("additions-progres %1\n").arg(QStringLiteral(ADDITIONS_VERSION));
+        return 0;
+    }
+    bool asked = false;
+    const std::optional<QByteArray> file = exportName(argc, argv, &asked);
+    if (asked && !file) {
+        QTextStream(stderr) << QStringLiteral("Utilisation : additions-progres --exporter "
+                                              "FICHIER.csv (le fichier où écrire l'historique)\n");
+        return 2;
+    }
+    if (file)
+        return exportHistory(*file);
+    // Qt's own options open the window like any other start.
+    return std::nullopt;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (const std::optional<int> status = answerCommandLine(argc, argv))
+        return *status;
+    QApplication app(argc, argv);
+    // The desktop entry's name: docks show the program under its own entry.
+    const QString desktopEntry = QStringLiteral("fr.atelier_additions.Additions.Progres");
+    QApplication::setApplicationName(desktopEntry);
+    QApplication::setDesktopFileName(desktopEntry);
+    installFrenchTranslations();
+    ProgressWindow window;
+    window.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,54 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "services/worker_thread.h"
+
+#include <QDeadlineTimer>
+#include <QThread>
+
+WorkerThread::WorkerThread(QObject *worker)
+    : m_worker(worker), m_thread(std::make_unique<QThread>())
+{
+    m_worker->moveToThread(m_thread.get());
+    // Deleted on its thread as the thread ends, with whatever it holds.
+    QObject::connect(m_thread.get(), &QThread::finished, m_worker, &QObject::deleteLater);
+}
+
+WorkerThread::~WorkerThread()
+{
+    if (!m_ended)
+        stop(std::chrono::milliseconds(300));
+}
+
+void WorkerThread::start()
+{
+    if (!m_thread->isRunning() && !m_ended)
+        m_thread->start();
+}
+
+bool WorkerThread::finish(std::chrono::milliseconds deadline)
+{
+    if (m_thread->isRunning())
+        QMetaObject::invokeMethod(
+            m_worker, [] { QThread::currentThread()->quit(); }, Qt::QueuedConnection);
+    return waitForEnd(deadline);
+}
+
+bool WorkerThread::stop(std::chrono::milliseconds deadline)
+{
+    m_thread->quit();
+    return waitForEnd(deadline);
+}
+
+bool WorkerThread::waitForEnd(std::chrono::milliseconds deadline)
+{
+    m_ended = true;
+    if (!m_thread->isRunning()) {
+        // Never started: the worker was never used on it.
+        delete m_worker;
+        return true;
+    }
+    if (m_thread->wait(QDeadlineTimer(deadline)))
+        return true;
+    // A running QThread must not be destroyed: it goes with the program.
+    (void)m_thread.release();
+    return false;
+}
