@@ -1,7 +1,7 @@
 ; The Windows installer: for the current user, without administrator
 ; rights, into %LOCALAPPDATA%\Programs\Additions, with Start menu entries for
-; the game and its Progrès window, and an uninstaller in the user's list of
-; apps. Uninstalling removes every installed file and keeps the children's
+; the game and the adults' program (Progrès), and an uninstaller in the
+; user's list of apps. Uninstalling removes every installed file and keeps the children's
 ; scores (HKCU\Software\MyApp) and their history (%LOCALAPPDATA%\Additions).
 ; A reinstall goes where the game already is, whatever folder was chosen.
 ; makensis -DVERSION=... -DSTAGE=<installed files> -DFILES=<their list and
@@ -53,7 +53,7 @@ Section "Additions"
     WriteUninstaller "$INSTDIR\uninstall.exe"
     CreateShortCut "$SMPROGRAMS\Additions.lnk" "$INSTDIR\additions.exe" "" \
         "$INSTDIR\additions.exe" 0 SW_SHOWNORMAL "" "Un jeu pour apprendre à faire des additions"
-    CreateShortCut "$SMPROGRAMS\Additions - progrès.lnk" "$INSTDIR\additions.exe" "--progres" \
+    CreateShortCut "$SMPROGRAMS\Additions - progrès.lnk" "$INSTDIR\additions-progres.exe" "" \
         "$INSTDIR\additions.exe" 0 SW_SHOWNORMAL "" "Voir les progrès"
     WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "Additions"
     WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
