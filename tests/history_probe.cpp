@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Writes answers to the history, printing the number of each once it is
 // stored: for ever, for a test to kill mid-write, or `count` answers of
-// `player`, exiting 1 if one cannot be written.
-//   history_probe [player count]
+// `player` (the answer typed, if given), exiting 1 with the history's own
+// sentence on the standard error if one cannot be written.
+//   history_probe [player count [answer]]
 #include "history/history_database.h"
 
 #include <QCoreApplication>
+#include <QTextStream>
 
 #include <cstdio>
 
@@ -17,11 +19,19 @@ int main(int argc, char *argv[])
     const int count = arguments.value(2, QStringLiteral("-1")).toInt();
     HistoryDatabase history(QStringLiteral("probe"));
     for (int i = 0; i != count; ++i) {
-        const AnswerRecord answer{
-            player, 50, QStringLiteral("1"), QStringLiteral("2"), QString::number(i),
-            true,   1,  QString::number(i)};
-        if (!history.insert({QDateTime::currentDateTime(), answer}))
+        const AnswerRecord answer{player,
+                                  50,
+                                  QStringLiteral("1"),
+                                  QStringLiteral("2"),
+                                  arguments.value(3, QString::number(i)),
+                                  true,
+                                  1,
+                                  QString::number(i),
+                                  true};
+        if (!history.insert({QDateTime::currentDateTimeUtc(), answer})) {
+            QTextStream(stderr) << history.problem() << '\n';
             return 1;
+        }
         std::printf("%d\n", i);
         std::fflush(stdout);
     }

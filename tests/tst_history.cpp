@@ -6,10 +6,66 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
+
+namespace {
+
+// The child's account, when the test runs as root.
+constexpr uid_t kChild = 65534;
+
+bool isRoot()
+{
+    return ::geteuid() == 0;
+}
+
+QString built(const QString &program)
+{
+    return QCoreApplication::applicationDirPath() + u'/' + program;
+}
+
+// A program of the build as a child runs it, under umask 022, with its data
+// in `data`: as the child's account when the test is root, unless `asRoot`
+// (a parent's sudo keeping the child's environment). Its standard error is
+// in the result's error when it fails.
+ToolResult runAsChild(const QString &data, const QStringList &command, bool asRoot = false)
+{
+    QStringList arguments{u"-c"_s, u"umask 022; exec \"$@\""_s, u"sh"_s};
+    if (isRoot() && !asRoot)
+        arguments << u"setpriv"_s << u"--reuid=65534"_s << u"--regid=65534"_s
+                  << u"--clear-groups"_s;
+    QProcessEnvironment dataHome;
+    dataHome.insert(u"XDG_DATA_HOME"_s, data);
+    return runTool(u"sh"_s, arguments + command, dataHome, 30000);
+}
+
+// A home of the child's own, for the child's account to write in.
+std::unique_ptr<QTemporaryDir> childsHome()
+{
+    auto home = std::make_unique<QTemporaryDir>();
+    if (isRoot())
+        (void)::chown(QFile::encodeName(home->path()).constData(), kChild, kChild);
+    return home;
+}
+
+struct stat statusOf(const QString &path)
+{
+    struct stat status = {};
+    ::stat(QFile::encodeName(path).constData(), &status);
+    return status;
+}
+
+} // namespace
 
 // The history in a real SQLite file of the test's own, written by the
 // recorder's thread, read back, and exported as a spreadsheet reads it.
@@ -117,6 +173,183 @@ private Q_SLOTS:
         HistoryDatabase history(u"test"_s);
         for (const QString &player : {u"a"_s, u"b"_s})
             QCOMPARE(history.levels(player, {}).value(0).answers, 400);
+    }
+
+    // Whatever the umask, and run as root with the child's environment, the
+    // history's folders and files are the child's alone.
+    void privateAndTheChilds_data()
+    {
+        QTest::addColumn<bool>("asRoot");
+        QTest::addRow("the child") << false;
+        QTest::addRow("root with the child's environment") << true;
+    }
+
+    void privateAndTheChilds()
+    {
+        QFETCH(bool, asRoot);
+        if (asRoot && !isRoot())
+            QSKIP("needs root");
+        const auto home = childsHome();
+        const QString data = home->filePath(u"data"_s),
+                      file = data + u"/additions/history.sqlite"_s;
+        const QStringList probe{built(u"history_probe"_s), u"1_joueur"_s, u"2"_s};
+        QVERIFY(runAsChild(data, probe, asRoot).ok);
+        // SQLite's companions exist while a connection is open: root's here.
+        qputenv("XDG_DATA_HOME", QFile::encodeName(data));
+        HistoryDatabase open(u"test"_s);
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_data.path()));
+        QCOMPARE(open.lastAnswers(u"1_joueur"_s, {}, 1).size(), 1);
+        const ToolResult again = runAsChild(data, probe);
+        QVERIFY2(again.ok, qPrintable(again.error));
+        for (const auto &[path, mode] :
+             {std::pair(data, 0700), std::pair(data + u"/additions"_s, 0700), std::pair(file, 0600),
+              std::pair(file + u"-wal"_s, 0600), std::pair(file + u"-shm"_s, 0600)}) {
+            const struct stat status = statusOf(path);
+            QVERIFY2(int(status.st_mode & 0777) == mode, qPrintable(path));
+            QVERIFY2(!isRoot() || status.st_uid == kChild, qPrintable(path));
+        }
+    }
+
+    // Each failure an adult can mend is said in French, naming the file, and
+    // writing goes on once it is mended; what the program left, it mends.
+    void failuresAreSaidThenMended_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("said");
+        QTest::addRow("read-only history") << u"chmod"_s << u"est en lecture seule"_s;
+        QTest::addRow("read-only log left behind") << u"companion"_s << QString();
+        QTest::addRow("another user's history") << u"chown"_s << u"appartient à l'utilisateur"_s;
+    }
+
+    void failuresAreSaidThenMended()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, said);
+        if (fault == u"chown"_s && !isRoot())
+            QSKIP("needs root, to give the history to another user");
+        const auto home = childsHome();
+        const QString data = home->filePath(u"data"_s),
+                      file = data + u"/additions/history.sqlite"_s;
+        const QByteArray name = QFile::encodeName(file);
+        const QStringList probe{built(u"history_probe"_s), u"1_joueur"_s, u"1"_s};
+        QVERIFY(runAsChild(data, probe).ok);
+        const uid_t child = isRoot() ? kChild : ::geteuid();
+        if (fault == u"chmod"_s)
+            QCOMPARE(::chmod(name.constData(), 0444), 0);
+        if (fault == u"chown"_s)
+            QCOMPARE(::chown(name.constData(), 0, 0), 0);
+        if (fault == u"companion"_s) {
+            QFile shm(file + u"-shm"_s);
+            QVERIFY(shm.open(QIODevice::WriteOnly));
+            QVERIFY(::fchmod(shm.handle(), 0444) == 0 && ::fchown(shm.handle(), child, child) == 0);
+        }
+        if (!said.isEmpty()) {
+            const ToolResult refused = runAsChild(data, probe);
+            QVERIFY(!refused.ok);
+            QVERIFY2(refused.error.contains(said) && refused.error.contains(file),
+                     qPrintable(refused.error));
+            QVERIFY(::chmod(name.constData(), 0600) == 0 &&
+                    ::chown(name.constData(), child, child) == 0);
+        }
+        const ToolResult mended = runAsChild(data, probe);
+        QVERIFY2(mended.ok, qPrintable(mended.error));
+    }
+
+    // The export writes a new or a regular file only, under the name given
+    // byte for byte; a missing name is told.
+    void exportWritesWhereItShould_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("said");
+        QTest::addRow("the history itself") << u"history"_s << 1 << u"l'historique lui-même"_s;
+        QTest::addRow("a named pipe") << u"fifo"_s << 1 << u"pas un fichier ordinaire"_s;
+        QTest::addRow("a link planted in a shared folder")
+            << u"planted"_s << 1 << u"autre utilisateur"_s;
+        QTest::addRow("a name not in UTF-8") << u"caf\\351.csv"_s << 0 << QString();
+        QTest::addRow("no name") << QString() << 2 << u"Utilisation"_s;
+    }
+
+    void exportWritesWhereItShould()
+    {
+        QFETCH(QString, target);
+        QFETCH(int, status);
+        QFETCH(QString, said);
+        if (target == u"planted"_s && !isRoot())
+            QSKIP("needs root, to plant another user's link");
+        QTemporaryDir scratch;
+        const QString data = scratch.filePath(u"data"_s);
+        qputenv("XDG_DATA_HOME", QFile::encodeName(data));
+        QVERIFY(runAsChild(data, {built(u"history_probe"_s), u"1_joueur"_s, u"1"_s}, true).ok);
+        const QString secret = scratch.filePath(u"secret"_s);
+        if (target == u"history"_s)
+            target = HistoryDatabase::path();
+        if (target == u"fifo"_s)
+            QCOMPARE(
+                ::mkfifo(QFile::encodeName(target = scratch.filePath(target)).constData(), 0600),
+                0);
+        if (target == u"planted"_s) {
+            const QByteArray shared = QFile::encodeName(scratch.filePath(u"shared"_s));
+            QVERIFY(::mkdir(shared.constData(), 0700) == 0 &&
+                    ::chmod(shared.constData(), 01777) == 0);
+            QVERIFY(QFile(secret).open(QIODevice::WriteOnly));
+            target = scratch.filePath(u"shared/evil.csv"_s);
+            QVERIFY(QFile::link(secret, target));
+            QCOMPARE(::lchown(QFile::encodeName(target).constData(), kChild, kChild), 0);
+        }
+        // The name as bytes: printf spells what a QString cannot.
+        QProcess run;
+        run.setWorkingDirectory(scratch.path());
+        run.start(u"sh"_s, {u"-c"_s,
+                            target.isNull() ? u"exec \"$0\" --exporter"_s
+                                            : u"exec \"$0\" --exporter \"$(printf \"$1\")\""_s,
+                            built(u"../additions-progres"_s), target});
+        QVERIFY(run.waitForFinished(30000));
+        const QString error = QString::fromUtf8(run.readAllStandardError());
+        QCOMPARE(run.exitCode(), status);
+        QVERIFY2(error.contains(said), qPrintable(error));
+        QCOMPARE(HistoryDatabase(u"after"_s).lastAnswers(u"1_joueur"_s, {}, 5).size(), 1);
+        QCOMPARE(QFileInfo(secret).size(), 0);
+        const QByteArray notUtf8 = QFile::encodeName(scratch.path()) + "/caf\xe9.csv";
+        QCOMPARE(::unlink(notUtf8.constData()) == 0, status == 0);
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_data.path()));
+    }
+
+    // Kept in UTC and listed in the order answered, whatever the clock did;
+    // a history of the first version has its local times made UTC.
+    void timesInUtcInTheOrderAnswered()
+    {
+        QFile::remove(HistoryDatabase::path());
+        {
+            HistoryDatabase history(u"test"_s);
+            const QDateTime now = QDateTime::currentDateTimeUtc();
+            const auto answered = [&](const QDateTime &when, const QString &answer) {
+                return history.insert(
+                    {when, {u"1_joueur"_s, 50, u"1"_s, u"1"_s, answer, true, 1, u"1"_s, true}});
+            };
+            for (int future = 0; future < 25; ++future)
+                QVERIFY(answered(now.addDays(40), u"2"_s));
+            QVERIFY(answered(now, u"newest"_s));
+            const QList<HistoryRow> week = history.lastAnswers(u"1_joueur"_s, now.addDays(-7), 20);
+            QCOMPARE(week.value(0).answer.answer, u"newest"_s);
+            QCOMPARE(week.value(0).when, now);
+        }
+        QFile::remove(HistoryDatabase::path());
+        {
+            QSqlDatabase first = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"first"_s);
+            first.setDatabaseName(HistoryDatabase::path());
+            QVERIFY(first.open());
+            QSqlQuery query(first);
+            QVERIFY(query.exec(u"CREATE TABLE answers (answered_at TIMESTAMP, player, bound, "
+                               "first_number, second_number, answer, is_right, stake, "
+                               "score_after)"_s));
+            QVERIFY(query.exec(u"INSERT INTO answers VALUES ('2026-07-14T10:30:00.000', "
+                               "'1_joueur', 50, '1', '1', '2', 1, 1, '1')"_s));
+        }
+        QSqlDatabase::removeDatabase(u"first"_s);
+        const QList<HistoryRow> kept = HistoryDatabase(u"test"_s).lastAnswers(u"1_joueur"_s, {}, 5);
+        QCOMPARE(kept.size(), 1);
+        QCOMPARE(kept[0].when, QDateTime(QDate(2026, 7, 14), QTime(10, 30)).toUTC());
     }
 
 private:

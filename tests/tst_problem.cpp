@@ -5,6 +5,9 @@
 
 #include <QTest>
 
+#include <algorithm>
+#include <cmath>
+
 using namespace Qt::StringLiterals;
 
 // What a level button does: a new problem within the level's bounds.
@@ -93,6 +96,8 @@ private Q_SLOTS:
         QTest::addRow("typed stake is added to") << 4 << u"5"_s << u"13"_s;
         QTest::addRow("typed fraction") << 0 << u"0.5"_s << u"1.5"_s;
         QTest::addRow("typed text counts as 0") << 1 << u"abc"_s << u"2"_s;
+        QTest::addRow("typed stake past a score") << 0 << u"3000000000"_s << u"3000000001"_s;
+        QTest::addRow("typed stake below a score") << 2 << u"-3000000000"_s << u"-2999999996"_s;
     }
 
     void opensTheProblem()
@@ -120,6 +125,15 @@ private Q_SLOTS:
         QCOMPARE(window[Field::Text1], u"BIENVENUE"_s);
         QCOMPARE(window.background(Painted::Form1), kBands[0].colour);
         QVERIFY(services.messenger.messages.isEmpty());
+
+        // Answered, it is recorded at the level clicked, whatever the stake
+        // box says, with the stake held to a score's range.
+        window[Field::Text4] = u"0"_s;
+        quiz::okClicked(window, services.bundle());
+        QCOMPARE(services.history.answers.size(), 1);
+        QCOMPARE(services.history.answers[0].bound, kLevels[std::size_t(levelIndex)].bound);
+        QCOMPARE(services.history.answers[0].stake,
+                 int(std::clamp(std::nearbyint(stakeAfter.toDouble()), -32768.0, 32767.0)));
     }
 
     void loadsTheScoreOfKnownKeysOnly_data()

@@ -216,6 +216,9 @@ private Q_SLOTS:
         quiz::okClicked(window, services.bundle());
         QCOMPARE(services.store.values.value(u"1_joueur"_s), u"9"_s);
         QCOMPARE(services.messenger.messages.size(), 1);
+        // The history says which score was kept.
+        QCOMPARE(services.history.answers.size(), 2);
+        QVERIFY(!services.history.answers[0].scoreKept && services.history.answers[1].scoreKept);
     }
 
     void bandColours_data()
