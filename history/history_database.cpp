@@ -40,6 +40,17 @@ constexpr const char *kCreateSetAside = "CREATE TABLE IF NOT EXISTS set_aside ("
                                         "file VARCHAR(4000) NOT NULL, "
                                         "set_aside_at VARCHAR(40) NOT NULL, "
                                         "dismissed SMALLINT NOT NULL)";
+// Each player's totals per level, kept by the database itself as answers come
+// and go: the whole history's table needs no pass over years of answers.
+constexpr const char *kCreateTotals = "CREATE TABLE level_totals ("
+                                      "player VARCHAR(1000) NOT NULL, "
+                                      "bound INTEGER NOT NULL, "
+                                      "answers INTEGER NOT NULL, "
+                                      "right_answers INTEGER NOT NULL, "
+                                      "PRIMARY KEY (player, bound))";
+constexpr const char *kFillTotals =
+    "INSERT INTO level_totals SELECT player, bound, COUNT(*), SUM(is_right) FROM answers "
+    "GROUP BY player, bound";
 constexpr const char *kColumns = "answered_at, player, bound, first_number, second_number, "
                                  "answer, is_right, stake, score_after, score_kept";
 
@@ -72,6 +83,16 @@ constexpr const char *kFromFirstVersion[] = {
     "player, bound, first_number, second_number, answer, is_right, stake, score_after "
     "FROM answers_first_version ORDER BY answered_at",
     "DROP TABLE answers_first_version"};
+
+// The totals follow every insert and delete.
+constexpr const char *kKeepTotals[] = {
+    "CREATE TRIGGER IF NOT EXISTS answer_counted AFTER INSERT ON answers BEGIN "
+    "INSERT OR IGNORE INTO level_totals VALUES (NEW.player, NEW.bound, 0, 0); "
+    "UPDATE level_totals SET answers = answers + 1, right_answers = right_answers + NEW.is_right "
+    "WHERE player = NEW.player AND bound = NEW.bound; END",
+    "CREATE TRIGGER IF NOT EXISTS answer_uncounted AFTER DELETE ON answers BEGIN "
+    "UPDATE level_totals SET answers = answers - 1, right_answers = right_answers - OLD.is_right "
+    "WHERE player = OLD.player AND bound = OLD.bound; END"};
 
 // SQLite's primary result code; Qt gives the extended one.
 int sqliteCode(const QSqlError &error)
@@ -246,6 +267,15 @@ QSqlError HistoryDatabase::connect(bool readOnly)
     }
     for (const char *sql : {kCreateAnswers, kCreateIndexes[0], kCreateIndexes[1], kCreateSetAside})
         run(QString::fromLatin1(sql));
+    if (!error.isValid() && !m_db.tables().contains(QStringLiteral("level_totals")) &&
+        m_db.transaction()) {
+        for (const char *sql : {kCreateTotals, kFillTotals})
+            run(QString::fromLatin1(sql));
+        if (error.isValid() || !m_db.commit())
+            m_db.rollback();
+    }
+    for (const char *sql : kKeepTotals)
+        run(QString::fromLatin1(sql));
     return error;
 }
 
@@ -318,7 +348,8 @@ QStringList HistoryDatabase::players()
 {
     QSqlQuery query(m_db);
     QStringList players;
-    if (query.exec(QStringLiteral("SELECT DISTINCT player FROM answers ORDER BY player")))
+    if (query.exec(QStringLiteral(
+            "SELECT DISTINCT player FROM level_totals WHERE answers > 0 ORDER BY player")))
         while (query.next())
             players << query.value(0).toString();
     return players;
@@ -327,11 +358,15 @@ QStringList HistoryDatabase::players()
 QList<LevelSummary> HistoryDatabase::levels(const QString &player, const QDateTime &since)
 {
     QSqlQuery query(m_db);
-    query.prepare(QStringLiteral("SELECT bound, COUNT(*), SUM(is_right) FROM answers "
-                                 "WHERE player = ? AND answered_at >= ? GROUP BY bound "
-                                 "ORDER BY bound"));
+    query.prepare(since.isValid()
+                      ? QStringLiteral("SELECT bound, COUNT(*), SUM(is_right) FROM answers "
+                                       "WHERE player = ? AND answered_at >= ? GROUP BY bound "
+                                       "ORDER BY bound")
+                      : QStringLiteral("SELECT bound, answers, right_answers FROM level_totals "
+                                       "WHERE player = ? AND answers > 0 ORDER BY bound"));
     query.addBindValue(player);
-    query.addBindValue(since.isValid() ? storedTime(since) : QStringLiteral(""));
+    if (since.isValid())
+        query.addBindValue(storedTime(since));
     QList<LevelSummary> levels;
     if (query.exec())
         while (query.next())
@@ -344,11 +379,15 @@ QList<HistoryRow> HistoryDatabase::lastAnswers(const QString &player, const QDat
 {
     QSqlQuery query(m_db);
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT %1 FROM answers WHERE player = ? AND answered_at >= ? "
+    // Without a period, no condition on the time: the newest answers come
+    // straight from the index in the order answered.
+    query.prepare(QStringLiteral("SELECT %1 FROM answers WHERE player = ? %2 "
                                  "ORDER BY id DESC LIMIT ?")
-                      .arg(QString::fromLatin1(kColumns)));
+                      .arg(QString::fromLatin1(kColumns),
+                           since.isValid() ? QStringLiteral("AND answered_at >= ?") : QString()));
     query.addBindValue(player);
-    query.addBindValue(since.isValid() ? storedTime(since) : QStringLiteral(""));
+    if (since.isValid())
+        query.addBindValue(storedTime(since));
     query.addBindValue(count);
     QList<HistoryRow> rows;
     if (query.exec())

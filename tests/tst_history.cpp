@@ -138,6 +138,16 @@ private Q_SLOTS:
         QVERIFY(history.insert({QDateTime::currentDateTime(),
                                 {u"1_joueur"_s, 50, u"1"_s, u"2"_s, u"3"_s, true, 1, u"1"_s}}));
         QCOMPARE(QDir(m_data.filePath(u"additions"_s)).entryList({u"*.abime-*"_s}).size(), 1);
+        // Said by the export, each time, until an adult dismisses it.
+        const auto exportSays = [&] {
+            const QString csv = m_data.filePath(u"export.csv"_s);
+            ProgramRun run(built(u"../additions-progres"_s), {u"--exporter"_s, csv});
+            return run.succeeded() ? QString::fromUtf8(run.process().readAllStandardError())
+                                   : u"failed"_s;
+        };
+        QVERIFY(exportSays().contains(history.setAside().value(0).file));
+        QVERIFY(history.dismissSetAside());
+        QCOMPARE(exportSays(), QString());
     }
 
     // SQLite's transactions: a kill during a write loses at most that answer.
