@@ -4,6 +4,7 @@
 #include "history/history_database.h"
 #include "progress/csv_export.h"
 #include "progress/progress_window.h"
+#include "services/process_end.h"
 #include "services/translations.h"
 
 #include <QApplication>
@@ -116,7 +117,11 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(desktopEntry);
     QApplication::setDesktopFileName(desktopEntry);
     installFrenchTranslations();
-    ProgressWindow window;
-    window.show();
-    return QApplication::exec();
+    int status = 0;
+    {
+        ProgressWindow window;
+        window.show();
+        status = QApplication::exec();
+    }
+    return endOfProgram(status);
 }

@@ -2,6 +2,7 @@
 #include "history/history_recorder.h"
 #include "services/clock_random.h"
 #include "services/platform_score_store.h"
+#include "services/process_end.h"
 #include "services/system_beeper.h"
 #include "services/translations.h"
 #include "window/command_line.h"
@@ -14,10 +15,6 @@
 #include <QEvent>
 #include <QIcon>
 #include <QTimer>
-
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
 
 namespace {
 
@@ -80,13 +77,6 @@ int play(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
-    const int status = play(argc, argv);
-#ifdef Q_OS_WIN
-    // By now every score is in the registry and the history is written and
-    // closed. Under Wine the unloading of the libraries that follows now and
-    // then hung once the history's module had been loaded, leaving a game
-    // without a window that never ended; it has nothing left to save.
-    TerminateProcess(GetCurrentProcess(), UINT(status));
-#endif
-    return status;
+    // By then every score is stored and the history written and closed.
+    return endOfProgram(play(argc, argv));
 }
