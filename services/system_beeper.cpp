@@ -8,7 +8,6 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 #if ADDITIONS_HAVE_CANBERRA
 #include <canberra.h>
@@ -24,7 +23,7 @@ using namespace std::chrono_literals;
 constexpr auto kGapBetweenBeeps = 150ms;
 // No bell sound lasts longer; past this the next beep goes ahead anyway.
 constexpr auto kLongestBell = 3s;
-// How long a closing window lets the sound that is playing finish.
+// How long a closing window waits for the sound thread to end.
 constexpr auto kLongestWaitAtClose = 300ms;
 
 void toolkitBeep()
@@ -34,6 +33,43 @@ void toolkitBeep()
         QMetaObject::invokeMethod(
             app, [] { QApplication::beep(); }, Qt::QueuedConnection);
 }
+
+// What the sound thread waits on (a bell playing, the gap after it), cut
+// short when the window closes: the thread then ends within the close's
+// wait, before the program's own end.
+class Pause
+{
+public:
+    // Waits up to `limit`, until `over()` holds or the window closes.
+    template <typename Duration, typename Over> void wait(Duration limit, Over over)
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait_for(lock, limit, [&] { return m_closing || over(); });
+    }
+    // Makes `change` under the lock, then wakes the waiting thread.
+    template <typename Change> void notify(Change change)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            change();
+        }
+        m_changed.notify_all();
+    }
+    void close()
+    {
+        notify([this] { m_closing = true; });
+    }
+    bool closing()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_closing;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_closing = false;
+};
 
 #if ADDITIONS_HAVE_CANBERRA
 // libcanberra's calls, loaded by the sound thread rather than linked: its
@@ -76,7 +112,9 @@ struct Canberra
 class CanberraBell
 {
 public:
-    CanberraBell() : m_library(::dlopen("libcanberra.so.0", RTLD_NOW | RTLD_LOCAL)), ca(m_library)
+    explicit CanberraBell(Pause &pause)
+        : m_pause(pause), m_library(::dlopen("libcanberra.so.0", RTLD_NOW | RTLD_LOCAL)),
+          ca(m_library)
     {
         if (!ca.complete())
             return;
@@ -111,16 +149,12 @@ public:
             return false;
         ca.setProperty(properties, CA_PROP_EVENT_ID, "bell");
         ca.setProperty(properties, CA_PROP_EVENT_DESCRIPTION, "Additions");
-        {
-            std::lock_guard lock(m_mutex);
-            m_playing = true;
-        }
+        m_pause.notify([this] { m_playing = true; });
         const int played = ca.play(m_context, 1, properties, &CanberraBell::finished, this);
         ca.freeProperties(properties);
         if (played != CA_SUCCESS)
             return false;
-        std::unique_lock lock(m_mutex);
-        m_finished.wait_for(lock, kLongestBell, [this] { return !m_playing; });
+        m_pause.wait(kLongestBell, [this] { return !m_playing; });
         return true;
     }
 
@@ -128,19 +162,14 @@ private:
     static void finished(ca_context *, uint32_t, int, void *self)
     {
         auto *bell = static_cast<CanberraBell *>(self);
-        {
-            std::lock_guard lock(bell->m_mutex);
-            bell->m_playing = false;
-        }
-        bell->m_finished.notify_all();
+        bell->m_pause.notify([bell] { bell->m_playing = false; });
     }
 
+    Pause &m_pause;
     void *m_library;
     Canberra ca;
     ca_context *m_context = nullptr;
-    std::mutex m_mutex;
-    std::condition_variable m_finished;
-    bool m_playing = false;
+    bool m_playing = false; // under the pause's lock
 };
 #endif
 
@@ -153,18 +182,26 @@ class SystemBeeper::Player final : public QObject
 public:
     void ring()
     {
+        if (m_pause.closing())
+            return;
 #if ADDITIONS_HAVE_CANBERRA
         if (!m_bell)
-            m_bell = std::make_unique<CanberraBell>();
+            m_bell = std::make_unique<CanberraBell>(m_pause);
         if (!m_bell->ring())
             toolkitBeep();
 #else
         toolkitBeep();
 #endif
-        std::this_thread::sleep_for(kGapBetweenBeeps);
+        m_pause.wait(kGapBetweenBeeps, [] { return false; });
+    }
+    // From the window's thread: the sound under way stops waiting.
+    void close()
+    {
+        m_pause.close();
     }
 
 private:
+    Pause m_pause;
 #if ADDITIONS_HAVE_CANBERRA
     std::unique_ptr<CanberraBell> m_bell;
 #endif
@@ -176,8 +213,10 @@ SystemBeeper::SystemBeeper()
 
 SystemBeeper::~SystemBeeper()
 {
-    // Closing lets the sound that is playing finish, not the ones waiting,
-    // and never waits for a sound server that does not answer.
+    // Closing cuts the sound under way short and drops the ones waiting: a
+    // thread left running past the program's end could crash it. A sound
+    // server that does not answer is not waited for.
+    m_player->close();
     m_thread->stop(kLongestWaitAtClose);
 }
 

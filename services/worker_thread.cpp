@@ -20,13 +20,15 @@ WorkerThread::~WorkerThread()
 
 void WorkerThread::start()
 {
-    if (!m_thread->isRunning() && !m_ended)
+    if (!m_started && !m_ended) {
+        m_started = true;
         m_thread->start();
+    }
 }
 
 bool WorkerThread::finish(std::chrono::milliseconds deadline)
 {
-    if (m_thread->isRunning())
+    if (m_started)
         QMetaObject::invokeMethod(
             m_worker, [] { QThread::currentThread()->quit(); }, Qt::QueuedConnection);
     return waitForEnd(deadline);
@@ -41,8 +43,9 @@ bool WorkerThread::stop(std::chrono::milliseconds deadline)
 bool WorkerThread::waitForEnd(std::chrono::milliseconds deadline)
 {
     m_ended = true;
-    if (!m_thread->isRunning()) {
-        // Never started: the worker was never used on it.
+    // Not isRunning(): that is false too while an ending thread deletes the
+    // worker.
+    if (!m_started) {
         delete m_worker;
         return true;
     }

@@ -46,5 +46,6 @@ private:
 
     QObject *m_worker;
     std::unique_ptr<QThread> m_thread;
+    bool m_started = false;
     bool m_ended = false;
 };

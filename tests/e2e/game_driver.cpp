@@ -91,8 +91,13 @@ bool GameDriver::close()
     bool ok = true;
     if (!sendDeleteWindow(m_window.toUInt()))
         return false;
-    if (!m_game.waitForFinished(5000))
+    if (!m_game.waitForFinished(5000)) {
+        m_lastError = u"still running 5 s after its window was closed"_s;
         return false;
+    }
+    if (m_game.exitStatus() != QProcess::NormalExit || m_game.exitCode() != 0)
+        m_lastError = u"ended with status %1 (%2)"_s.arg(m_game.exitCode()).arg(
+            m_game.exitStatus() == QProcess::NormalExit ? u"exit"_s : u"crash"_s);
     return ok && m_game.exitStatus() == QProcess::NormalExit && m_game.exitCode() == 0;
 }
 

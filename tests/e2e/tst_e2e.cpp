@@ -148,7 +148,7 @@ private Q_SLOTS:
             GameDriver game(m_home->path());
             START_GAME(game);
             QCOMPARE(game.answer(0), u"1"_s);
-            QVERIFY2(game.close(), "the game ends cleanly when its window is closed");
+            QVERIFY2(game.close(), qPrintable(game.lastError()));
         }
         GameDriver again(m_home->path());
         START_GAME(again);
