@@ -2,8 +2,9 @@
 #pragma once
 
 // The status a program's main returns once everything is saved and closed.
-// Under Wine 8, a program that had run a QThread now and then hung in the
-// unloading of its libraries after main, leaving a process without a window
-// that never ended; there, and only there, the process is ended at once.
-// On Windows and elsewhere the program ends normally.
+// Under Wine 8.0 the game, once its threads had run, stays in the ending of
+// its process after main, without a window, and never ends (seen each time
+// in the installed game's test without this). There, and only there, the
+// process is ended at once; on Windows and elsewhere the program ends
+// normally, so that nothing that runs at exit is skipped.
 int endOfProgram(int status);
