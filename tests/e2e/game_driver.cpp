@@ -96,8 +96,9 @@ bool GameDriver::close()
         return false;
     }
     if (m_game.exitStatus() != QProcess::NormalExit || m_game.exitCode() != 0)
-        m_lastError = u"ended with status %1 (%2)"_s.arg(m_game.exitCode()).arg(
-            m_game.exitStatus() == QProcess::NormalExit ? u"exit"_s : u"crash"_s);
+        m_lastError =
+            u"ended with status %1 (%2)"_s.arg(m_game.exitCode())
+                .arg(m_game.exitStatus() == QProcess::NormalExit ? u"exit"_s : u"crash"_s);
     return ok && m_game.exitStatus() == QProcess::NormalExit && m_game.exitCode() == 0;
 }
 
