@@ -2,7 +2,6 @@
 // How long each kind of click takes in the real window, from the button's
 // click to the handler's return, store sync included, with 100 scores
 // already stored on tmpfs. Prints one line per kind: "kind median_ms p99_ms clicks".
-#include "history/history_database.h"
 #include "history/history_recorder.h"
 #include "services/clock_random.h"
 #include "services/messenger.h"
@@ -54,8 +53,7 @@ int main(int argc, char *argv[])
     ClockRandom random;
     SystemBeeper beeper;
     NoMessages messenger;
-    HistoryRecorder history(
-        [] { return std::make_unique<HistoryDatabase>(QStringLiteral("recorder")); });
+    HistoryRecorder history;
     WindowBinding window({random, beeper, store, messenger, history});
     window.form().show();
     const auto button = [&](const char *name) {

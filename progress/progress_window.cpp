@@ -35,7 +35,10 @@ QTableWidget *table(const QString &name, const QStringList &headers)
     table->setTabKeyNavigation(false);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->verticalHeader()->hide();
-    table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    // Columns as wide as what they hold, at any font size; the last takes
+    // what is left.
+    table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    table->horizontalHeader()->setStretchLastSection(true);
     return table;
 }
 
