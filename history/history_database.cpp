@@ -9,6 +9,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QStandardPaths>
+#include <QUuid>
 #include <QVariant>
 
 #ifdef Q_OS_UNIX
@@ -30,7 +31,16 @@ constexpr const char *kCreateAnswers = "CREATE TABLE IF NOT EXISTS answers ("
                                        "is_right SMALLINT NOT NULL, "
                                        "stake INTEGER NOT NULL, "
                                        "score_after VARCHAR(1000) NOT NULL, "
-                                       "score_kept SMALLINT)";
+                                       "score_kept SMALLINT, "
+                                       "uuid VARCHAR(36), "
+                                       "sent SMALLINT NOT NULL DEFAULT 0)";
+// Sent to a class's server: each answer's own id, made here, and whether the
+// server has it. Histories from before a class get them on opening.
+constexpr const char *kAddClassColumns[] = {
+    "ALTER TABLE answers ADD COLUMN uuid VARCHAR(36)",
+    "ALTER TABLE answers ADD COLUMN sent SMALLINT NOT NULL DEFAULT 0"};
+constexpr const char *kCreateUnsentIndex =
+    "CREATE INDEX IF NOT EXISTS answers_unsent ON answers (sent, id)";
 // The last answers of a player, newest first; each level's totals over a
 // period, from the index alone.
 constexpr const char *kCreateIndexes[] = {
@@ -267,6 +277,11 @@ QSqlError HistoryDatabase::connect(bool readOnly)
     }
     for (const char *sql : {kCreateAnswers, kCreateIndexes[0], kCreateIndexes[1], kCreateSetAside})
         run(QString::fromLatin1(sql));
+    if (!error.isValid() &&
+        !m_db.record(QStringLiteral("answers")).contains(QStringLiteral("sent")))
+        for (const char *sql : kAddClassColumns)
+            run(QString::fromLatin1(sql));
+    run(QString::fromLatin1(kCreateUnsentIndex));
     if (!error.isValid() && !m_db.tables().contains(QStringLiteral("level_totals")) &&
         m_db.transaction()) {
         for (const char *sql : {kCreateTotals, kFillTotals})
@@ -333,15 +348,61 @@ bool HistoryDatabase::insert(const HistoryRow &row)
     if (!m_open)
         return false;
     QSqlQuery query(m_db);
-    query.prepare(QStringLiteral("INSERT INTO answers (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
-                      .arg(QString::fromLatin1(kColumns)));
+    query.prepare(
+        QStringLiteral("INSERT INTO answers (%1, uuid) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+            .arg(QString::fromLatin1(kColumns)));
     const AnswerRecord &a = row.answer;
     for (const QVariant &value :
          {QVariant(storedTime(row.when)), QVariant(a.player), QVariant(a.bound), QVariant(a.first),
           QVariant(a.second), QVariant(a.answer), QVariant(a.right ? 1 : 0), QVariant(a.stake),
-          QVariant(a.scoreAfter), QVariant(a.scoreKept ? 1 : 0)})
+          QVariant(a.scoreAfter), QVariant(a.scoreKept ? 1 : 0),
+          QVariant(QUuid::createUuid().toString(QUuid::WithoutBraces))})
         query.addBindValue(value);
     return query.exec() || failed(query.lastError());
+}
+
+QList<PendingAnswer> HistoryDatabase::unsent(int count)
+{
+    QList<PendingAnswer> pending;
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral("SELECT %1, id, uuid FROM answers WHERE sent = 0 ORDER BY id "
+                                 "LIMIT ?")
+                      .arg(QString::fromLatin1(kColumns)));
+    query.addBindValue(count);
+    if (!m_open || !query.exec())
+        return pending;
+    while (query.next())
+        pending.append({query.value(10).toLongLong(), query.value(11).toString(), rowOf(query)});
+    query.finish();
+    // Answers recorded before a class was set up get their id now.
+    for (PendingAnswer &answer : pending) {
+        if (!answer.uuid.isEmpty())
+            continue;
+        answer.uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        QSqlQuery give(m_db);
+        give.prepare(QStringLiteral("UPDATE answers SET uuid = ? WHERE id = ? AND uuid IS NULL"));
+        give.addBindValue(answer.uuid);
+        give.addBindValue(answer.id);
+        if (!give.exec())
+            return {};
+    }
+    return pending;
+}
+
+bool HistoryDatabase::markSent(const QList<PendingAnswer> &answers)
+{
+    if (!m_db.transaction())
+        return failed(m_db.lastError());
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral("UPDATE answers SET sent = 1 WHERE id = ?"));
+    for (const PendingAnswer &answer : answers) {
+        query.addBindValue(answer.id);
+        if (!query.exec()) {
+            m_db.rollback();
+            return failed(query.lastError());
+        }
+    }
+    return m_db.commit() || failed(m_db.lastError());
 }
 
 QStringList HistoryDatabase::players()

@@ -25,6 +25,14 @@ struct SetAside
     QDateTime when;
 };
 
+// An answer the class's server does not have yet.
+struct PendingAnswer
+{
+    qint64 id = 0;
+    QString uuid;
+    HistoryRow row;
+};
+
 // The history of answers: an SQLite database in the user's data folder
 // ($XDG_DATA_HOME/additions, %LOCALAPPDATA%\Additions), through Qt SQL. The
 // SQL is the portable kind, so that the same queries run on PostgreSQL; what
@@ -55,6 +63,10 @@ public:
     bool clear(const QString &player);
     // Every answer, in the order recorded; false when they could not all be read.
     bool eachAnswer(const std::function<void(const HistoryRow &)> &take);
+
+    // The oldest answers not yet on the class's server, at most `count`.
+    QList<PendingAnswer> unsent(int count);
+    bool markSent(const QList<PendingAnswer> &answers);
 
     // Damaged histories set aside that no adult has dismissed yet.
     QList<SetAside> setAside();

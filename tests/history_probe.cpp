@@ -2,8 +2,11 @@
 // Writes answers to the history, printing the number of each once it is
 // stored: for ever, for a test to kill mid-write, or `count` answers of
 // `player` (the answer typed, if given), exiting 1 with the history's own
-// sentence on the standard error if one cannot be written.
+// sentence on the standard error if one cannot be written. Where a class's
+// server is set up, the answers not yet sent are then sent, exiting 3 with
+// the reason on the standard error if they could not be.
 //   history_probe [player count [answer]]
+#include "history/class_server.h"
 #include "history/history_database.h"
 
 #include <QCoreApplication>
@@ -34,6 +37,13 @@ int main(int argc, char *argv[])
         }
         std::printf("%d\n", i);
         std::fflush(stdout);
+    }
+    if (ClassServer::configured()) {
+        ClassServer server(QStringLiteral("probe-class"));
+        if (!server.send(history)) {
+            QTextStream(stderr) << server.problem() << '\n';
+            return 3;
+        }
     }
     return 0;
 }

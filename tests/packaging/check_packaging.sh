@@ -42,7 +42,7 @@ deb)
         usr/share/doc/additions/copyright usr/share/doc/additions/changelog.gz \
         usr/share/man/man6/additions.6.gz usr/share/man/fr/man6/additions.6.gz \
         usr/bin/additions-progres usr/share/applications/$id.Progres.desktop \
-        usr/share/man/man6/additions-progres.6.gz; do
+        usr/share/man/man6/additions-progres.6.gz usr/share/additions/classe.sql; do
         grep -q " \./$file\$" <<<"$contents" || fail "$file missing from the package"
     done
     ;;

@@ -1,0 +1,130 @@
+-- SPDX-License-Identifier: GPL-3.0-or-later
+-- Additions: a class on the school's PostgreSQL server.
+--
+-- Run once by the administrator, as a superuser, in the class database:
+--     createdb additions
+--     psql -d additions -f /usr/share/additions/classe.sql
+-- Running it again changes nothing.
+--
+-- Then, for each child's computer, a role of its own in the machines' group,
+-- and for each teacher a role in the teachers' group:
+--     CREATE ROLE poste12 LOGIN PASSWORD '…' IN ROLE additions_machine;
+--     INSERT INTO additions.machines VALUES ('poste12', 'CE1 A');
+--     CREATE ROLE mme_martin LOGIN PASSWORD '…' IN ROLE additions_teacher;
+--     INSERT INTO additions.teachers VALUES ('mme_martin', 'CE1 A');
+--
+-- No child's name ever reaches this server: a computer (the role that sent
+-- the answer) and a player key ("1_joueur") only. A teacher may name
+-- "poste12, joueur 1" on their own machine; the name stays there.
+--
+-- A computer's role may only call additions.record_answer(): it cannot read,
+-- change or delete any answer, nor send one as another computer. A teacher
+-- reads the answers of their own classes' computers, and may delete a
+-- child's answers (a computer and a player key) on request.
+
+BEGIN;
+
+DO $$
+BEGIN
+    IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'additions_machine') THEN
+        CREATE ROLE additions_machine NOLOGIN;
+    END IF;
+    IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'additions_teacher') THEN
+        CREATE ROLE additions_teacher NOLOGIN;
+    END IF;
+END
+$$;
+
+CREATE SCHEMA IF NOT EXISTS additions;
+REVOKE ALL ON SCHEMA additions FROM PUBLIC;
+GRANT USAGE ON SCHEMA additions TO additions_machine, additions_teacher;
+
+-- The version of this schema, for the migrations to come.
+CREATE TABLE IF NOT EXISTS additions.schema_version (version integer NOT NULL);
+INSERT INTO additions.schema_version
+    SELECT 1 WHERE NOT EXISTS (SELECT FROM additions.schema_version);
+
+CREATE TABLE IF NOT EXISTS additions.classes (
+    name text PRIMARY KEY
+);
+
+-- Each computer (its login role) belongs to one class.
+CREATE TABLE IF NOT EXISTS additions.machines (
+    role name PRIMARY KEY,
+    class text NOT NULL REFERENCES additions.classes ON UPDATE CASCADE
+);
+
+CREATE TABLE IF NOT EXISTS additions.teachers (
+    role name NOT NULL,
+    class text NOT NULL REFERENCES additions.classes ON UPDATE CASCADE,
+    PRIMARY KEY (role, class)
+);
+
+-- One row per answer, made on the child's computer: its id is made there, so
+-- that an answer sent twice is kept once. Times are timestamptz: a plain
+-- timestamp would shift by the server's time zone.
+CREATE TABLE IF NOT EXISTS additions.answers (
+    id uuid PRIMARY KEY,
+    machine name NOT NULL,
+    player text NOT NULL,
+    bound integer NOT NULL,
+    first_number text NOT NULL,
+    second_number text NOT NULL,
+    answer text NOT NULL,
+    is_right boolean NOT NULL,
+    stake integer NOT NULL,
+    score_after text NOT NULL,
+    score_kept boolean,
+    answered_at timestamptz NOT NULL,
+    received_at timestamptz NOT NULL DEFAULT now()
+);
+CREATE INDEX IF NOT EXISTS answers_by_machine ON additions.answers (machine, player, answered_at);
+
+-- Rights: nothing to anyone but through the function and the policies below.
+REVOKE ALL ON ALL TABLES IN SCHEMA additions FROM PUBLIC, additions_machine, additions_teacher;
+GRANT SELECT ON additions.classes, additions.machines, additions.teachers TO additions_teacher;
+GRANT SELECT, DELETE ON additions.answers TO additions_teacher;
+
+-- A teacher sees, and may delete, the answers of their own classes only.
+ALTER TABLE additions.answers ENABLE ROW LEVEL SECURITY;
+DROP POLICY IF EXISTS teacher_reads ON additions.answers;
+CREATE POLICY teacher_reads ON additions.answers FOR SELECT TO additions_teacher
+    USING (machine IN (SELECT m.role FROM additions.machines m
+                       JOIN additions.teachers t ON t.class = m.class
+                       WHERE t.role = current_user));
+DROP POLICY IF EXISTS teacher_erases ON additions.answers;
+CREATE POLICY teacher_erases ON additions.answers FOR DELETE TO additions_teacher
+    USING (machine IN (SELECT m.role FROM additions.machines m
+                       JOIN additions.teachers t ON t.class = m.class
+                       WHERE t.role = current_user));
+
+-- The one thing a computer may do: record an answer, as itself. True when the
+-- answer is new, false when the server had it already. The teachers' views
+-- listening on "reponses" hear of it at once.
+CREATE OR REPLACE FUNCTION additions.record_answer(
+    p_id uuid, p_player text, p_bound integer, p_first text, p_second text, p_answer text,
+    p_right boolean, p_stake integer, p_score text, p_kept boolean, p_when timestamptz)
+RETURNS boolean
+LANGUAGE plpgsql SECURITY DEFINER
+SET search_path = pg_catalog, pg_temp
+AS $$
+DECLARE
+    added integer;
+BEGIN
+    INSERT INTO additions.answers (id, machine, player, bound, first_number, second_number,
+                                   answer, is_right, stake, score_after, score_kept,
+                                   answered_at)
+    VALUES (p_id, session_user, p_player, p_bound, p_first, p_second, p_answer, p_right,
+            p_stake, p_score, p_kept, p_when)
+    ON CONFLICT (id) DO NOTHING;
+    GET DIAGNOSTICS added = ROW_COUNT;
+    IF added > 0 THEN
+        PERFORM pg_notify('reponses', session_user);
+    END IF;
+    RETURN added > 0;
+END
+$$;
+REVOKE ALL ON FUNCTION additions.record_answer FROM PUBLIC;
+GRANT EXECUTE ON FUNCTION additions.record_answer TO additions_machine;
+
+COMMIT;
