@@ -5,11 +5,13 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -53,12 +55,20 @@ private Q_SLOTS:
         const ToolResult made = asServer({kBin + u"initdb"_s, u"-D"_s, data(), u"-U"_s,
                                           u"postgres"_s, u"-A"_s, u"trust"_s, u"--no-sync"_s});
         QVERIFY2(made.ok, qPrintable(made.error));
-        QVERIFY(start());
+        QVERIFY(makeCertificates());
+        // A port of its own: another server may listen on the usual one.
+        for (int tries = 0; tries < 5; ++tries) {
+            m_port = QString::number(20000 + QRandomGenerator::global()->bounded(40000));
+            if (start())
+                break;
+            m_port.clear();
+        }
+        QVERIFY(!m_port.isEmpty());
         QVERIFY(psql(u"postgres"_s, u"postgres"_s, u"CREATE DATABASE additions"_s).ok);
         const ToolResult schema =
             runTool(kBin + u"psql"_s,
-                    {u"-h"_s, m_dir.path(), u"-U"_s, u"postgres"_s, u"-d"_s, u"additions"_s,
-                     u"-v"_s, u"ON_ERROR_STOP=1"_s, u"-q"_s, u"-f"_s,
+                    {u"-h"_s, m_dir.path(), u"-p"_s, m_port, u"-U"_s, u"postgres"_s, u"-d"_s,
+                     u"additions"_s, u"-v"_s, u"ON_ERROR_STOP=1"_s, u"-q"_s, u"-f"_s,
                      QStringLiteral(ADDITIONS_SOURCE_DIR) + u"/history/classe.sql"_s},
                     {}, 60000);
         QVERIFY2(schema.ok, qPrintable(schema.error));
@@ -111,6 +121,24 @@ private Q_SLOTS:
         QCOMPARE(count(u"poste2"_s), 4);
     }
 
+    // Over the network, only TLS with the school's certificate authority.
+    void overTheNetwork_data()
+    {
+        QTest::addColumn<QString>("authority");
+        QTest::addColumn<QString>("refused");
+        QTest::addRow("the school's authority") << u"school"_s << QString();
+        QTest::addRow("another authority") << u"other"_s << u"certificate verify failed"_s;
+    }
+
+    void overTheNetwork()
+    {
+        QFETCH(QString, authority);
+        QFETCH(QString, refused);
+        const ToolResult sent = answer(u"poste1"_s, 1, authority);
+        QVERIFY2(sent.ok == refused.isEmpty() && sent.error.contains(refused),
+                 qPrintable(sent.error));
+    }
+
     // The game's own recorder: answers go to the server as they come, and
     // those a stopped server missed go at the next start.
     void theGamesRecorderSends()
@@ -125,14 +153,14 @@ private Q_SLOTS:
             }
         };
         play(2);
-        QVERIFY(waitForCount(u"poste1"_s, 5));
+        QVERIFY(waitForCount(u"poste1"_s, 7));
         QVERIFY(
             asServer({kBin + u"pg_ctl"_s, u"-D"_s, data(), u"-w"_s, u"-m"_s, u"fast"_s, u"stop"_s})
                 .ok);
         play(1);
         QVERIFY(start());
         play(0);
-        QVERIFY(waitForCount(u"poste1"_s, 6));
+        QVERIFY(waitForCount(u"poste1"_s, 8));
     }
 
     // A computer records answers as itself, and does nothing else; a
@@ -160,7 +188,7 @@ private Q_SLOTS:
             << true;
         QTest::addRow("a teacher reads their class")
             << u"prof_a"_s
-            << u"SELECT 1 / (COUNT(*) = 7 AND MIN(machine) = 'poste1')::int FROM "
+            << u"SELECT 1 / (COUNT(*) = 9 AND MIN(machine) = 'poste1')::int FROM "
                "additions.answers"_s
             << true;
         QTest::addRow("a teacher erases in their class")
@@ -181,19 +209,47 @@ private Q_SLOTS:
 private:
     QString data() const { return m_dir.filePath(u"data"_s); }
 
+    // On its socket, and on a loopback port with TLS only.
     bool start()
     {
         return asServer({kBin + u"pg_ctl"_s, u"-D"_s, data(), u"-l"_s, m_dir.filePath(u"log"_s),
-                         u"-w"_s, u"-o"_s, u"-c listen_addresses='' -k "_s + m_dir.path(),
+                         u"-w"_s, u"-o"_s,
+                         u"-c listen_addresses=127.0.0.1 -p %1 -k %2 -c ssl=on "
+                         "-c ssl_cert_file=%2/server.crt -c ssl_key_file=%2/server.key"_s.arg(
+                             m_port, m_dir.path()),
                          u"start"_s})
             .ok;
+    }
+
+    // The school's certificate authority, another one, and the server's
+    // certificate for localhost from the school's.
+    bool makeCertificates()
+    {
+        const auto openssl = [&](const QString &arguments) {
+            return runTool(u"openssl"_s, arguments.arg(m_dir.path()).split(u' '), {}, 30000).ok;
+        };
+        QFile names(m_dir.filePath(u"names"_s));
+        if (!names.open(QIODevice::WriteOnly) || names.write("subjectAltName=DNS:localhost\n") < 0)
+            return false;
+        names.close();
+        for (const QString &authority : {u"school"_s, u"other"_s})
+            if (!openssl(u"req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=%2 -keyout "
+                         "%1/%2.key -out %1/%2.crt"_s.arg(u"%1"_s, authority)))
+                return false;
+        const QByteArray key = QFile::encodeName(m_dir.filePath(u"server.key"_s));
+        return openssl(u"req -newkey rsa:2048 -nodes -subj /CN=localhost -keyout %1/server.key "
+                       "-out %1/server.csr"_s) &&
+               openssl(u"x509 -req -in %1/server.csr -CA %1/school.crt -CAkey %1/school.key "
+                       "-CAcreateserial -days 2 -extfile %1/names -out %1/server.crt"_s) &&
+               ::chmod(key.constData(), 0600) == 0 &&
+               (::geteuid() != 0 || ::chown(key.constData(), 65534, 65534) == 0);
     }
 
     ToolResult psql(const QString &role, const QString &database, const QString &sql)
     {
         return runTool(kBin + u"psql"_s,
-                       {u"-h"_s, m_dir.path(), u"-U"_s, role, u"-d"_s, database, u"-v"_s,
-                        u"ON_ERROR_STOP=1"_s, u"-q"_s, u"-c"_s, sql},
+                       {u"-h"_s, m_dir.path(), u"-p"_s, m_port, u"-U"_s, role, u"-d"_s, database,
+                        u"-v"_s, u"ON_ERROR_STOP=1"_s, u"-q"_s, u"-c"_s, sql},
                        {}, 30000);
     }
 
@@ -201,8 +257,8 @@ private:
     {
         const ToolResult counted =
             runTool(kBin + u"psql"_s,
-                    {u"-h"_s, m_dir.path(), u"-U"_s, u"postgres"_s, u"-d"_s, u"additions"_s,
-                     u"-At"_s, u"-c"_s,
+                    {u"-h"_s, m_dir.path(), u"-p"_s, m_port, u"-U"_s, u"postgres"_s, u"-d"_s,
+                     u"additions"_s, u"-At"_s, u"-c"_s,
                      u"SELECT COUNT(*) FROM additions.answers WHERE machine = '%1'"_s.arg(machine)},
                     {}, 30000);
         return counted.ok ? counted.output.trimmed().toInt() : -1;
@@ -215,14 +271,17 @@ private:
         return count(machine) == expected;
     }
 
-    QString serviceFile(const QString &machine)
+    QString serviceFile(const QString &machine, const QString &overTls = QString())
     {
         const QString services = m_dir.filePath(machine + u".conf"_s);
         QFile file(services);
         if (file.open(QIODevice::WriteOnly))
-            file.write(
-                u"[additions]\nhost=%1\ndbname=additions\nuser=%2\n"_s.arg(m_dir.path(), machine)
-                    .toUtf8());
+            file.write(u"[additions]\nhost=%1\nport=%2\ndbname=additions\nuser=%3\n%4"_s
+                           .arg(overTls.isEmpty() ? m_dir.path() : u"localhost"_s, m_port, machine,
+                                overTls.isEmpty() ? QString()
+                                                  : u"sslrootcert=%1\n"_s.arg(
+                                                        m_dir.filePath(overTls + u".crt"_s)))
+                           .toUtf8());
         return services;
     }
 
@@ -232,24 +291,20 @@ private:
     }
 
     // A computer of the class answers `count` problems and sends what the
-    // server lacks, through libpq's service as an administrator sets it up.
-    ToolResult answer(const QString &machine, int count)
+    // server lacks, through libpq's service as an administrator sets it up:
+    // on the server's socket, or over TCP with TLS and a certificate
+    // authority.
+    ToolResult answer(const QString &machine, int count, const QString &overTls = QString())
     {
-        const QString services = m_dir.filePath(machine + u".conf"_s);
-        QFile file(services);
-        if (file.open(QIODevice::WriteOnly))
-            file.write(
-                u"[additions]\nhost=%1\ndbname=additions\nuser=%2\n"_s.arg(m_dir.path(), machine)
-                    .toUtf8());
-        file.close();
         QProcessEnvironment environment;
-        environment.insert(u"PGSERVICEFILE"_s, services);
+        environment.insert(u"PGSERVICEFILE"_s, serviceFile(machine, overTls));
         environment.insert(u"XDG_DATA_HOME"_s, m_dir.filePath(machine));
         return runTool(QCoreApplication::applicationDirPath() + u"/history_probe"_s,
                        {u"1_joueur"_s, QString::number(count)}, environment, 30000);
     }
 
     QTemporaryDir m_dir;
+    QString m_port;
 };
 
 QTEST_GUILESS_MAIN(TestClass)
