@@ -14,20 +14,20 @@ namespace {
 
 constexpr int kBatch = 100;
 
-bool hasService(const QString &file)
+bool hasService(const QString &file, const QString &service)
 {
     QFile services(file);
     if (!services.open(QIODevice::ReadOnly | QIODevice::Text))
         return false;
     while (!services.atEnd())
-        if (services.readLine().trimmed() == "[additions]")
+        if (services.readLine().trimmed() == "[" + service.toUtf8() + "]")
             return true;
     return false;
 }
 
 } // namespace
 
-bool ClassServer::configured()
+bool ClassServer::configured(const QString &service)
 {
     // Where libpq looks, in its order: the user's file, then the system's.
     const QString home = QDir::homePath();
@@ -43,7 +43,16 @@ bool ClassServer::configured()
         (qEnvironmentVariableIsSet("PGSYSCONFDIR") ? qEnvironmentVariable("PGSYSCONFDIR")
                                                    : QStringLiteral("/etc/postgresql-common")) +
         QStringLiteral("/pg_service.conf");
-    return hasService(user) || hasService(system);
+    return hasService(user, service) || hasService(system, service);
+}
+
+QString ClassServer::connectOptions(const QString &service)
+{
+    // The service names the server, the database and the role; the password
+    // is in ~/.pgpass.
+    return QStringLiteral("service=%1;connect_timeout=2;sslmode=verify-full;"
+                          "application_name=additions")
+        .arg(service);
 }
 
 ClassServer::ClassServer(const QString &connectionName) : m_connection(connectionName) {}
@@ -74,13 +83,7 @@ bool ClassServer::connect()
                                          "la classe : le pilote PostgreSQL de Qt manque (paquet "
                                          "libqt6sql6-psql)."));
         m_db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_connection);
-        // libpq's own conventions: the service names the server, the
-        // database and the role; the password is in ~/.pgpass. Over the
-        // network, only TLS with a certificate the school's authority signed
-        // for that very server (a Unix socket needs none, and libpq asks none
-        // there).
-        m_db.setConnectOptions(QStringLiteral("service=additions;connect_timeout=2;"
-                                              "sslmode=verify-full;application_name=additions"));
+        m_db.setConnectOptions(connectOptions(QStringLiteral("additions")));
     }
     // open()'s own result: lastError() may still hold an earlier failure.
     if (m_db.open())

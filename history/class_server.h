@@ -17,9 +17,14 @@ class HistoryDatabase;
 class ClassServer
 {
 public:
-    // Whether libpq would find the service: in $PGSERVICEFILE (or
+    // Whether libpq would find the service (the computers' "additions", or a
+    // teacher's "additions-enseignant"): in $PGSERVICEFILE (or
     // ~/.pg_service.conf), or in the system's pg_service.conf.
-    static bool configured();
+    static bool configured(const QString &service = QStringLiteral("additions"));
+    // The connection options of a service: libpq's own conventions, and
+    // over the network only TLS with a certificate the school's authority
+    // signed for that very server (a Unix socket needs none).
+    static QString connectOptions(const QString &service);
 
     explicit ClassServer(const QString &connectionName);
     ~ClassServer();

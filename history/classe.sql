@@ -98,6 +98,33 @@ CREATE POLICY teacher_erases ON additions.answers FOR DELETE TO additions_teache
                        JOIN additions.teachers t ON t.class = m.class
                        WHERE t.role = current_user));
 
+-- How many carries the written sum of two whole numbers makes: the addition
+-- children find hardest. NULL for anything but whole numbers.
+CREATE OR REPLACE FUNCTION additions.carries(a text, b text)
+RETURNS integer
+LANGUAGE plpgsql IMMUTABLE STRICT
+SET search_path = pg_catalog, pg_temp
+AS $$
+DECLARE
+    carry integer := 0;
+    total integer := 0;
+    digit_a integer;
+    digit_b integer;
+BEGIN
+    IF a !~ '^[0-9]{1,40}$' OR b !~ '^[0-9]{1,40}$' THEN
+        RETURN NULL;
+    END IF;
+    FOR i IN 0 .. greatest(length(a), length(b)) - 1 LOOP
+        digit_a := coalesce(nullif(substr(a, length(a) - i, 1), '')::integer, 0);
+        digit_b := coalesce(nullif(substr(b, length(b) - i, 1), '')::integer, 0);
+        carry := CASE WHEN digit_a + digit_b + carry >= 10 THEN 1 ELSE 0 END;
+        total := total + carry;
+    END LOOP;
+    RETURN total;
+END
+$$;
+GRANT EXECUTE ON FUNCTION additions.carries TO additions_teacher;
+
 -- The one thing a computer may do: record an answer, as itself. True when the
 -- answer is new, false when the server had it already. The teachers' views
 -- listening on "reponses" hear of it at once.

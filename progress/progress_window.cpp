@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "progress/progress_window.h"
 
+#include "history/class_server.h"
+#include "progress/class_queries.h"
+#include "progress/class_view.h"
 #include "progress/progress_queries.h"
 #include "progress/score_chart.h"
+#include "progress/tables.h"
 #include "services/worker_thread.h"
 
 #include <QComboBox>
@@ -10,11 +14,11 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTabWidget>
 #include <QVBoxLayout>
 
 #include <chrono>
@@ -23,35 +27,6 @@ namespace {
 
 // The periods a parent may look at: the last days, or everything.
 constexpr int kPeriodDays[] = {7, 30, 0};
-
-QTableWidget *table(const QString &name, const QStringList &headers)
-{
-    auto *table = new QTableWidget(0, int(headers.size()));
-    table->setAccessibleName(name);
-    table->setHorizontalHeaderLabels(headers);
-    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    // Arrows move in the table, a row at a time, and Tab leaves it, as a
-    // screen reader's user expects.
-    table->setTabKeyNavigation(false);
-    table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    table->verticalHeader()->hide();
-    // Columns as wide as what they hold, at any font size; the last takes
-    // what is left.
-    table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    table->horizontalHeader()->setStretchLastSection(true);
-    return table;
-}
-
-void fill(QTableWidget *table, const QList<QStringList> &rows)
-{
-    table->setRowCount(int(rows.size()));
-    for (int r = 0; r < rows.size(); ++r)
-        for (int c = 0; c < rows[r].size(); ++c)
-            table->setItem(r, c, new QTableWidgetItem(rows[r][c]));
-    // Entering the table, a screen reader reads its first row.
-    if (!rows.isEmpty())
-        table->setCurrentCell(0, 0);
-}
 
 QString playerName(const QString &key)
 {
@@ -75,12 +50,13 @@ ProgressWindow::ProgressWindow(QWidget *parent)
       m_thread(std::make_unique<WorkerThread>(m_queries)), m_players(new QComboBox),
       m_period(new QComboBox), m_status(new QLabel), m_problem(new QLabel), m_setAside(new QWidget),
       m_setAsideText(new QLabel), m_chart(new ScoreChart),
-      m_levels(table(QStringLiteral("réponses par niveau"),
-                     {QStringLiteral("Niveau"), QStringLiteral("Réponses"),
-                      QStringLiteral("Justes"), QStringLiteral("Part juste")})),
-      m_last(table(QStringLiteral("dernières réponses"),
-                   {QStringLiteral("Date"), QStringLiteral("Problème"), QStringLiteral("Réponse"),
-                    QStringLiteral("Juste"), QStringLiteral("Score")}))
+      m_levels(readOnlyTable(QStringLiteral("réponses par niveau"),
+                             {QStringLiteral("Niveau"), QStringLiteral("Réponses"),
+                              QStringLiteral("Justes"), QStringLiteral("Part juste")})),
+      m_last(readOnlyTable(QStringLiteral("dernières réponses"),
+                           {QStringLiteral("Date"), QStringLiteral("Problème"),
+                            QStringLiteral("Réponse"), QStringLiteral("Juste"),
+                            QStringLiteral("Score")}))
 {
     setWindowTitle(QStringLiteral("Additions : progrès"));
     m_players->setAccessibleName(QStringLiteral("joueur"));
@@ -110,7 +86,20 @@ ProgressWindow::ProgressWindow(QWidget *parent)
                             static_cast<QWidget *>(exportButton),
                             static_cast<QWidget *>(clearButton), static_cast<QWidget *>(m_status)})
         choices->addWidget(widget);
-    auto *layout = new QVBoxLayout(this);
+    // This computer's history; beside it the class, for a teacher whose
+    // connection to the class's server is set up.
+    auto *local = new QWidget;
+    auto *outer = new QVBoxLayout(this);
+    if (ClassServer::configured(QString::fromLatin1(ClassQueries::kService))) {
+        auto *tabs = new QTabWidget;
+        tabs->addTab(local, QStringLiteral("Cet ordinateur"));
+        tabs->addTab(new ClassViewWidget, QStringLiteral("Classe"));
+        outer->addWidget(tabs);
+    } else {
+        outer->setContentsMargins(0, 0, 0, 0);
+        outer->addWidget(local);
+    }
+    auto *layout = new QVBoxLayout(local);
     layout->addLayout(choices);
     layout->addWidget(m_problem);
     layout->addWidget(m_setAside);
@@ -184,7 +173,7 @@ void ProgressWindow::display(const ProgressView &view)
                                               : QStringLiteral("autre"),
                               QString::number(level.answers), QString::number(level.right),
                               QStringLiteral("%1 %").arg(100 * level.right / level.answers)};
-    fill(m_levels, levels);
+    fillTable(m_levels, levels);
 
     QList<QStringList> last;
     for (const HistoryRow &row : view.last)
@@ -193,7 +182,7 @@ void ProgressWindow::display(const ProgressView &view)
                             row.answer.answer,
                             row.answer.right ? QStringLiteral("oui") : QStringLiteral("non"),
                             scoreShown(row.answer)};
-    fill(m_last, last);
+    fillTable(m_last, last);
 }
 
 void ProgressWindow::finished(const QString &failure)

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "history/history_recorder.h"
 #include "program_run.h"
+#include "progress/class_queries.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -163,6 +165,37 @@ private Q_SLOTS:
         QVERIFY(waitForCount(u"poste1"_s, 8));
     }
 
+    // A teacher sees their class only, mastery and carries included, and
+    // each new answer within two seconds.
+    void teachersViewFollowsTheClass()
+    {
+        const QString services = m_dir.filePath(u"prof_a.conf"_s);
+        QFile file(services);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(u"[additions-enseignant]\nhost=%1\nport=%2\ndbname=additions\nuser=prof_a\n"_s
+                       .arg(m_dir.path(), m_port)
+                       .toUtf8());
+        file.close();
+        qputenv("PGSERVICEFILE", QFile::encodeName(services));
+        ClassQueries queries;
+        QSignalSpy loaded(&queries, &ClassQueries::loaded);
+        const auto answers = [&] {
+            const ClassView view = loaded.takeLast().at(0).value<ClassView>();
+            int total = 0;
+            for (const ClassChild &child : view.children)
+                total += child.machine == u"poste1"_s ? child.answers : 1000;
+            return view.problem.isEmpty() && view.carries.value(0).answers == total ? total : -1;
+        };
+        queries.load();
+        QCOMPARE(answers(), 8);
+        QVERIFY(answer(u"poste1"_s, 1).ok);
+        QVERIFY(loaded.wait(2000));
+        QCOMPARE(answers(), 9);
+        QCOMPARE(mastery(20, 18), u"maîtrisé"_s);
+        QCOMPARE(mastery(19, 19), u"familier"_s);
+        QCOMPARE(mastery(10, 6), u"commencé"_s);
+    }
+
     // A computer records answers as itself, and does nothing else; a
     // teacher reads their own class only.
     void rights_data()
@@ -188,7 +221,7 @@ private Q_SLOTS:
             << true;
         QTest::addRow("a teacher reads their class")
             << u"prof_a"_s
-            << u"SELECT 1 / (COUNT(*) = 9 AND MIN(machine) = 'poste1')::int FROM "
+            << u"SELECT 1 / (COUNT(*) = 10 AND MIN(machine) = 'poste1')::int FROM "
                "additions.answers"_s
             << true;
         QTest::addRow("a teacher erases in their class")

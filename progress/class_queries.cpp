@@ -1,0 +1,144 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "progress/class_queries.h"
+
+#include "history/class_server.h"
+
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTimer>
+#include <QVariant>
+
+namespace {
+
+constexpr int kMasteryAnswers = 20;
+// Notifications come in bursts when a class answers at once: one reload
+// for them all, well within the two seconds a teacher waits.
+constexpr int kReloadDelayMs = 300;
+constexpr int kRetryDelayMs = 10000;
+
+constexpr const char *kChildren =
+    "SELECT machine, player, COUNT(*), SUM(is_right::int), MAX(answered_at) "
+    "FROM additions.answers GROUP BY machine, player ORDER BY machine, player";
+constexpr const char *kRecent =
+    "SELECT machine, player, bound, COUNT(*), SUM(is_right::int) FROM ("
+    "SELECT machine, player, bound, is_right, row_number() OVER ("
+    "PARTITION BY machine, player, bound ORDER BY answered_at DESC) AS n "
+    "FROM additions.answers) recent WHERE n <= 20 GROUP BY machine, player, bound";
+constexpr const char *kCarries =
+    "SELECT additions.carries(first_number, second_number) AS c, COUNT(*), SUM(is_right::int) "
+    "FROM additions.answers GROUP BY c HAVING additions.carries(first_number, second_number) "
+    "IS NOT NULL ORDER BY c";
+
+} // namespace
+
+QString mastery(int lastAnswers, int lastRight)
+{
+    if (lastAnswers == 0)
+        return QStringLiteral("pas commencé");
+    const int share = 100 * lastRight / lastAnswers;
+    if (share >= 90 && lastAnswers >= kMasteryAnswers)
+        return QStringLiteral("maîtrisé");
+    return share >= 70 ? QStringLiteral("familier") : QStringLiteral("commencé");
+}
+
+ClassQueries::~ClassQueries()
+{
+    const QString name = m_db.connectionName();
+    m_db.close();
+    m_db = QSqlDatabase();
+    if (!name.isEmpty())
+        QSqlDatabase::removeDatabase(name);
+}
+
+bool ClassQueries::connect(ClassView &view)
+{
+    if (m_db.isOpen())
+        return true;
+    if (!m_db.isValid()) {
+        if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL"))) {
+            view.problem = QStringLiteral("La classe ne peut pas être montrée : le pilote "
+                                          "PostgreSQL de Qt manque (paquet libqt6sql6-psql).");
+            return false;
+        }
+        m_db =
+            QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("additions-class"));
+        m_db.setConnectOptions(ClassServer::connectOptions(QString::fromLatin1(kService)));
+    }
+    if (!m_db.open()) {
+        view.problem = QStringLiteral("Le serveur de la classe (service « %1 ») n'a pas pu être "
+                                      "joint : vérifiez le réseau, le mot de passe et le "
+                                      "certificat (%2).")
+                           .arg(QString::fromLatin1(kService), m_db.lastError().text().trimmed());
+        return false;
+    }
+    // Each answer a computer sends is heard at once.
+    QSqlDriver *driver = m_db.driver();
+    if (driver->subscribeToNotification(QStringLiteral("reponses")))
+        QObject::connect(driver, &QSqlDriver::notification, this, &ClassQueries::reloadSoon,
+                         Qt::UniqueConnection);
+    return true;
+}
+
+void ClassQueries::reloadSoon()
+{
+    if (m_reloadPlanned)
+        return;
+    m_reloadPlanned = true;
+    QTimer::singleShot(kReloadDelayMs, this, [this] {
+        m_reloadPlanned = false;
+        load();
+    });
+}
+
+void ClassQueries::load()
+{
+    ClassView view;
+    if (!connect(view)) {
+        Q_EMIT loaded(view);
+        retryLater();
+        return;
+    }
+    QSqlQuery query(m_db);
+    query.setForwardOnly(true);
+    bool read = query.exec(QString::fromLatin1(kChildren));
+    while (read && query.next())
+        view.children.append({query.value(0).toString(),
+                              query.value(1).toString(),
+                              query.value(2).toInt(),
+                              query.value(3).toInt(),
+                              query.value(4).toDateTime().toUTC(),
+                              {}});
+    read = read && query.exec(QString::fromLatin1(kRecent));
+    while (read && query.next())
+        for (ClassChild &child : view.children)
+            if (child.machine == query.value(0).toString() &&
+                child.player == query.value(1).toString())
+                child.recent.insert(query.value(2).toInt(),
+                                    {query.value(3).toInt(), query.value(4).toInt()});
+    read = read && query.exec(QString::fromLatin1(kCarries));
+    while (read && query.next())
+        view.carries.append(
+            {query.value(0).toInt(), query.value(1).toInt(), query.value(2).toInt()});
+    if (!read) {
+        view.problem = QStringLiteral("Le serveur de la classe n'a pas pu donner les réponses "
+                                      "(%1).")
+                           .arg(query.lastError().text().trimmed());
+        // A server restarted: the next load opens a new connection.
+        m_db.close();
+        retryLater();
+    }
+    Q_EMIT loaded(view);
+}
+
+// A server away sends no notification: it is asked again now and then.
+void ClassQueries::retryLater()
+{
+    if (m_reloadPlanned)
+        return;
+    m_reloadPlanned = true;
+    QTimer::singleShot(kRetryDelayMs, this, [this] {
+        m_reloadPlanned = false;
+        load();
+    });
+}

@@ -1,0 +1,66 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QDateTime>
+#include <QMap>
+#include <QObject>
+#include <QSqlDatabase>
+
+// One child of the class: a computer and a player key, never a name.
+struct ClassChild
+{
+    QString machine;
+    QString player;
+    int answers = 0;
+    int right = 0;
+    QDateTime last; // UTC
+    // Per level's bound: the last 20 answers, and how many of them right.
+    QMap<int, std::pair<int, int>> recent;
+};
+
+// The class's answers grouped by the carries their sum makes.
+struct CarriesRow
+{
+    int carries = 0;
+    int answers = 0;
+    int right = 0;
+};
+
+struct ClassView
+{
+    QList<ClassChild> children;
+    QList<CarriesRow> carries;
+    QString problem; // why the class cannot be shown, in French
+};
+
+// A teacher's view of their classes, from the class's server through the
+// teacher's own libpq service "additions-enseignant", on a thread of its
+// own. Row-level security on the server limits it to the teacher's
+// classes. Once shown, it follows the class: each answer a computer sends
+// makes the server notify, and the view is loaded again.
+class ClassQueries final : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr const char *kService = "additions-enseignant";
+    ~ClassQueries() override;
+
+    void load();
+
+Q_SIGNALS:
+    void loaded(const ClassView &view);
+
+private:
+    bool connect(ClassView &view);
+    void reloadSoon();
+    void retryLater();
+
+    QSqlDatabase m_db;
+    bool m_reloadPlanned = false;
+};
+
+// The mark a child has at a level from their last answers there: "pas
+// commencé", "commencé" (under 70 % right), "familier" (70 to 89 %),
+// "maîtrisé" (90 % or more of the last 20: fewer answers cannot show it).
+QString mastery(int lastAnswers, int lastRight);

@@ -1,0 +1,13 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QStringList>
+
+class QTableWidget;
+
+// A read-only table a screen reader reads row by row, its columns as wide as
+// what they hold at any font size.
+QTableWidget *readOnlyTable(const QString &name, const QStringList &headers);
+// Fills it, the first row current: entering the table, a screen reader
+// reads it.
+void fillTable(QTableWidget *table, const QList<QStringList> &rows);
