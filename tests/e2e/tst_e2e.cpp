@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "../class_server_fixture.h"
 #include "../design.h"
 #include "game_driver.h"
 #include "quiz/tables.h"
@@ -252,6 +253,26 @@ private Q_SLOTS:
                          u"1_joueur|50|non|0|oui"_s, u"1_joueur|50|oui|1|oui"_s}));
         QVERIFY(game.isRunning());
         QVERIFY(game.close());
+    }
+
+    // A game on a computer of a class: its answers reach the school's
+    // server as the child plays.
+    void answersReachTheClass()
+    {
+        if (!ThrowawayClassServer::installed())
+            QSKIP("PostgreSQL 15 is not installed (./test installs it)");
+        ThrowawayClassServer server;
+        server.setUp();
+        if (QTest::currentTestFailed())
+            return;
+        GameDriver game(m_home->path());
+        game.setEnvironment(u"PGSERVICEFILE"_s, server.serviceFile(u"poste1"_s));
+        START_GAME(game);
+        game.click("Command4");
+        for (int error : {0, 1, 0})
+            game.answer(error);
+        QVERIFY(server.waitForCount(u"poste1"_s, 3));
+        QVERIFY2(game.close(), qPrintable(game.lastError()));
     }
 
     void twoGamesAtOnceKeepBothScores()
