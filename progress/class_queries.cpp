@@ -2,6 +2,7 @@
 #include "progress/class_queries.h"
 
 #include "history/class_server.h"
+#include "progress/csv_export.h"
 
 #include <QSqlDriver>
 #include <QSqlError>
@@ -129,6 +130,64 @@ void ClassQueries::load()
         retryLater();
     }
     Q_EMIT loaded(view);
+}
+
+void ClassQueries::exportTo(const QByteArray &file)
+{
+    ClassView view;
+    if (!connect(view)) {
+        Q_EMIT done(view.problem);
+        return;
+    }
+    const QByteArray header = "date;poste;joueur;niveau;premier nombre;second nombre;réponse;"
+                              "juste;mise;score;score gardé";
+    Q_EMIT done(writeCsv(file, header, [this](const CsvSink &write) {
+        QSqlQuery query(m_db);
+        query.setForwardOnly(true);
+        if (!query.exec(QStringLiteral(
+                "SELECT answered_at, machine, player, bound, first_number, second_number, answer, "
+                "is_right, stake, score_after, score_kept FROM additions.answers "
+                "ORDER BY answered_at, machine")))
+            return QStringLiteral("le serveur de la classe n'a pas donné les réponses (%1)")
+                .arg(query.lastError().text().trimmed());
+        const QByteArray yes = "oui", no = "non";
+        while (query.next())
+            write(QByteArrayList{
+                query.value(0).toDateTime().toLocalTime().toString(u"yyyy-MM-dd HH:mm:ss").toUtf8(),
+                csvText(query.value(1).toString()), csvText(query.value(2).toString()),
+                QByteArray::number(query.value(3).toInt()), csvText(query.value(4).toString()),
+                csvText(query.value(5).toString()), csvText(query.value(6).toString()),
+                query.value(7).toBool() ? yes : no, QByteArray::number(query.value(8).toInt()),
+                csvNumber(query.value(9).toString()),
+                query.value(10).isNull()   ? QByteArray()
+                : query.value(10).toBool() ? yes
+                                           : no}
+                      .join(';'));
+        return QString();
+    }));
+}
+
+void ClassQueries::erase(const QString &machine, const QString &player)
+{
+    ClassView view;
+    if (!connect(view)) {
+        Q_EMIT done(view.problem);
+        return;
+    }
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral("DELETE FROM additions.answers WHERE machine = ? AND player = ?"));
+    query.addBindValue(machine);
+    query.addBindValue(player);
+    if (!query.exec())
+        Q_EMIT done(QStringLiteral("Les réponses de %1, %2 n'ont pas pu être effacées (%3).")
+                        .arg(machine, player, query.lastError().text().trimmed()));
+    else if (query.numRowsAffected() == 0)
+        Q_EMIT done(QStringLiteral("Aucune réponse de %1, %2 n'a été effacée : cet élève n'est "
+                                   "pas dans vos classes.")
+                        .arg(machine, player));
+    else
+        Q_EMIT done(QString());
+    load();
 }
 
 // A server away sends no notification: it is asked again now and then.

@@ -47,9 +47,17 @@ public:
     ~ClassQueries() override;
 
     void load();
+    // Every answer of the teacher's classes, as the history's export writes
+    // them, with the computer.
+    void exportTo(const QByteArray &file);
+    // Erases a child's answers on the server, on request: only in the
+    // teacher's own classes.
+    void erase(const QString &machine, const QString &player);
 
 Q_SIGNALS:
     void loaded(const ClassView &view);
+    // The end of an export or an erasure: empty when it succeeded, else why.
+    void done(const QString &failure);
 
 private:
     bool connect(ClassView &view);

@@ -5,7 +5,12 @@
 #include "progress/tables.h"
 #include "services/worker_thread.h"
 
+#include <QFile>
+#include <QFileDialog>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -42,11 +47,24 @@ ClassViewWidget::ClassViewWidget(QWidget *parent)
 {
     m_status->setWordWrap(true);
     m_status->setText(QStringLiteral("calcul…"));
+    auto *exportButton = new QPushButton(QStringLiteral("Exporter la classe…"));
+    auto *eraseButton = new QPushButton(QStringLiteral("Effacer les réponses de cet élève"));
+    auto *actions = new QHBoxLayout;
+    actions->addWidget(exportButton);
+    actions->addWidget(eraseButton);
+    actions->addStretch();
     auto *layout = new QVBoxLayout(this);
+    layout->addLayout(actions);
     layout->addWidget(m_status);
     layout->addWidget(m_children, 3);
     layout->addWidget(m_carries, 1);
     connect(m_queries, &ClassQueries::loaded, this, &ClassViewWidget::display);
+    connect(m_queries, &ClassQueries::done, this, [this](const QString &failure) {
+        if (!failure.isEmpty())
+            QMessageBox::warning(this, window()->windowTitle(), failure);
+    });
+    connect(exportButton, &QPushButton::clicked, this, &ClassViewWidget::exportClass);
+    connect(eraseButton, &QPushButton::clicked, this, &ClassViewWidget::eraseChild);
     m_thread->post([queries = m_queries] { queries->load(); });
 }
 
@@ -75,4 +93,30 @@ void ClassViewWidget::display(const ClassView &view)
         carries << QStringList{QString::number(row.carries), QString::number(row.answers),
                                share(row.right, row.answers)};
     fillTable(m_carries, carries);
+}
+
+void ClassViewWidget::exportClass()
+{
+    const QString file = QFileDialog::getSaveFileName(this, QStringLiteral("Exporter la classe"),
+                                                      QStringLiteral("classe.csv"),
+                                                      QStringLiteral("Tableur (*.csv)"));
+    if (!file.isEmpty())
+        m_thread->post(
+            [queries = m_queries, name = QFile::encodeName(file)] { queries->exportTo(name); });
+}
+
+void ClassViewWidget::eraseChild()
+{
+    const int row = m_children->currentRow();
+    if (row < 0 || !m_children->item(row, 0) || !m_children->item(row, 1))
+        return;
+    const QString machine = m_children->item(row, 0)->text();
+    const QString player = m_children->item(row, 1)->text();
+    const auto answer = QMessageBox::question(
+        this, window()->windowTitle(),
+        QStringLiteral("Effacer du serveur toutes les réponses de %1, %2 ? Cela ne peut pas être "
+                       "défait.")
+            .arg(machine, player));
+    if (answer == QMessageBox::Yes)
+        m_thread->post([queries = m_queries, machine, player] { queries->erase(machine, player); });
 }

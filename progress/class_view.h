@@ -24,6 +24,8 @@ public:
 
 private:
     void display(const ClassView &view);
+    void exportClass();
+    void eraseChild();
 
     ClassQueries *m_queries; // lives on the thread, which owns it
     std::unique_ptr<WorkerThread> m_thread;

@@ -22,9 +22,9 @@
 
 namespace {
 
-constexpr char kHeader[] = "\xEF\xBB\xBF"
-                           "date;joueur;niveau;premier nombre;second nombre;réponse;juste;mise;"
-                           "score;score gardé\r\n";
+constexpr char kBom[] = "\xEF\xBB\xBF";
+constexpr char kHeader[] = "date;joueur;niveau;premier nombre;second nombre;réponse;juste;mise;"
+                           "score;score gardé";
 
 QByteArray quoted(QString text)
 {
@@ -33,13 +33,15 @@ QByteArray quoted(QString text)
     return text.toUtf8();
 }
 
-// A score the program wrote is a whole number; anything else came from a
-// hand-edited score file and is text.
+} // namespace
+
 QByteArray csvNumber(const QString &text)
 {
     static const QRegularExpression whole(QStringLiteral("^-?[0-9]{1,18}$"));
     return whole.match(text).hasMatch() ? text.toUtf8() : csvText(text);
 }
+
+namespace {
 
 QByteArray csvLine(const HistoryRow &row)
 {
@@ -55,8 +57,7 @@ QByteArray csvLine(const HistoryRow &row)
                           QByteArray::number(a.stake),
                           csvNumber(a.scoreAfter),
                           a.scoreKept ? yes : no}
-               .join(';') +
-           "\r\n";
+        .join(';');
 }
 
 QString failure(const QByteArray &file, const QString &cause)
@@ -132,10 +133,9 @@ QByteArray csvText(const QString &text)
     return quoted(text);
 }
 
-QString exportCsv(HistoryDatabase &history, const QByteArray &file)
+QString writeCsv(const QByteArray &file, const QByteArray &header,
+                 const std::function<QString(const CsvSink &)> &lines)
 {
-    if (!history.isOpen())
-        return failure(file, history.problem());
 #ifdef Q_OS_UNIX
     QByteArray target;
     if (const QString refused = checkTarget(file, &target); !refused.isEmpty())
@@ -161,19 +161,19 @@ QString exportCsv(HistoryDatabase &history, const QByteArray &file)
     step(!replacing || ::fchmod(out.get(), existing.st_mode & 07777) == 0);
     step(replacing ? ::geteuid() != 0 || ::fchown(out.get(), existing.st_uid, existing.st_gid) == 0
                    : giveToFolderOwner(out.get(), folderOf(target)));
-    QByteArray buffer = kHeader;
-    const bool read = history.eachAnswer([&](const HistoryRow &row) {
-        buffer += csvLine(row);
+    QByteArray buffer = kBom + header + "\r\n";
+    const QString unread = lines([&](const QByteArray &line) {
+        buffer += line + "\r\n";
         if (buffer.size() > (1 << 16)) {
             if (cause == 0)
                 step(writeAll(out.get(), buffer));
             buffer.clear();
         }
     });
-    if (!read || !step(writeAll(out.get(), buffer)) || !step(::fsync(out.get()) == 0) ||
+    if (!unread.isEmpty() || !step(writeAll(out.get(), buffer)) || !step(::fsync(out.get()) == 0) ||
         !step(::rename(temporary.constData(), target.constData()) == 0)) {
         ::unlink(temporary.constData());
-        return failure(file, read ? causeOf(cause) : history.problem());
+        return failure(file, unread.isEmpty() ? causeOf(cause) : unread);
     }
     return QString();
 #else
@@ -187,12 +187,23 @@ QString exportCsv(HistoryDatabase &history, const QByteArray &file)
     QSaveFile out(name);
     if (!out.open(QIODevice::WriteOnly))
         return failure(file, out.errorString());
-    out.write(kHeader);
-    const bool read = history.eachAnswer([&](const HistoryRow &row) { out.write(csvLine(row)); });
-    if (!read) {
+    out.write(kBom + header + "\r\n");
+    const QString unread = lines([&](const QByteArray &line) { out.write(line + "\r\n"); });
+    if (!unread.isEmpty()) {
         out.cancelWriting();
-        return failure(file, history.problem());
+        return failure(file, unread);
     }
     return out.commit() ? QString() : failure(file, out.errorString());
 #endif
+}
+
+QString exportCsv(HistoryDatabase &history, const QByteArray &file)
+{
+    if (!history.isOpen())
+        return failure(file, history.problem());
+    return writeCsv(file, kHeader, [&](const CsvSink &write) {
+        return history.eachAnswer([&](const HistoryRow &row) { write(csvLine(row)); })
+                   ? QString()
+                   : history.problem();
+    });
 }

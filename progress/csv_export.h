@@ -4,6 +4,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 class HistoryDatabase;
 
 // Writes every answer of the history to `file` (the name as the system
@@ -18,3 +20,13 @@ QString exportCsv(HistoryDatabase &history, const QByteArray &file);
 // One field as it is written: quoted where it holds a separator, and text
 // that a spreadsheet would run as a formula given a leading apostrophe.
 QByteArray csvText(const QString &text);
+// A number the program wrote as a number; anything else (a hand-edited
+// score) as text.
+QByteArray csvNumber(const QString &text);
+
+// Writes a CSV file as exportCsv() does: the header, then the lines that
+// `lines` gives the sink, each without its line end. `lines` returns why
+// they could not all be read, empty when they could.
+using CsvSink = std::function<void(const QByteArray &line)>;
+QString writeCsv(const QByteArray &file, const QByteArray &header,
+                 const std::function<QString(const CsvSink &)> &lines);

@@ -135,6 +135,22 @@ private Q_SLOTS:
         QVERIFY(m_server.answer(u"poste1"_s, 1).ok);
         QVERIFY(loaded.wait(2000));
         QCOMPARE(answers(), 9);
+
+        // The class in a spreadsheet, and a child's answers erased on request,
+        // in the teacher's classes only.
+        QSignalSpy done(&queries, &ClassQueries::done);
+        const QString csv = m_server.m_dir.filePath(u"classe.csv"_s);
+        queries.exportTo(QFile::encodeName(csv));
+        QCOMPARE(done.takeFirst().at(0).toString(), QString());
+        const QStringList rows = spreadsheetColumns(csv, {1, 2});
+        QCOMPARE(rows.size(), 10);
+        QCOMPARE(rows.filter(u"poste1|"_s).size(), 9);
+        queries.erase(u"poste2"_s, u"1_joueur"_s);
+        QVERIFY(done.takeFirst().at(0).toString().contains(u"pas dans vos classes"_s));
+        QCOMPARE(m_server.count(u"poste2"_s), 4);
+        queries.erase(u"poste1"_s, u"2_joueur"_s);
+        QCOMPARE(done.takeFirst().at(0).toString(), QString());
+        QCOMPARE(answers(), 6);
         QCOMPARE(mastery(20, 18), u"maîtrisé"_s);
         QCOMPARE(mastery(19, 19), u"familier"_s);
         QCOMPARE(mastery(10, 6), u"commencé"_s);
@@ -165,7 +181,7 @@ private Q_SLOTS:
             << true;
         QTest::addRow("a teacher reads their class")
             << u"prof_a"_s
-            << u"SELECT 1 / (COUNT(*) = 10 AND MIN(machine) = 'poste1')::int FROM "
+            << u"SELECT 1 / (COUNT(*) = 7 AND MIN(machine) = 'poste1')::int FROM "
                "additions.answers"_s
             << true;
         QTest::addRow("a teacher erases in their class")
