@@ -37,6 +37,8 @@ public:
     // refused them; problem() then says why, in French.
     bool send(HistoryDatabase &history);
     QString problem() const { return m_problem; }
+    // Whether the server answers now; problem() says why not.
+    bool reachable() { return connect(); }
 
 private:
     bool connect();

@@ -389,6 +389,14 @@ QList<PendingAnswer> HistoryDatabase::unsent(int count)
     return pending;
 }
 
+int HistoryDatabase::unsentCount()
+{
+    QSqlQuery query(m_db);
+    return query.exec(QStringLiteral("SELECT COUNT(*) FROM answers WHERE sent = 0")) && query.next()
+               ? query.value(0).toInt()
+               : 0;
+}
+
 bool HistoryDatabase::markSent(const QList<PendingAnswer> &answers)
 {
     if (!m_db.transaction())

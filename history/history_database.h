@@ -67,6 +67,7 @@ public:
     // The oldest answers not yet on the class's server, at most `count`.
     QList<PendingAnswer> unsent(int count);
     bool markSent(const QList<PendingAnswer> &answers);
+    int unsentCount();
 
     // Damaged histories set aside that no adult has dismissed yet.
     QList<SetAside> setAside();

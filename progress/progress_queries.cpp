@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "progress/progress_queries.h"
 
+#include "history/class_server.h"
 #include "progress/csv_export.h"
 
 #include <algorithm>
@@ -23,7 +24,26 @@ void ProgressQueries::load(int request, const QString &player, const QDateTime &
     std::reverse(view.chart.begin(), view.chart.end());
     view.problem = history().problem();
     view.setAside = history().setAside();
+    view.classStatus = classStatus();
     Q_EMIT loaded(view);
+}
+
+QString ProgressQueries::classStatus()
+{
+    if (!ClassServer::configured())
+        return QString();
+    if (!m_classProblem) {
+        ClassServer server(QStringLiteral("progress-class"));
+        m_classProblem = server.reachable() ? QString() : server.problem();
+    }
+    const int unsent = history().unsentCount();
+    if (unsent == 0)
+        return QString();
+    return QStringLiteral("%1 réponse(s) de cet ordinateur attendent d'être envoyées au serveur "
+                          "de la classe. %2")
+        .arg(unsent)
+        .arg(*m_classProblem)
+        .trimmed();
 }
 
 void ProgressQueries::clear(const QString &player)

@@ -6,6 +6,7 @@
 #include <QObject>
 
 #include <memory>
+#include <optional>
 
 // What the Progrès window shows of one player over one period.
 struct ProgressView
@@ -17,6 +18,7 @@ struct ProgressView
     QList<HistoryRow> chart;  // oldest first
     QString problem;          // why the history cannot be read or written
     QList<SetAside> setAside; // damaged histories no adult has dismissed
+    QString classStatus;      // answers not yet on the class's server, and why
 };
 
 // The Progrès window's queries, on a thread of their own: over years of a
@@ -44,5 +46,8 @@ Q_SIGNALS:
 
 private:
     HistoryDatabase &history();
+    QString classStatus();
     std::unique_ptr<HistoryDatabase> m_history;
+    // Asked once per window: whether this computer reaches its class's server.
+    std::optional<QString> m_classProblem;
 };

@@ -150,8 +150,9 @@ void ProgressWindow::display(const ProgressView &view)
             const QSignalBlocker quiet(m_players);
             m_players->addItem(playerName(key), key);
         }
-    m_problem->setText(view.problem);
-    m_problem->setVisible(!view.problem.isEmpty());
+    const QString problem = (view.problem + u' ' + view.classStatus).trimmed();
+    m_problem->setText(problem);
+    m_problem->setVisible(!problem.isEmpty());
     QStringList setAside;
     for (const SetAside &file : view.setAside)
         setAside << QStringLiteral("L'historique était abîmé : il a été mis de côté le %1 dans "

@@ -2,6 +2,7 @@
 #include "class_server_fixture.h"
 #include "history/history_recorder.h"
 #include "progress/class_queries.h"
+#include "progress/progress_queries.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -83,6 +84,17 @@ private Q_SLOTS:
         const ToolResult sent = m_server.answer(u"poste1"_s, 1, authority);
         QVERIFY2(sent.ok == refused.isEmpty() && sent.error.contains(refused),
                  qPrintable(sent.error));
+        // Progrès says, in French, what waits and why.
+        qputenv("PGSERVICEFILE", QFile::encodeName(m_server.m_dir.filePath(u"poste1.conf"_s)));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_server.m_dir.filePath(u"poste1"_s)));
+        ProgressQueries queries;
+        QSignalSpy loaded(&queries, &ProgressQueries::loaded);
+        queries.load(1, u"1_joueur"_s, {});
+        const QString status = loaded.takeFirst().at(0).value<ProgressView>().classStatus;
+        QVERIFY2(refused.isEmpty()
+                     ? status.isEmpty()
+                     : status.startsWith(u"1 réponse(s)"_s) && status.contains(refused),
+                 qPrintable(status));
     }
 
     // The game's own recorder: answers go to the server as they come, and
