@@ -83,10 +83,15 @@ bool ClassQueries::connect(ClassView &view)
 
 void ClassQueries::reloadSoon()
 {
+    reloadAfter(kReloadDelayMs);
+}
+
+void ClassQueries::reloadAfter(int delayMs)
+{
     if (m_reloadPlanned)
         return;
     m_reloadPlanned = true;
-    QTimer::singleShot(kReloadDelayMs, this, [this] {
+    QTimer::singleShot(delayMs, this, [this] {
         m_reloadPlanned = false;
         load();
     });
@@ -193,11 +198,5 @@ void ClassQueries::erase(const QString &machine, const QString &player)
 // A server away sends no notification: it is asked again now and then.
 void ClassQueries::retryLater()
 {
-    if (m_reloadPlanned)
-        return;
-    m_reloadPlanned = true;
-    QTimer::singleShot(kRetryDelayMs, this, [this] {
-        m_reloadPlanned = false;
-        load();
-    });
+    reloadAfter(kRetryDelayMs);
 }

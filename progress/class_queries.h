@@ -63,6 +63,7 @@ private:
     bool connect(ClassView &view);
     void reloadSoon();
     void retryLater();
+    void reloadAfter(int delayMs);
 
     QSqlDatabase m_db;
     bool m_reloadPlanned = false;
