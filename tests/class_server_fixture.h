@@ -76,6 +76,16 @@ public:
                      "INSERT INTO additions.machines VALUES ('poste1', 'A'), ('poste2', 'B'); "
                      "INSERT INTO additions.teachers VALUES ('prof_a', 'A');"_s)
                     .ok);
+        // Over the network a password too: the first matching line of
+        // pg_hba.conf wins, so it goes before initdb's own.
+        QVERIFY(psql(u"postgres"_s, u"additions"_s, u"ALTER ROLE poste1 PASSWORD 'secret'"_s).ok);
+        QFile rules(data() + u"/pg_hba.conf"_s);
+        QVERIFY(rules.open(QIODevice::ReadWrite));
+        const QByteArray before = rules.readAll();
+        rules.seek(0);
+        rules.write("hostssl all all 127.0.0.1/32 scram-sha-256\n" + before);
+        rules.close();
+        QVERIFY(asServer({kBin + u"pg_ctl"_s, u"-D"_s, data(), u"reload"_s}).ok);
     }
 
     ~ThrowawayClassServer() { stop(); }
@@ -165,6 +175,17 @@ public:
         return services;
     }
 
+    // The computer's ~/.pgpass, 0600 as libpq wants it.
+    QString passwordFile(const QString &machine, const QString &password)
+    {
+        const QString file = m_dir.filePath(machine + u".pgpass"_s);
+        QFile out(file);
+        if (out.open(QIODevice::WriteOnly))
+            out.write(u"localhost:%1:additions:%2:%3\n"_s.arg(m_port, machine, password).toUtf8());
+        out.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+        return file;
+    }
+
     QString history(const QString &machine) const
     {
         return m_dir.filePath(machine + u"/additions/history.sqlite"_s);
@@ -174,10 +195,12 @@ public:
     // server lacks, through libpq's service as an administrator sets it up:
     // on the server's socket, or over TCP with TLS and a certificate
     // authority.
-    ToolResult answer(const QString &machine, int count, const QString &overTls = QString())
+    ToolResult answer(const QString &machine, int count, const QString &overTls = QString(),
+                      const QString &password = u"secret"_s)
     {
         QProcessEnvironment environment;
         environment.insert(u"PGSERVICEFILE"_s, serviceFile(machine, overTls));
+        environment.insert(u"PGPASSFILE"_s, passwordFile(machine, password));
         environment.insert(u"XDG_DATA_HOME"_s, m_dir.filePath(machine));
         return runTool(QCoreApplication::applicationDirPath() + u"/history_probe"_s,
                        {u"1_joueur"_s, QString::number(count)}, environment, 30000);

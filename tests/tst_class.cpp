@@ -72,28 +72,34 @@ private Q_SLOTS:
     void overTheNetwork_data()
     {
         QTest::addColumn<QString>("authority");
+        QTest::addColumn<QString>("password");
         QTest::addColumn<QString>("refused");
-        QTest::addRow("the school's authority") << u"school"_s << QString();
-        QTest::addRow("another authority") << u"other"_s << u"certificate verify failed"_s;
+        QTest::addRow("the school's authority") << u"school"_s << u"secret"_s << QString();
+        QTest::addRow("another authority")
+            << u"other"_s << u"secret"_s << u"certificate verify failed"_s;
+        QTest::addRow("a wrong password")
+            << u"school"_s << u"guess"_s << u"password authentication failed"_s;
     }
 
     void overTheNetwork()
     {
         QFETCH(QString, authority);
+        QFETCH(QString, password);
         QFETCH(QString, refused);
-        const ToolResult sent = m_server.answer(u"poste1"_s, 1, authority);
+        const ToolResult sent = m_server.answer(u"poste1"_s, 1, authority, password);
         QVERIFY2(sent.ok == refused.isEmpty() && sent.error.contains(refused),
                  qPrintable(sent.error));
         // Progrès says, in French, what waits and why.
         qputenv("PGSERVICEFILE", QFile::encodeName(m_server.m_dir.filePath(u"poste1.conf"_s)));
         qputenv("XDG_DATA_HOME", QFile::encodeName(m_server.m_dir.filePath(u"poste1"_s)));
+        qputenv("PGPASSFILE", QFile::encodeName(m_server.m_dir.filePath(u"poste1.pgpass"_s)));
         ProgressQueries queries;
         QSignalSpy loaded(&queries, &ProgressQueries::loaded);
         queries.load(1, u"1_joueur"_s, {});
         const QString status = loaded.takeFirst().at(0).value<ProgressView>().classStatus;
         QVERIFY2(refused.isEmpty()
                      ? status.isEmpty()
-                     : status.startsWith(u"1 réponse(s)"_s) && status.contains(refused),
+                     : status.contains(u"attendent d'être envoyées"_s) && status.contains(refused),
                  qPrintable(status));
     }
 
@@ -111,14 +117,14 @@ private Q_SLOTS:
             }
         };
         play(2);
-        QVERIFY(m_server.waitForCount(u"poste1"_s, 7));
+        QVERIFY(m_server.waitForCount(u"poste1"_s, 8));
         QVERIFY(classfixture::asServer({classfixture::kBin + u"pg_ctl"_s, u"-D"_s, m_server.data(),
                                         u"-w"_s, u"-m"_s, u"fast"_s, u"stop"_s})
                     .ok);
         play(1);
         QVERIFY(m_server.start());
         play(0);
-        QVERIFY(m_server.waitForCount(u"poste1"_s, 8));
+        QVERIFY(m_server.waitForCount(u"poste1"_s, 9));
     }
 
     // A teacher sees their class only, mastery and carries included, and
@@ -143,10 +149,10 @@ private Q_SLOTS:
             return view.problem.isEmpty() && view.carries.value(0).answers == total ? total : -1;
         };
         queries.load();
-        QCOMPARE(answers(), 8);
+        QCOMPARE(answers(), 9);
         QVERIFY(m_server.answer(u"poste1"_s, 1).ok);
         QVERIFY(loaded.wait(2000));
-        QCOMPARE(answers(), 9);
+        QCOMPARE(answers(), 10);
 
         // The class in a spreadsheet, and a child's answers erased on request,
         // in the teacher's classes only.
@@ -155,14 +161,14 @@ private Q_SLOTS:
         queries.exportTo(QFile::encodeName(csv));
         QCOMPARE(done.takeFirst().at(0).toString(), QString());
         const QStringList rows = spreadsheetColumns(csv, {1, 2});
-        QCOMPARE(rows.size(), 10);
-        QCOMPARE(rows.filter(u"poste1|"_s).size(), 9);
+        QCOMPARE(rows.size(), 11);
+        QCOMPARE(rows.filter(u"poste1|"_s).size(), 10);
         queries.erase(u"poste2"_s, u"1_joueur"_s);
         QVERIFY(done.takeFirst().at(0).toString().contains(u"pas dans vos classes"_s));
         QCOMPARE(m_server.count(u"poste2"_s), 4);
         queries.erase(u"poste1"_s, u"2_joueur"_s);
         QCOMPARE(done.takeFirst().at(0).toString(), QString());
-        QCOMPARE(answers(), 6);
+        QCOMPARE(answers(), 7);
         QCOMPARE(mastery(20, 18), u"maîtrisé"_s);
         QCOMPARE(mastery(19, 19), u"familier"_s);
         QCOMPARE(mastery(10, 6), u"commencé"_s);
@@ -193,7 +199,7 @@ private Q_SLOTS:
             << true;
         QTest::addRow("a teacher reads their class")
             << u"prof_a"_s
-            << u"SELECT 1 / (COUNT(*) = 7 AND MIN(machine) = 'poste1')::int FROM "
+            << u"SELECT 1 / (COUNT(*) = 8 AND MIN(machine) = 'poste1')::int FROM "
                "additions.answers"_s
             << true;
         QTest::addRow("a teacher erases in their class")
