@@ -108,6 +108,9 @@ ProgressWindow::ProgressWindow(QWidget *parent)
     layout->addWidget(m_last, 2);
     resize(720, 640);
 
+    // The window opens on the player: a screen reader says whose progress
+    // it shows, whenever the tables fill.
+    m_players->setFocus();
     connect(m_players, &QComboBox::currentIndexChanged, this, &ProgressWindow::refresh);
     connect(m_period, &QComboBox::currentIndexChanged, this, &ProgressWindow::refresh);
     connect(exportButton, &QPushButton::clicked, this, &ProgressWindow::exportCsv);
