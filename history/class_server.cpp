@@ -103,9 +103,12 @@ bool ClassServer::send(HistoryDatabase &history)
         const QList<PendingAnswer> batch = history.unsent(kBatch);
         if (batch.isEmpty())
             return true;
-        if (!m_db.transaction())
+        const auto refused = [this](const QSqlError &error) {
             return failed(QStringLiteral("Le serveur de la classe a refusé les réponses (%1).")
-                              .arg(m_db.lastError().text().trimmed()));
+                              .arg(error.text().trimmed()));
+        };
+        if (!m_db.transaction())
+            return refused(m_db.lastError());
         QSqlQuery record(m_db);
         record.prepare(
             QStringLiteral("SELECT additions.record_answer(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
@@ -118,15 +121,13 @@ bool ClassServer::send(HistoryDatabase &history)
                   QVariant(pending.row.when.toUTC().toString(Qt::ISODateWithMs))})
                 record.addBindValue(value);
             if (!record.exec()) {
-                const QString why = record.lastError().text().trimmed();
+                const QSqlError error = record.lastError();
                 m_db.rollback();
-                return failed(
-                    QStringLiteral("Le serveur de la classe a refusé les réponses (%1).").arg(why));
+                return refused(error);
             }
         }
         if (!m_db.commit())
-            return failed(QStringLiteral("Le serveur de la classe a refusé les réponses (%1).")
-                              .arg(m_db.lastError().text().trimmed()));
+            return refused(m_db.lastError());
         // Had the mark failed, the next try sends them again: the server
         // keeps each once.
         if (!history.markSent(batch))

@@ -128,6 +128,14 @@ QString ownerName(uid_t uid)
 }
 #endif
 
+// A history the user may not write: the folder too, for SQLite's companions.
+QString readOnlySentence(const QString &file)
+{
+    return QStringLiteral("L'historique %1 est en lecture seule : rendez-le modifiable (ainsi "
+                          "que son dossier) pour que les réponses y soient gardées")
+        .arg(QDir::toNativeSeparators(file));
+}
+
 // What an adult can do about an error of the history's file, in French.
 QString sentenceFor(const QSqlError &error, const QString &file)
 {
@@ -135,8 +143,7 @@ QString sentenceFor(const QSqlError &error, const QString &file)
     QString sentence;
     switch (sqliteCode(error)) {
     case 8:
-        sentence = QStringLiteral("L'historique %1 est en lecture seule : rendez-le modifiable "
-                                  "(ainsi que son dossier) pour que les réponses y soient gardées");
+        sentence = readOnlySentence(QStringLiteral("%1"));
         break;
     case 13:
         sentence = QStringLiteral("Le disque où se trouve l'historique %1 est plein : libérez de "
@@ -224,9 +231,7 @@ bool HistoryDatabase::prepareFiles()
         return true; // still read, if it can be
     }
     if (::stat(bytes.constData(), &status) == 0 && ::access(bytes.constData(), W_OK) != 0)
-        m_problem = QStringLiteral("L'historique %1 est en lecture seule : rendez-le modifiable "
-                                   "pour que les réponses y soient gardées.")
-                        .arg(shown);
+        m_problem = readOnlySentence(file) + u'.';
     // A companion left read-only (SQLite gives them the file's mode, and the
     // file may have been read-only for a while) would keep every write
     // failing once the file is writable again: they are the program's own.

@@ -18,7 +18,7 @@ struct LevelSummary
     int right = 0;
 };
 
-// A damaged history that was set aside, and whether an adult has read so.
+// A damaged history that was set aside, and when.
 struct SetAside
 {
     QString file;

@@ -19,8 +19,9 @@ void ProgressQueries::load(int request, const QString &player, const QDateTime &
     view.request = request;
     view.players = history().players();
     view.levels = history().levels(player, since);
-    view.last = history().lastAnswers(player, since, kLastAnswers);
+    // One query for both: the last answers are the newest of the chart's.
     view.chart = history().lastAnswers(player, since, kChartAnswers);
+    view.last = view.chart.mid(0, kLastAnswers);
     std::reverse(view.chart.begin(), view.chart.end());
     view.problem = history().problem();
     view.setAside = history().setAside();
