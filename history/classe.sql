@@ -60,44 +60,6 @@ CREATE TABLE IF NOT EXISTS additions.teachers (
     PRIMARY KEY (role, class)
 );
 
--- One row per answer, made on the child's computer: its id is made there, so
--- that an answer sent twice is kept once. Times are timestamptz: a plain
--- timestamp would shift by the server's time zone.
-CREATE TABLE IF NOT EXISTS additions.answers (
-    id uuid PRIMARY KEY,
-    machine name NOT NULL,
-    player text NOT NULL,
-    bound integer NOT NULL,
-    first_number text NOT NULL,
-    second_number text NOT NULL,
-    answer text NOT NULL,
-    is_right boolean NOT NULL,
-    stake integer NOT NULL,
-    score_after text NOT NULL,
-    score_kept boolean,
-    answered_at timestamptz NOT NULL,
-    received_at timestamptz NOT NULL DEFAULT now()
-);
-CREATE INDEX IF NOT EXISTS answers_by_machine ON additions.answers (machine, player, answered_at);
-
--- Rights: nothing to anyone but through the function and the policies below.
-REVOKE ALL ON ALL TABLES IN SCHEMA additions FROM PUBLIC, additions_machine, additions_teacher;
-GRANT SELECT ON additions.classes, additions.machines, additions.teachers TO additions_teacher;
-GRANT SELECT, DELETE ON additions.answers TO additions_teacher;
-
--- A teacher sees, and may delete, the answers of their own classes only.
-ALTER TABLE additions.answers ENABLE ROW LEVEL SECURITY;
-DROP POLICY IF EXISTS teacher_reads ON additions.answers;
-CREATE POLICY teacher_reads ON additions.answers FOR SELECT TO additions_teacher
-    USING (machine IN (SELECT m.role FROM additions.machines m
-                       JOIN additions.teachers t ON t.class = m.class
-                       WHERE t.role = current_user));
-DROP POLICY IF EXISTS teacher_erases ON additions.answers;
-CREATE POLICY teacher_erases ON additions.answers FOR DELETE TO additions_teacher
-    USING (machine IN (SELECT m.role FROM additions.machines m
-                       JOIN additions.teachers t ON t.class = m.class
-                       WHERE t.role = current_user));
-
 -- How many carries the written sum of two whole numbers makes: the addition
 -- children find hardest. NULL for anything but whole numbers.
 CREATE OR REPLACE FUNCTION additions.carries(a text, b text)
@@ -123,7 +85,121 @@ BEGIN
     RETURN total;
 END
 $$;
-GRANT EXECUTE ON FUNCTION additions.carries TO additions_teacher;
+
+-- One row per answer, made on the child's computer: its id is made there, so
+-- that an answer sent twice is kept once. Times are timestamptz: a plain
+-- timestamp would shift by the server's time zone.
+CREATE TABLE IF NOT EXISTS additions.answers (
+    id uuid PRIMARY KEY,
+    machine name NOT NULL,
+    player text NOT NULL,
+    bound integer NOT NULL,
+    first_number text NOT NULL,
+    second_number text NOT NULL,
+    answer text NOT NULL,
+    is_right boolean NOT NULL,
+    stake integer NOT NULL,
+    score_after text NOT NULL,
+    score_kept boolean,
+    answered_at timestamptz NOT NULL,
+    received_at timestamptz NOT NULL DEFAULT now(),
+    carries integer GENERATED ALWAYS AS (additions.carries(first_number, second_number)) STORED
+);
+-- A child's last answers at a level, newest first.
+CREATE INDEX IF NOT EXISTS answers_by_level
+    ON additions.answers (machine, player, bound, answered_at DESC);
+
+-- What the class view shows of a child, kept as answers arrive or are erased,
+-- so that it reads in a moment however many answers the server holds: per
+-- computer, player, level and carries (-1: not two whole numbers).
+CREATE TABLE IF NOT EXISTS additions.totals (
+    machine name NOT NULL,
+    player text NOT NULL,
+    bound integer NOT NULL,
+    carries integer NOT NULL,
+    answers bigint NOT NULL,
+    right_answers bigint NOT NULL,
+    last_at timestamptz NOT NULL,
+    PRIMARY KEY (machine, player, bound, carries)
+);
+
+-- The same totals, counted from the answers.
+CREATE OR REPLACE VIEW additions.counted AS
+    SELECT machine, player, bound, coalesce(carries, -1) AS carries, count(*) AS answers,
+           count(*) FILTER (WHERE is_right) AS right_answers, max(answered_at) AS last_at
+    FROM additions.answers GROUP BY 1, 2, 3, 4;
+
+CREATE OR REPLACE FUNCTION additions.count_added()
+RETURNS trigger
+LANGUAGE plpgsql SECURITY DEFINER
+SET search_path = pg_catalog, pg_temp
+AS $$
+BEGIN
+    INSERT INTO additions.totals AS t
+        SELECT machine, player, bound, coalesce(carries, -1), count(*),
+               count(*) FILTER (WHERE is_right), max(answered_at)
+        FROM added GROUP BY 1, 2, 3, 4
+    ON CONFLICT (machine, player, bound, carries) DO UPDATE
+        SET answers = t.answers + excluded.answers,
+            right_answers = t.right_answers + excluded.right_answers,
+            last_at = greatest(t.last_at, excluded.last_at);
+    RETURN NULL;
+END
+$$;
+REVOKE ALL ON FUNCTION additions.count_added FROM PUBLIC;
+
+CREATE OR REPLACE FUNCTION additions.count_removed()
+RETURNS trigger
+LANGUAGE plpgsql SECURITY DEFINER
+SET search_path = pg_catalog, pg_temp
+AS $$
+BEGIN
+    -- An erasure removes a child's answers: their totals are counted again.
+    DELETE FROM additions.totals t USING (SELECT DISTINCT machine, player FROM removed) c
+        WHERE t.machine = c.machine AND t.player = c.player;
+    INSERT INTO additions.totals
+        SELECT * FROM additions.counted
+        WHERE (machine, player) IN (SELECT machine, player FROM removed);
+    RETURN NULL;
+END
+$$;
+REVOKE ALL ON FUNCTION additions.count_removed FROM PUBLIC;
+
+DROP TRIGGER IF EXISTS answers_counted ON additions.answers;
+CREATE TRIGGER answers_counted AFTER INSERT ON additions.answers
+    REFERENCING NEW TABLE AS added FOR EACH STATEMENT EXECUTE FUNCTION additions.count_added();
+DROP TRIGGER IF EXISTS answers_uncounted ON additions.answers;
+CREATE TRIGGER answers_uncounted AFTER DELETE ON additions.answers
+    REFERENCING OLD TABLE AS removed FOR EACH STATEMENT EXECUTE FUNCTION additions.count_removed();
+
+-- Running this file again mends totals that went astray.
+TRUNCATE additions.totals;
+INSERT INTO additions.totals SELECT * FROM additions.counted;
+
+-- Rights: nothing to anyone but through the function and the policies below.
+REVOKE ALL ON ALL TABLES IN SCHEMA additions FROM PUBLIC, additions_machine, additions_teacher;
+GRANT SELECT ON additions.classes, additions.machines, additions.teachers, additions.totals
+    TO additions_teacher;
+GRANT SELECT, DELETE ON additions.answers TO additions_teacher;
+
+-- A teacher sees, and may delete, the answers of their own classes only.
+ALTER TABLE additions.answers ENABLE ROW LEVEL SECURITY;
+DROP POLICY IF EXISTS teacher_reads ON additions.answers;
+CREATE POLICY teacher_reads ON additions.answers FOR SELECT TO additions_teacher
+    USING (machine IN (SELECT m.role FROM additions.machines m
+                       JOIN additions.teachers t ON t.class = m.class
+                       WHERE t.role = current_user));
+ALTER TABLE additions.totals ENABLE ROW LEVEL SECURITY;
+DROP POLICY IF EXISTS teacher_reads ON additions.totals;
+CREATE POLICY teacher_reads ON additions.totals FOR SELECT TO additions_teacher
+    USING (machine IN (SELECT m.role FROM additions.machines m
+                       JOIN additions.teachers t ON t.class = m.class
+                       WHERE t.role = current_user));
+DROP POLICY IF EXISTS teacher_erases ON additions.answers;
+CREATE POLICY teacher_erases ON additions.answers FOR DELETE TO additions_teacher
+    USING (machine IN (SELECT m.role FROM additions.machines m
+                       JOIN additions.teachers t ON t.class = m.class
+                       WHERE t.role = current_user));
 
 -- The one thing a computer may do: record an answer, as itself. True when the
 -- answer is new, false when the server had it already. The teachers' views

@@ -50,6 +50,13 @@ constexpr const char *kCreateSetAside = "CREATE TABLE IF NOT EXISTS set_aside ("
                                         "file VARCHAR(4000) NOT NULL, "
                                         "set_aside_at VARCHAR(40) NOT NULL, "
                                         "dismissed SMALLINT NOT NULL)";
+// A teacher's names for the children of their class, who reach the class's
+// server as a computer and a player key only: the names stay here.
+constexpr const char *kCreateNames = "CREATE TABLE IF NOT EXISTS class_names ("
+                                     "machine VARCHAR(1000) NOT NULL, "
+                                     "player VARCHAR(1000) NOT NULL, "
+                                     "name VARCHAR(1000) NOT NULL, "
+                                     "PRIMARY KEY (machine, player))";
 // Each player's totals per level, kept by the database itself as answers come
 // and go: the whole history's table needs no pass over years of answers.
 constexpr const char *kCreateTotals = "CREATE TABLE level_totals ("
@@ -280,7 +287,8 @@ QSqlError HistoryDatabase::connect(bool readOnly)
         if (error.isValid() || !m_db.commit())
             m_db.rollback();
     }
-    for (const char *sql : {kCreateAnswers, kCreateIndexes[0], kCreateIndexes[1], kCreateSetAside})
+    for (const char *sql :
+         {kCreateAnswers, kCreateIndexes[0], kCreateIndexes[1], kCreateSetAside, kCreateNames})
         run(QString::fromLatin1(sql));
     if (!error.isValid() &&
         !m_db.record(QStringLiteral("answers")).contains(QStringLiteral("sent")))
@@ -508,4 +516,40 @@ bool HistoryDatabase::dismissSetAside()
     QSqlQuery query(m_db);
     return query.exec(QStringLiteral("UPDATE set_aside SET dismissed = 1")) ||
            failed(query.lastError());
+}
+
+QMap<std::pair<QString, QString>, QString> HistoryDatabase::classNames()
+{
+    QSqlQuery query(m_db);
+    QMap<std::pair<QString, QString>, QString> names;
+    if (query.exec(QStringLiteral("SELECT machine, player, name FROM class_names")))
+        while (query.next())
+            names.insert({query.value(0).toString(), query.value(1).toString()},
+                         query.value(2).toString());
+    return names;
+}
+
+bool HistoryDatabase::nameChild(const QString &machine, const QString &player, const QString &name)
+{
+    if (!m_open)
+        return false;
+    QSqlQuery query(m_db);
+    if (name.isEmpty()) {
+        query.prepare(QStringLiteral("DELETE FROM class_names WHERE machine = ? AND player = ?"));
+    } else {
+        query.prepare(
+            QStringLiteral("UPDATE class_names SET name = ? WHERE machine = ? AND player = ?"));
+        query.addBindValue(name);
+    }
+    query.addBindValue(machine);
+    query.addBindValue(player);
+    if (!query.exec())
+        return failed(query.lastError());
+    if (name.isEmpty() || query.numRowsAffected() > 0)
+        return true;
+    query.prepare(QStringLiteral("INSERT INTO class_names VALUES (?, ?, ?)"));
+    query.addBindValue(machine);
+    query.addBindValue(player);
+    query.addBindValue(name);
+    return query.exec() || failed(query.lastError());
 }

@@ -4,6 +4,7 @@
 #include "history/history_row.h"
 
 #include <QList>
+#include <QMap>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QString>
@@ -68,6 +69,11 @@ public:
     QList<PendingAnswer> unsent(int count);
     bool markSent(const QList<PendingAnswer> &answers);
     int unsentCount();
+
+    // A teacher's names for the children of the class's server, by computer
+    // and player key; an empty name forgets the child's.
+    QMap<std::pair<QString, QString>, QString> classNames();
+    bool nameChild(const QString &machine, const QString &player, const QString &name);
 
     // Damaged histories set aside that no adult has dismissed yet.
     QList<SetAside> setAside();

@@ -18,18 +18,21 @@ constexpr int kMasteryAnswers = 20;
 constexpr int kReloadDelayMs = 300;
 constexpr int kRetryDelayMs = 10000;
 
+// The server keeps each child's totals as answers arrive; only the mastery
+// reads answers, the last 20 of each child at each level, through an index.
 constexpr const char *kChildren =
-    "SELECT machine, player, COUNT(*), SUM(is_right::int), MAX(answered_at) "
-    "FROM additions.answers GROUP BY machine, player ORDER BY machine, player";
+    "SELECT machine, player, SUM(answers), SUM(right_answers), MAX(last_at) "
+    "FROM additions.totals GROUP BY machine, player ORDER BY machine, player";
 constexpr const char *kRecent =
-    "SELECT machine, player, bound, COUNT(*), SUM(is_right::int) FROM ("
-    "SELECT machine, player, bound, is_right, row_number() OVER ("
-    "PARTITION BY machine, player, bound ORDER BY answered_at DESC) AS n "
-    "FROM additions.answers) recent WHERE n <= 20 GROUP BY machine, player, bound";
+    "SELECT t.machine, t.player, t.bound, r.answers, r.right_answers "
+    "FROM (SELECT DISTINCT machine, player, bound FROM additions.totals) t "
+    "CROSS JOIN LATERAL (SELECT COUNT(*) AS answers, COUNT(*) FILTER (WHERE is_right) "
+    "AS right_answers FROM (SELECT is_right FROM additions.answers a WHERE a.machine = "
+    "t.machine AND a.player = t.player AND a.bound = t.bound ORDER BY a.answered_at DESC "
+    "LIMIT 20) last) r";
 constexpr const char *kCarries =
-    "SELECT additions.carries(first_number, second_number) AS c, COUNT(*), SUM(is_right::int) "
-    "FROM additions.answers GROUP BY c HAVING additions.carries(first_number, second_number) "
-    "IS NOT NULL ORDER BY c";
+    "SELECT carries, SUM(answers), SUM(right_answers) FROM additions.totals "
+    "WHERE carries >= 0 GROUP BY carries ORDER BY carries";
 
 } // namespace
 
@@ -111,10 +114,14 @@ void ClassQueries::load()
     while (read && query.next())
         view.children.append({query.value(0).toString(),
                               query.value(1).toString(),
+                              {},
                               query.value(2).toInt(),
                               query.value(3).toInt(),
                               query.value(4).toDateTime().toUTC(),
                               {}});
+    const auto names = this->names().classNames();
+    for (ClassChild &child : view.children)
+        child.name = names.value({child.machine, child.player});
     read = read && query.exec(QString::fromLatin1(kRecent));
     while (read && query.next())
         for (ClassChild &child : view.children)
@@ -144,9 +151,10 @@ void ClassQueries::exportTo(const QByteArray &file)
         Q_EMIT done(view.problem);
         return;
     }
-    const QByteArray header = "date;poste;joueur;niveau;premier nombre;second nombre;réponse;"
+    const QByteArray header = "date;poste;joueur;nom;niveau;premier nombre;second nombre;réponse;"
                               "juste;mise;score;score gardé";
-    Q_EMIT done(writeCsv(file, header, [this](const CsvSink &write) {
+    const auto names = this->names().classNames();
+    Q_EMIT done(writeCsv(file, header, [this, &names](const CsvSink &write) {
         QSqlQuery query(m_db);
         query.setForwardOnly(true);
         if (!query.exec(QStringLiteral(
@@ -160,6 +168,7 @@ void ClassQueries::exportTo(const QByteArray &file)
             write(QByteArrayList{
                 query.value(0).toDateTime().toLocalTime().toString(u"yyyy-MM-dd HH:mm:ss").toUtf8(),
                 csvText(query.value(1).toString()), csvText(query.value(2).toString()),
+                csvText(names.value({query.value(1).toString(), query.value(2).toString()})),
                 QByteArray::number(query.value(3).toInt()), csvText(query.value(4).toString()),
                 csvText(query.value(5).toString()), csvText(query.value(6).toString()),
                 query.value(7).toBool() ? yes : no, QByteArray::number(query.value(8).toInt()),
@@ -193,6 +202,19 @@ void ClassQueries::erase(const QString &machine, const QString &player)
     else
         Q_EMIT done(QString());
     load();
+}
+
+void ClassQueries::name(const QString &machine, const QString &player, const QString &name)
+{
+    Q_EMIT done(names().nameChild(machine, player, name.trimmed()) ? QString() : names().problem());
+    load();
+}
+
+HistoryDatabase &ClassQueries::names()
+{
+    if (!m_names)
+        m_names = std::make_unique<HistoryDatabase>(QStringLiteral("additions-class-names"));
+    return *m_names;
 }
 
 // A server away sends no notification: it is asked again now and then.

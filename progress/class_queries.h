@@ -1,16 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "history/history_database.h"
+
 #include <QDateTime>
 #include <QMap>
 #include <QObject>
 #include <QSqlDatabase>
+
+#include <memory>
 
 // One child of the class: a computer and a player key, never a name.
 struct ClassChild
 {
     QString machine;
     QString player;
+    QString name; // the teacher's, kept on their machine; often empty
     int answers = 0;
     int right = 0;
     QDateTime last; // UTC
@@ -53,6 +58,9 @@ public:
     // Erases a child's answers on the server, on request: only in the
     // teacher's own classes.
     void erase(const QString &machine, const QString &player);
+    // The teacher's name for a child, kept in this machine's history and
+    // never sent; an empty name forgets it.
+    void name(const QString &machine, const QString &player, const QString &name);
 
 Q_SIGNALS:
     void loaded(const ClassView &view);
@@ -64,8 +72,10 @@ private:
     void reloadSoon();
     void retryLater();
     void reloadAfter(int delayMs);
+    HistoryDatabase &names();
 
     QSqlDatabase m_db;
+    std::unique_ptr<HistoryDatabase> m_names; // opened on the thread, when first needed
     bool m_reloadPlanned = false;
 };
 

@@ -5,6 +5,8 @@
 #include "progress/tables.h"
 #include "services/worker_thread.h"
 
+#include <QAbstractItemDelegate>
+#include <QApplication>
 #include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -16,10 +18,12 @@
 
 #include <array>
 #include <chrono>
+#include <utility>
 
 namespace {
 
 constexpr std::array kBounds{50, 200, 1000, 5000, 10000};
+constexpr int kNameColumn = 2;
 
 QString share(int right, int answers)
 {
@@ -28,7 +32,7 @@ QString share(int right, int answers)
 
 QStringList childHeaders()
 {
-    QStringList headers{QStringLiteral("Poste"), QStringLiteral("Joueur"),
+    QStringList headers{QStringLiteral("Poste"), QStringLiteral("Joueur"), QStringLiteral("Nom"),
                         QStringLiteral("Réponses"), QStringLiteral("Part juste")};
     for (int bound : kBounds)
         headers << QStringLiteral("moins de %1").arg(bound);
@@ -45,6 +49,18 @@ ClassViewWidget::ClassViewWidget(QWidget *parent)
           QStringLiteral("réponses selon les retenues"),
           {QStringLiteral("Retenues"), QStringLiteral("Réponses"), QStringLiteral("Part juste")}))
 {
+    // The teacher names a child in place (F2 or a double click); the name
+    // stays on this machine.
+    m_children->setEditTriggers(QAbstractItemView::DoubleClicked |
+                                QAbstractItemView::EditKeyPressed);
+    m_children->horizontalHeaderItem(kNameColumn)
+        ->setToolTip(QStringLiteral("Le nom que vous donnez à l'élève reste sur cet ordinateur."));
+    connect(m_children, &QTableWidget::itemChanged, this, &ClassViewWidget::nameChild);
+    // A view that arrives while a name is typed waits for the name.
+    connect(m_children->itemDelegate(), &QAbstractItemDelegate::closeEditor, this, [this] {
+        if (m_waiting)
+            display(*std::exchange(m_waiting, std::nullopt));
+    });
     m_status->setWordWrap(true);
     m_status->setText(QStringLiteral("calcul…"));
     auto *exportButton = new QPushButton(QStringLiteral("Exporter la classe…"));
@@ -75,11 +91,17 @@ ClassViewWidget::~ClassViewWidget()
 
 void ClassViewWidget::display(const ClassView &view)
 {
+    // An editor open in the table has the keyboard.
+    const QWidget *focus = QApplication::focusWidget();
+    if (focus && focus != m_children && m_children->isAncestorOf(focus)) {
+        m_waiting = view;
+        return;
+    }
     m_status->setText(view.problem);
     m_status->setVisible(!view.problem.isEmpty());
     QList<QStringList> children;
     for (const ClassChild &child : view.children) {
-        QStringList row{child.machine, child.player, QString::number(child.answers),
+        QStringList row{child.machine, child.player, child.name, QString::number(child.answers),
                         share(child.right, child.answers)};
         for (int bound : kBounds) {
             const auto [answers, right] = child.recent.value(bound);
@@ -87,7 +109,13 @@ void ClassViewWidget::display(const ClassView &view)
         }
         children << (row << child.last.toLocalTime().toString(u"dd/MM/yyyy HH:mm"));
     }
+    m_filling = true;
     fillTable(m_children, children);
+    for (int r = 0; r < m_children->rowCount(); ++r)
+        for (int c = 0; c < m_children->columnCount(); ++c)
+            if (QTableWidgetItem *item = m_children->item(r, c); item && c != kNameColumn)
+                item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+    m_filling = false;
     QList<QStringList> carries;
     for (const CarriesRow &row : view.carries)
         carries << QStringList{QString::number(row.carries), QString::number(row.answers),
@@ -112,11 +140,24 @@ void ClassViewWidget::eraseChild()
         return;
     const QString machine = m_children->item(row, 0)->text();
     const QString player = m_children->item(row, 1)->text();
+    const QString name =
+        m_children->item(row, kNameColumn) ? m_children->item(row, kNameColumn)->text() : QString();
     const auto answer = QMessageBox::question(
         this, window()->windowTitle(),
-        QStringLiteral("Effacer du serveur toutes les réponses de %1, %2 ? Cela ne peut pas être "
-                       "défait.")
-            .arg(machine, player));
+        QStringLiteral("Effacer du serveur toutes les réponses de %1, %2%3 ? Cela ne peut pas "
+                       "être défait.")
+            .arg(machine, player, name.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(name)));
     if (answer == QMessageBox::Yes)
         m_thread->post([queries = m_queries, machine, player] { queries->erase(machine, player); });
+}
+
+void ClassViewWidget::nameChild(QTableWidgetItem *item)
+{
+    const int row = item->row();
+    if (m_filling || item->column() != kNameColumn || !m_children->item(row, 0) ||
+        !m_children->item(row, 1))
+        return;
+    m_thread->post([queries = m_queries, machine = m_children->item(row, 0)->text(),
+                    player = m_children->item(row, 1)->text(),
+                    name = item->text()] { queries->name(machine, player, name); });
 }

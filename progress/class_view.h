@@ -1,21 +1,24 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "progress/class_queries.h"
+
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
 class ClassQueries;
 class QLabel;
 class QTableWidget;
+class QTableWidgetItem;
 class WorkerThread;
-struct ClassView;
 
 // "Classe": for a teacher, every computer and player of their classes, with
 // their answers, share right, mastery per level and last activity, and the
 // class's answers by the carries their sums make. It follows the class as
-// children answer. Computers and player keys only: names stay with the
-// teacher.
+// children answer. The server knows computers and player keys only: the
+// names a teacher gives stay on the teacher's machine.
 class ClassViewWidget final : public QWidget
 {
 public:
@@ -26,10 +29,13 @@ private:
     void display(const ClassView &view);
     void exportClass();
     void eraseChild();
+    void nameChild(QTableWidgetItem *item);
 
     ClassQueries *m_queries; // lives on the thread, which owns it
     std::unique_ptr<WorkerThread> m_thread;
     QLabel *m_status;
     QTableWidget *m_children;
     QTableWidget *m_carries;
+    bool m_filling = false;
+    std::optional<ClassView> m_waiting; // arrived while a name was typed
 };

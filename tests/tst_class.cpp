@@ -139,6 +139,7 @@ private Q_SLOTS:
                        .toUtf8());
         file.close();
         qputenv("PGSERVICEFILE", QFile::encodeName(services));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_server.m_dir.filePath(u"prof_a"_s)));
         ClassQueries queries;
         QSignalSpy loaded(&queries, &ClassQueries::loaded);
         const auto answers = [&] {
@@ -154,15 +155,21 @@ private Q_SLOTS:
         QVERIFY(loaded.wait(2000));
         QCOMPARE(answers(), 10);
 
-        // The class in a spreadsheet, and a child's answers erased on request,
-        // in the teacher's classes only.
+        // The teacher's name for a child, kept on the teacher's machine; the
+        // class in a spreadsheet with it; a child's answers erased on
+        // request, in the teacher's classes only.
         QSignalSpy done(&queries, &ClassQueries::done);
+        queries.name(u"poste1"_s, u"1_joueur"_s, u" Léa "_s);
+        QCOMPARE(done.takeFirst().at(0).toString(), QString());
+        QCOMPARE(loaded.takeLast().at(0).value<ClassView>().children.value(0).name, u"Léa"_s);
         const QString csv = m_server.m_dir.filePath(u"classe.csv"_s);
         queries.exportTo(QFile::encodeName(csv));
         QCOMPARE(done.takeFirst().at(0).toString(), QString());
-        const QStringList rows = spreadsheetColumns(csv, {1, 2});
+        const QStringList rows = spreadsheetColumns(csv, {1, 2, 3});
         QCOMPARE(rows.size(), 11);
         QCOMPARE(rows.filter(u"poste1|"_s).size(), 10);
+        QVERIFY(rows.filter(u"poste1|1_joueur|Léa"_s).size() > 0);
+        QCOMPARE(rows.filter(u"poste1|1_joueur|Léa"_s), rows.filter(u"poste1|1_joueur|"_s));
         queries.erase(u"poste2"_s, u"1_joueur"_s);
         QVERIFY(done.takeFirst().at(0).toString().contains(u"pas dans vos classes"_s));
         QCOMPARE(m_server.count(u"poste2"_s), 4);
@@ -183,6 +190,8 @@ private Q_SLOTS:
         QTest::addColumn<bool>("allowed");
         QTest::addRow("a computer reads")
             << u"poste1"_s << u"SELECT * FROM additions.answers"_s << false;
+        QTest::addRow("a computer reads the totals")
+            << u"poste1"_s << u"SELECT * FROM additions.totals"_s << false;
         QTest::addRow("a computer changes")
             << u"poste1"_s << u"UPDATE additions.answers SET score_after = '99'"_s << false;
         QTest::addRow("a computer deletes")
@@ -202,6 +211,13 @@ private Q_SLOTS:
             << u"SELECT 1 / (COUNT(*) = 8 AND MIN(machine) = 'poste1')::int FROM "
                "additions.answers"_s
             << true;
+        QTest::addRow("a teacher reads their class's totals")
+            << u"prof_a"_s
+            << u"SELECT 1 / (SUM(answers) = 8 AND MIN(machine) = 'poste1')::int FROM "
+               "additions.totals"_s
+            << true;
+        QTest::addRow("a teacher cannot change the totals")
+            << u"prof_a"_s << u"UPDATE additions.totals SET answers = 0"_s << false;
         QTest::addRow("a teacher erases in their class")
             << u"prof_a"_s << u"DELETE FROM additions.answers WHERE player = '9_joueur'"_s << true;
     }
