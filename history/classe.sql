@@ -160,6 +160,8 @@ BEGIN
     INSERT INTO additions.totals
         SELECT * FROM additions.counted
         WHERE (machine, player) IN (SELECT machine, player FROM removed);
+    -- The teachers' views follow erasures as they follow answers.
+    PERFORM pg_notify('reponses', '');
     RETURN NULL;
 END
 $$;
@@ -214,6 +216,13 @@ AS $$
 DECLARE
     added integer;
 BEGIN
+    -- What the game sends, and nothing a teacher's view would choke on: a
+    -- player's key, and no answer from the future (a computer's clock may
+    -- be far ahead: its answer counts as now).
+    IF p_player !~ '^[A-Za-z0-9_]{1,40}$' THEN
+        RAISE EXCEPTION 'not a player key: %', left(p_player, 40) USING ERRCODE = 'check_violation';
+    END IF;
+    p_when := least(p_when, now());
     INSERT INTO additions.answers (id, machine, player, bound, first_number, second_number,
                                    answer, is_right, stake, score_after, score_kept,
                                    answered_at)

@@ -4,11 +4,14 @@
 #include "history/class_server.h"
 #include "progress/csv_export.h"
 
+#include <QCollator>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTimer>
 #include <QVariant>
+
+#include <algorithm>
 
 namespace {
 
@@ -17,6 +20,10 @@ constexpr int kMasteryAnswers = 20;
 // for them all, well within the two seconds a teacher waits.
 constexpr int kReloadDelayMs = 300;
 constexpr int kRetryDelayMs = 10000;
+// A server that restarts says nothing to a listening connection, which
+// would go on showing old figures: it is asked now and then.
+constexpr int kHeartbeatMs = 10000;
+constexpr int kLongestName = 60;
 
 // The server keeps each child's totals as answers arrive; only the mastery
 // reads answers, the last 20 of each child at each level, through an index.
@@ -76,6 +83,16 @@ bool ClassQueries::connect(ClassView &view)
                            .arg(QString::fromLatin1(kService), m_db.lastError().text().trimmed());
         return false;
     }
+    if (!m_heartbeat) {
+        m_heartbeat = new QTimer(this);
+        QObject::connect(m_heartbeat, &QTimer::timeout, this, [this] {
+            if (m_db.isOpen() && !QSqlQuery(m_db).exec(QStringLiteral("SELECT 1"))) {
+                m_db.close();
+                load();
+            }
+        });
+        m_heartbeat->start(kHeartbeatMs);
+    }
     // Each answer a computer sends is heard at once.
     QSqlDriver *driver = m_db.driver();
     if (driver->subscribeToNotification(QStringLiteral("reponses")))
@@ -119,6 +136,15 @@ void ClassQueries::load()
                               query.value(3).toInt(),
                               query.value(4).toDateTime().toUTC(),
                               {}});
+    // "poste2" before "poste10", as a teacher counts.
+    QCollator order(QLocale(QLocale::French));
+    order.setNumericMode(true);
+    std::stable_sort(view.children.begin(), view.children.end(),
+                     [&order](const ClassChild &a, const ClassChild &b) {
+                         const int machines = order.compare(a.machine, b.machine);
+                         return machines != 0 ? machines < 0
+                                              : order.compare(a.player, b.player) < 0;
+                     });
     const auto names = this->names().classNames();
     for (ClassChild &child : view.children)
         child.name = names.value({child.machine, child.player});
@@ -199,14 +225,24 @@ void ClassQueries::erase(const QString &machine, const QString &player)
         Q_EMIT done(QStringLiteral("Aucune réponse de %1, %2 n'a été effacée : cet élève n'est "
                                    "pas dans vos classes.")
                         .arg(machine, player));
-    else
-        Q_EMIT done(QString());
+    else // a child later given that key starts unnamed
+        Q_EMIT done(names().nameChild(machine, player, QString()) ? QString() : names().problem());
     load();
 }
 
 void ClassQueries::name(const QString &machine, const QString &player, const QString &name)
 {
-    Q_EMIT done(names().nameChild(machine, player, name.trimmed()) ? QString() : names().problem());
+    // One line of ordinary text, that fits in a column and in a CSV row.
+    QString kept = name;
+    kept.removeIf([](QChar c) { return c.category() == QChar::Other_Control && !c.isSpace(); });
+    kept = kept.simplified().left(kLongestName);
+    if (names().nameChild(machine, player, kept)) {
+        Q_EMIT done(QString());
+    } else {
+        Q_EMIT done(names().problem());
+        // Opened again at the next try: the adult may have mended the file.
+        m_names.reset();
+    }
     load();
 }
 

@@ -10,6 +10,8 @@
 
 #include <memory>
 
+class QTimer;
+
 // One child of the class: a computer and a player key, never a name.
 struct ClassChild
 {
@@ -77,6 +79,7 @@ private:
     QSqlDatabase m_db;
     std::unique_ptr<HistoryDatabase> m_names; // opened on the thread, when first needed
     bool m_reloadPlanned = false;
+    QTimer *m_heartbeat = nullptr;
 };
 
 // The mark a child has at a level from their last answers there: "pas

@@ -10,12 +10,14 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <utility>
@@ -56,6 +58,7 @@ ClassViewWidget::ClassViewWidget(QWidget *parent)
     m_children->horizontalHeaderItem(kNameColumn)
         ->setToolTip(QStringLiteral("Le nom que vous donnez à l'élève reste sur cet ordinateur."));
     connect(m_children, &QTableWidget::itemChanged, this, &ClassViewWidget::nameChild);
+    m_children->installEventFilter(this);
     // A view that arrives while a name is typed waits for the name.
     connect(m_children->itemDelegate(), &QAbstractItemDelegate::closeEditor, this, [this] {
         if (m_waiting)
@@ -109,8 +112,21 @@ void ClassViewWidget::display(const ClassView &view)
         }
         children << (row << child.last.toLocalTime().toString(u"dd/MM/yyyy HH:mm"));
     }
+    // The child the teacher chose stays chosen as others come and go: an
+    // erasure must not fall on another child.
+    const int current = m_children->currentRow();
+    const auto keyOf = [this](int row) {
+        const QTableWidgetItem *machine = m_children->item(row, 0);
+        const QTableWidgetItem *player = m_children->item(row, 1);
+        return machine && player ? machine->text() + u'\n' + player->text() : QString();
+    };
+    const QString chosen = current >= 0 ? keyOf(current) : QString();
+    const int column = std::max(0, m_children->currentColumn());
     m_filling = true;
     fillTable(m_children, children);
+    for (int r = 0; r < m_children->rowCount() && !chosen.isEmpty(); ++r)
+        if (keyOf(r) == chosen)
+            m_children->setCurrentCell(r, column);
     for (int r = 0; r < m_children->rowCount(); ++r)
         for (int c = 0; c < m_children->columnCount(); ++c)
             if (QTableWidgetItem *item = m_children->item(r, c); item && c != kNameColumn)
@@ -160,4 +176,18 @@ void ClassViewWidget::nameChild(QTableWidgetItem *item)
     m_thread->post([queries = m_queries, machine = m_children->item(row, 0)->text(),
                     player = m_children->item(row, 1)->text(),
                     name = item->text()] { queries->name(machine, player, name); });
+}
+
+// F2 names the child of the current row, whichever column has the keyboard.
+bool ClassViewWidget::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_children && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent *>(event)->key() == Qt::Key_F2 && m_children->currentRow() >= 0) {
+        if (QTableWidgetItem *name = m_children->item(m_children->currentRow(), kNameColumn)) {
+            m_children->setCurrentItem(name);
+            m_children->editItem(name);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }

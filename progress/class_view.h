@@ -25,6 +25,9 @@ public:
     explicit ClassViewWidget(QWidget *parent = nullptr);
     ~ClassViewWidget() override;
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void display(const ClassView &view);
     void exportClass();

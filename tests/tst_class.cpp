@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "class_server_fixture.h"
+#include "history/history_database.h"
 #include "history/history_recorder.h"
 #include "progress/class_queries.h"
 #include "progress/progress_queries.h"
@@ -159,7 +160,7 @@ private Q_SLOTS:
         // class in a spreadsheet with it; a child's answers erased on
         // request, in the teacher's classes only.
         QSignalSpy done(&queries, &ClassQueries::done);
-        queries.name(u"poste1"_s, u"1_joueur"_s, u" Léa "_s);
+        queries.name(u"poste1"_s, u"1_joueur"_s, u" Léa\r\n\u0007"_s);
         QCOMPARE(done.takeFirst().at(0).toString(), QString());
         QCOMPARE(loaded.takeLast().at(0).value<ClassView>().children.value(0).name, u"Léa"_s);
         const QString csv = m_server.m_dir.filePath(u"classe.csv"_s);
@@ -173,9 +174,17 @@ private Q_SLOTS:
         queries.erase(u"poste2"_s, u"1_joueur"_s);
         QVERIFY(done.takeFirst().at(0).toString().contains(u"pas dans vos classes"_s));
         QCOMPARE(m_server.count(u"poste2"_s), 4);
+        queries.name(u"poste1"_s, u"2_joueur"_s, u"Tom"_s);
         queries.erase(u"poste1"_s, u"2_joueur"_s);
-        QCOMPARE(done.takeFirst().at(0).toString(), QString());
+        QCOMPARE(done.takeLast().at(0).toString(), QString());
         QCOMPARE(answers(), 7);
+        QVERIFY(!HistoryDatabase(u"check"_s).classNames().contains({u"poste1"_s, u"2_joueur"_s}));
+        // An erasure made elsewhere is heard too.
+        QVERIFY(m_server
+                    .psql(u"prof_a"_s, u"additions"_s,
+                          u"DELETE FROM additions.answers WHERE player = '3_joueur'"_s)
+                    .ok);
+        QVERIFY(loaded.wait(2000));
         QCOMPARE(mastery(20, 18), u"maîtrisé"_s);
         QCOMPARE(mastery(19, 19), u"familier"_s);
         QCOMPARE(mastery(10, 6), u"commencé"_s);
@@ -231,6 +240,27 @@ private Q_SLOTS:
         QVERIFY2(run.ok == allowed, qPrintable(run.error));
         if (!allowed)
             QVERIFY2(run.error.contains(u"permission denied"_s), qPrintable(run.error));
+    }
+
+    // What a computer sends is what the game sends: a player's key, and no
+    // answer from the future.
+    void forgedAnswers()
+    {
+        const ToolResult forged = m_server.psql(
+            u"poste1"_s, u"additions"_s,
+            u"SELECT additions.record_answer(gen_random_uuid(), '=HYPERLINK(\"x\")', 50, '1', "
+            "'1', '2', true, 1, '1', true, now())"_s);
+        QVERIFY2(forged.error.contains(u"not a player key"_s), qPrintable(forged.error));
+        QVERIFY(m_server
+                    .psql(u"poste1"_s, u"additions"_s,
+                          u"SELECT additions.record_answer(gen_random_uuid(), '8_joueur', 50, '1', "
+                          "'1', '2', true, 1, '1', true, now() + interval '10 years')"_s)
+                    .ok);
+        QVERIFY(m_server
+                    .psql(u"postgres"_s, u"additions"_s,
+                          u"SELECT 1 / (MAX(answered_at) <= now())::int FROM additions.answers "
+                          "WHERE player = '8_joueur'"_s)
+                    .ok);
     }
 
 private:
