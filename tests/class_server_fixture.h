@@ -78,7 +78,9 @@ public:
                     .ok);
         // Over the network a password too: the first matching line of
         // pg_hba.conf wins, so it goes before initdb's own.
-        QVERIFY(psql(u"postgres"_s, u"additions"_s, u"ALTER ROLE poste1 PASSWORD 'secret'"_s).ok);
+        QVERIFY(psql(u"postgres"_s, u"additions"_s,
+                     u"ALTER ROLE poste1 PASSWORD 'secret'; ALTER ROLE prof_a PASSWORD 'secret'"_s)
+                    .ok);
         QFile rules(data() + u"/pg_hba.conf"_s);
         QVERIFY(rules.open(QIODevice::ReadWrite));
         const QByteArray before = rules.readAll();
@@ -154,9 +156,9 @@ public:
         return counted.ok ? counted.output.trimmed().toInt() : -1;
     }
 
-    bool waitForCount(const QString &machine, int expected)
+    bool waitForCount(const QString &machine, int expected, int seconds = 5)
     {
-        for (int tries = 0; tries < 50 && count(machine) != expected; ++tries)
+        for (int tries = 0; tries < seconds * 10 && count(machine) != expected; ++tries)
             QTest::qWait(100);
         return count(machine) == expected;
     }

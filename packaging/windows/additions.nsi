@@ -40,8 +40,36 @@ VIAddVersionKey /LANG=1036 "LegalCopyright" "GPL-3.0-or-later"
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "French"
 
+; $R9 becomes the first installed file that cannot be written: a running
+; game or Progrès holds its files.
+!macro CheckReplaceable file
+    ${If} $R9 == ""
+    ${AndIf} ${FileExists} "${file}"
+        ClearErrors
+        FileOpen $R8 "${file}" a
+        ${If} ${Errors}
+            StrCpy $R9 "${file}"
+        ${Else}
+            FileClose $R8
+        ${EndIf}
+    ${EndIf}
+!macroend
+
 Section "Additions"
     SetShellVarContext current
+    ; Replacing some files and not others would leave a mix of versions:
+    ; nothing is written until every file can be. Silent, it fails instead.
+  check:
+    StrCpy $R9 ""
+    !insertmacro CheckInstalledFiles
+    ${If} $R9 != ""
+        ${IfNot} ${Silent}
+            MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "Le fichier $R9 ne peut pas être \
+                remplacé : fermez Additions et ses progrès, puis réessayez." IDRETRY check
+        ${EndIf}
+        SetErrorLevel 2
+        Quit
+    ${EndIf}
     ; The folder that holds the game's folder, when this installer makes it,
     ; goes with the game.
     ${GetParent} "$INSTDIR" $0

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "game_driver.h"
+#include "tests/class_server_fixture.h"
 #include "x_tools.h"
 
 #include <QDirIterator>
@@ -16,6 +17,14 @@ namespace {
 const QString kScores = u"HKCU\\Software\\MyApp\\Startup"_s;
 const QString kUninstallEntry =
     u"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Additions"_s;
+
+// The installed program, once the installer has run.
+QString installedGame()
+{
+    QDirIterator found(qEnvironmentVariable("WINEPREFIX") + u"/drive_c/users"_s,
+                       {u"additions.exe"_s}, QDir::Files, QDirIterator::Subdirectories);
+    return found.hasNext() ? found.next() : QString();
+}
 
 // A value of the Wine prefix's registry, or an empty text.
 QString registryValue(const QString &key, const QString &name)
@@ -68,9 +77,7 @@ private Q_SLOTS:
     {
         QVERIFY(runTool(u"wine"_s, {m_installer, u"/S"_s}, {}, 180000).ok);
         const QString users = qEnvironmentVariable("WINEPREFIX") + u"/drive_c/users"_s;
-        QDirIterator found(users, {u"additions.exe"_s}, QDir::Files, QDirIterator::Subdirectories);
-        QVERIFY2(found.hasNext(), "additions.exe is not in the user's folder");
-        const QString program = found.next();
+        const QString program = installedGame();
         QVERIFY2(program.endsWith(u"/AppData/Local/Programs/Additions/additions.exe"_s),
                  qPrintable(program));
         const QString folder = QFileInfo(program).absolutePath();
@@ -80,7 +87,7 @@ private Q_SLOTS:
                  "no Start menu entry");
         QCOMPARE(registryValue(kUninstallEntry, u"DisplayName"_s), u"Additions"_s);
         QVERIFY(registryValue(kUninstallEntry, u"EstimatedSize"_s).startsWith(u"0x"_s));
-        QVERIFY2(QFileInfo(m_installer).size() < 11 * 1000 * 1000,
+        QVERIFY2(QFileInfo(m_installer).size() < 14 * 1000 * 1000,
                  qPrintable(QString::number(QFileInfo(m_installer).size())));
         const QByteArray manifest = resourceText(program);
         for (const char *part :
@@ -207,6 +214,82 @@ private Q_SLOTS:
         QVERIFY(waitUntil([&] { return !QFileInfo::exists(drive + u"/Jeux éducatifs"_s); }, 60000,
                           200));
         QVERIFY(registryValue(kUninstallEntry, u"DisplayName"_s).isEmpty());
+    }
+
+    // A school's class, over TLS with the school's certificate authority:
+    // the game sends every answer once, a server stopped during play
+    // included, and a teacher's Progrès joins the class.
+    void classOverTls()
+    {
+        ThrowawayClassServer server;
+        server.setUp();
+        if (QTest::currentTestFailed())
+            return;
+        QVERIFY(runTool(u"wine"_s, {m_installer, u"/S"_s}, {}, 180000).ok);
+        const QString program = installedGame();
+        QVERIFY(!program.isEmpty());
+        // A computer new to the class: the earlier tests' answers stay out.
+        const QString user = program.section(u"/AppData/"_s, 0, 0);
+        QVERIFY(QDir(user + u"/AppData/Local/Additions"_s).removeRecursively());
+        // libpq's files on Windows, in %APPDATA%\postgresql.
+        QDir settings(user + u"/AppData/Roaming/postgresql"_s);
+        QVERIFY(settings.mkpath(u"."_s));
+        const QString authority = u"Z:"_s + server.m_dir.filePath(u"school.crt"_s);
+        QString services;
+        for (const auto &[service, role] : {std::pair{u"additions"_s, u"poste1"_s},
+                                            std::pair{u"additions-enseignant"_s, u"prof_a"_s}})
+            services += u"[%1]\nhost=localhost\nport=%2\ndbname=additions\nuser=%3\n"
+                        "sslrootcert=%4\n"_s.arg(service, server.m_port, role, authority);
+        QFile serviceFile(settings.filePath(u".pg_service.conf"_s));
+        QFile passwords(settings.filePath(u"pgpass.conf"_s));
+        QVERIFY(serviceFile.open(QIODevice::WriteOnly) && serviceFile.write(services.toUtf8()) > 0);
+        QVERIFY(passwords.open(QIODevice::WriteOnly) &&
+                passwords.write(
+                    u"localhost:%1:additions:*:secret\n"_s.arg(server.m_port).toUtf8()) > 0);
+        serviceFile.close();
+        passwords.close();
+
+        QTemporaryDir home;
+        {
+            GameDriver game(home.path());
+            game.runUnderWine(program, m_clipboardHelper);
+            START_GAME(game);
+            game.click("Command4");
+            for (int error : {0, 1, 0})
+                game.answer(error);
+            QVERIFY2(server.waitForCount(u"poste1"_s, 3, 60), "the answers did not arrive");
+            // An upgrade while the game runs would leave a mix of versions.
+            const QString core = program.section(u'/', 0, -2) + u"/Qt6Core.dll"_s;
+            const QDateTime installed = QFileInfo(core).lastModified();
+            QVERIFY2(!runTool(u"wine"_s, {m_installer, u"/S"_s}, {}, 180000).ok,
+                     "a silent upgrade over a running game says it succeeded");
+            QCOMPARE(QFileInfo(core).lastModified(), installed);
+            QVERIFY(server.stop());
+            game.answer(0);
+            game.answer(1);
+            QVERIFY(server.start());
+            QVERIFY2(server.waitForCount(u"poste1"_s, 5, 90), "answers were lost to the stop");
+            QVERIFY(game.close());
+        }
+        const ToolResult overTls = server.psql(
+            u"postgres"_s, u"additions"_s,
+            u"SELECT 1 / (COUNT(DISTINCT id) = 5 AND COUNT(*) = 5)::int FROM additions.answers"_s);
+        QVERIFY2(overTls.ok, qPrintable(overTls.error));
+
+        // The teacher's Progrès joins the class over TLS and listens to it.
+        QProcess adults;
+        adults.start(u"wine"_s, {program.section(u'/', 0, -2) + u"/additions-progres.exe"_s});
+        const auto teacherListens = [&] {
+            return server
+                .psql(u"postgres"_s, u"additions"_s,
+                      u"SELECT 1 / COUNT(*)::int FROM pg_stat_activity JOIN pg_stat_ssl "
+                      "USING (pid) WHERE usename = 'prof_a' AND ssl"_s)
+                .ok;
+        };
+        QVERIFY2(waitUntil(teacherListens, 60000, 500), "Progrès did not join the class");
+        adults.terminate();
+        adults.waitForFinished(10000);
+        runTool(u"wineserver"_s, {u"-k"_s}, {}, 30000);
     }
 
 private:
