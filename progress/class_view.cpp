@@ -100,8 +100,16 @@ void ClassViewWidget::display(const ClassView &view)
         m_waiting = view;
         return;
     }
-    m_status->setText(view.problem);
     m_status->setVisible(!view.problem.isEmpty());
+    // A server away leaves the class as it was last seen, and says since when.
+    if (!view.problem.isEmpty() && view.children.isEmpty() && m_shownAt.isValid()) {
+        m_status->setText(view.problem + QStringLiteral(" Les chiffres ci-dessous datent de %1.")
+                                             .arg(m_shownAt.toString(u"HH:mm")));
+        return;
+    }
+    m_status->setText(view.problem);
+    if (view.problem.isEmpty())
+        m_shownAt = QTime::currentTime();
     QList<QStringList> children;
     for (const ClassChild &child : view.children) {
         QStringList row{child.machine, child.player, child.name, QString::number(child.answers),

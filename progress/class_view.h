@@ -3,6 +3,7 @@
 
 #include "progress/class_queries.h"
 
+#include <QTime>
 #include <QWidget>
 
 #include <memory>
@@ -40,5 +41,6 @@ private:
     QTableWidget *m_children;
     QTableWidget *m_carries;
     bool m_filling = false;
+    QTime m_shownAt;                    // when the class was last read from its server
     std::optional<ClassView> m_waiting; // arrived while a name was typed
 };
