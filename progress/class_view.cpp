@@ -131,14 +131,10 @@ void ClassViewWidget::display(const ClassView &view)
     const QString chosen = current >= 0 ? keyOf(current) : QString();
     const int column = std::max(0, m_children->currentColumn());
     m_filling = true;
-    fillTable(m_children, children);
+    fillTable(m_children, children, kNameColumn);
     for (int r = 0; r < m_children->rowCount() && !chosen.isEmpty(); ++r)
         if (keyOf(r) == chosen)
             m_children->setCurrentCell(r, column);
-    for (int r = 0; r < m_children->rowCount(); ++r)
-        for (int c = 0; c < m_children->columnCount(); ++c)
-            if (QTableWidgetItem *item = m_children->item(r, c); item && c != kNameColumn)
-                item->setFlags(item->flags() & ~Qt::ItemIsEditable);
     m_filling = false;
     QList<QStringList> carries;
     for (const CarriesRow &row : view.carries)

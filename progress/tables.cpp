@@ -20,12 +20,18 @@ QTableWidget *readOnlyTable(const QString &name, const QStringList &headers)
     return table;
 }
 
-void fillTable(QTableWidget *table, const QList<QStringList> &rows)
+void fillTable(QTableWidget *table, const QList<QStringList> &rows, int editableColumn)
 {
     table->setRowCount(int(rows.size()));
     for (int r = 0; r < rows.size(); ++r)
-        for (int c = 0; c < rows[r].size(); ++c)
-            table->setItem(r, c, new QTableWidgetItem(rows[r][c]));
+        for (int c = 0; c < rows[r].size(); ++c) {
+            auto *item = new QTableWidgetItem(rows[r][c]);
+            // Before the item is in the table: each change after costs a
+            // pass over the column to size it.
+            if (c != editableColumn)
+                item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+            table->setItem(r, c, item);
+        }
     if (!rows.isEmpty() && table->currentRow() < 0)
         table->setCurrentCell(0, 0);
 }

@@ -9,5 +9,5 @@ class QTableWidget;
 // what they hold at any font size.
 QTableWidget *readOnlyTable(const QString &name, const QStringList &headers);
 // Fills it, the first row current: entering the table, a screen reader
-// reads it.
-void fillTable(QTableWidget *table, const QList<QStringList> &rows);
+// reads it. Only `editableColumn`, if any, takes an editor.
+void fillTable(QTableWidget *table, const QList<QStringList> &rows, int editableColumn = -1);
