@@ -27,8 +27,11 @@ void fillTable(QTableWidget *table, const QList<QStringList> &rows, int editable
         for (int c = 0; c < rows[r].size(); ++c) {
             auto *item = new QTableWidgetItem(rows[r][c]);
             // Before the item is in the table: each change after costs a
-            // pass over the column to size it.
-            if (c != editableColumn)
+            // pass over the column to size it. Read-only tables keep Qt's
+            // default flags: with read-only cells, Orca read the last
+            // answers' table as Progrès opened instead of the player, which
+            // has the keyboard.
+            if (editableColumn >= 0 && c != editableColumn)
                 item->setFlags(item->flags() & ~Qt::ItemIsEditable);
             table->setItem(r, c, item);
         }
