@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -41,6 +42,20 @@ QStringList childHeaders()
     return headers << QStringLiteral("Dernière activité");
 }
 
+// Only the name takes an editor: the rest is the server's.
+class NameEditor final : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option,
+                          const QModelIndex &index) const override
+    {
+        return index.column() == kNameColumn
+                   ? QStyledItemDelegate::createEditor(parent, option, index)
+                   : nullptr;
+    }
+};
+
 } // namespace
 
 ClassViewWidget::ClassViewWidget(QWidget *parent)
@@ -53,6 +68,7 @@ ClassViewWidget::ClassViewWidget(QWidget *parent)
 {
     // The teacher names a child in place (F2 or a double click); the name
     // stays on this machine.
+    m_children->setItemDelegate(new NameEditor(m_children));
     m_children->setEditTriggers(QAbstractItemView::DoubleClicked |
                                 QAbstractItemView::EditKeyPressed);
     m_children->horizontalHeaderItem(kNameColumn)
@@ -131,10 +147,10 @@ void ClassViewWidget::display(const ClassView &view)
     const QString chosen = current >= 0 ? keyOf(current) : QString();
     const int column = std::max(0, m_children->currentColumn());
     m_filling = true;
-    fillTable(m_children, children, kNameColumn);
+    fillTable(m_children, children);
     for (int r = 0; r < m_children->rowCount() && !chosen.isEmpty(); ++r)
         if (keyOf(r) == chosen)
-            m_children->setCurrentCell(r, column);
+            chooseCell(m_children, r, column);
     m_filling = false;
     QList<QStringList> carries;
     for (const CarriesRow &row : view.carries)

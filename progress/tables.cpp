@@ -2,6 +2,8 @@
 #include "progress/tables.h"
 
 #include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QSignalBlocker>
 #include <QTableWidget>
 
 QTableWidget *readOnlyTable(const QString &name, const QStringList &headers)
@@ -20,21 +22,30 @@ QTableWidget *readOnlyTable(const QString &name, const QStringList &headers)
     return table;
 }
 
-void fillTable(QTableWidget *table, const QList<QStringList> &rows, int editableColumn)
+void fillTable(QTableWidget *table, const QList<QStringList> &rows)
 {
     table->setRowCount(int(rows.size()));
     for (int r = 0; r < rows.size(); ++r)
-        for (int c = 0; c < rows[r].size(); ++c) {
-            auto *item = new QTableWidgetItem(rows[r][c]);
-            // Before the item is in the table: each change after costs a
-            // pass over the column to size it. Read-only tables keep Qt's
-            // default flags: with read-only cells, Orca read the last
-            // answers' table as Progrès opened instead of the player, which
-            // has the keyboard.
-            if (editableColumn >= 0 && c != editableColumn)
-                item->setFlags(item->flags() & ~Qt::ItemIsEditable);
-            table->setItem(r, c, item);
-        }
+        for (int c = 0; c < rows[r].size(); ++c)
+            table->setItem(r, c, new QTableWidgetItem(rows[r][c]));
     if (!rows.isEmpty() && table->currentRow() < 0)
-        table->setCurrentCell(0, 0);
+        chooseCell(table, 0, 0);
+}
+
+void chooseCell(QTableWidget *table, int row, int column)
+{
+    if (table->hasFocus()) {
+        table->setCurrentCell(row, column);
+        return;
+    }
+    // A table tells a screen reader the keyboard came to it whenever its
+    // current cell changes, even when the keyboard is elsewhere: Orca then
+    // left the player for the table as Progrès filled it.
+    {
+        const QSignalBlocker quiet(table->selectionModel());
+        table->selectionModel()->setCurrentIndex(table->model()->index(row, column),
+                                                 QItemSelectionModel::ClearAndSelect |
+                                                     QItemSelectionModel::Rows);
+    }
+    table->viewport()->update();
 }

@@ -9,5 +9,8 @@ class QTableWidget;
 // what they hold at any font size.
 QTableWidget *readOnlyTable(const QString &name, const QStringList &headers);
 // Fills it, the first row current: entering the table, a screen reader
-// reads it. Only `editableColumn`, if any, takes an editor.
-void fillTable(QTableWidget *table, const QList<QStringList> &rows, int editableColumn = -1);
+// reads it.
+void fillTable(QTableWidget *table, const QList<QStringList> &rows);
+// Makes a cell current, its row chosen, without a word to a screen reader
+// unless the table has the keyboard.
+void chooseCell(QTableWidget *table, int row, int column);
