@@ -29,7 +29,7 @@ constexpr int kLongestName = 60;
 // reads answers, the last 20 of each child at each level, through an index.
 constexpr const char *kChildren =
     "SELECT machine, player, SUM(answers), SUM(right_answers), MAX(last_at) "
-    "FROM additions.totals GROUP BY machine, player ORDER BY machine, player";
+    "FROM additions.totals GROUP BY machine, player";
 constexpr const char *kRecent =
     "SELECT t.machine, t.player, t.bound, r.answers, r.right_answers "
     "FROM (SELECT DISTINCT machine, player, bound FROM additions.totals) t "
@@ -139,12 +139,11 @@ void ClassQueries::load()
     // "poste2" before "poste10", as a teacher counts.
     QCollator order(QLocale(QLocale::French));
     order.setNumericMode(true);
-    std::stable_sort(view.children.begin(), view.children.end(),
-                     [&order](const ClassChild &a, const ClassChild &b) {
-                         const int machines = order.compare(a.machine, b.machine);
-                         return machines != 0 ? machines < 0
-                                              : order.compare(a.player, b.player) < 0;
-                     });
+    std::sort(view.children.begin(), view.children.end(),
+              [&order](const ClassChild &a, const ClassChild &b) {
+                  const int machines = order.compare(a.machine, b.machine);
+                  return machines != 0 ? machines < 0 : order.compare(a.player, b.player) < 0;
+              });
     const auto names = this->names().classNames();
     for (ClassChild &child : view.children)
         child.name = names.value({child.machine, child.player});

@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -139,19 +140,17 @@ void ClassViewWidget::display(const ClassView &view)
     // The child the teacher chose stays chosen as others come and go: an
     // erasure must not fall on another child.
     const int current = m_children->currentRow();
-    const auto keyOf = [this](int row) {
-        const QTableWidgetItem *machine = m_children->item(row, 0);
-        const QTableWidgetItem *player = m_children->item(row, 1);
-        return machine && player ? machine->text() + u'\n' + player->text() : QString();
-    };
+    const auto keyOf = [this](int row) { return cell(row, 0) + u'\n' + cell(row, 1); };
     const QString chosen = current >= 0 ? keyOf(current) : QString();
     const int column = std::max(0, m_children->currentColumn());
-    m_filling = true;
-    fillTable(m_children, children);
-    for (int r = 0; r < m_children->rowCount() && !chosen.isEmpty(); ++r)
-        if (keyOf(r) == chosen)
-            chooseCell(m_children, r, column);
-    m_filling = false;
+    {
+        // Filling is not naming.
+        const QSignalBlocker quiet(m_children);
+        fillTable(m_children, children);
+        for (int r = 0; r < m_children->rowCount() && !chosen.isEmpty(); ++r)
+            if (keyOf(r) == chosen)
+                chooseCell(m_children, r, column);
+    }
     QList<QStringList> carries;
     for (const CarriesRow &row : view.carries)
         carries << QStringList{QString::number(row.carries), QString::number(row.answers),
@@ -172,12 +171,9 @@ void ClassViewWidget::exportClass()
 void ClassViewWidget::eraseChild()
 {
     const int row = m_children->currentRow();
-    if (row < 0 || !m_children->item(row, 0) || !m_children->item(row, 1))
+    const QString machine = cell(row, 0), player = cell(row, 1), name = cell(row, kNameColumn);
+    if (machine.isEmpty() || player.isEmpty())
         return;
-    const QString machine = m_children->item(row, 0)->text();
-    const QString player = m_children->item(row, 1)->text();
-    const QString name =
-        m_children->item(row, kNameColumn) ? m_children->item(row, kNameColumn)->text() : QString();
     const auto answer = QMessageBox::question(
         this, window()->windowTitle(),
         QStringLiteral("Effacer du serveur toutes les réponses de %1, %2%3 ? Cela ne peut pas "
@@ -189,13 +185,18 @@ void ClassViewWidget::eraseChild()
 
 void ClassViewWidget::nameChild(QTableWidgetItem *item)
 {
-    const int row = item->row();
-    if (m_filling || item->column() != kNameColumn || !m_children->item(row, 0) ||
-        !m_children->item(row, 1))
+    const QString machine = cell(item->row(), 0), player = cell(item->row(), 1);
+    if (item->column() != kNameColumn || machine.isEmpty() || player.isEmpty())
         return;
-    m_thread->post([queries = m_queries, machine = m_children->item(row, 0)->text(),
-                    player = m_children->item(row, 1)->text(),
-                    name = item->text()] { queries->name(machine, player, name); });
+    m_thread->post([queries = m_queries, machine, player, name = item->text()] {
+        queries->name(machine, player, name);
+    });
+}
+
+QString ClassViewWidget::cell(int row, int column) const
+{
+    const QTableWidgetItem *item = m_children->item(row, column);
+    return item ? item->text() : QString();
 }
 
 // F2 names the child of the current row, whichever column has the keyboard.

@@ -34,13 +34,14 @@ private:
     void exportClass();
     void eraseChild();
     void nameChild(QTableWidgetItem *item);
+    // The text of a cell of the children's table; empty where there is none.
+    QString cell(int row, int column) const;
 
     ClassQueries *m_queries; // lives on the thread, which owns it
     std::unique_ptr<WorkerThread> m_thread;
     QLabel *m_status;
     QTableWidget *m_children;
     QTableWidget *m_carries;
-    bool m_filling = false;
     QTime m_shownAt;                    // when the class was last read from its server
     std::optional<ClassView> m_waiting; // arrived while a name was typed
 };
