@@ -10,7 +10,7 @@
 // The server's database "additions" has the roles poste1 … and prof, a
 // teacher of their class; the teacher's view reads it through the service
 // "additions-enseignant" of $PGSERVICEFILE.
-#include "progress/class_view.h"
+#include "progress/class_tab.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -122,7 +122,7 @@ int main(int argc, char *argv[])
     // The teacher's view over what the server now holds.
     QElapsedTimer opening;
     opening.start();
-    ClassViewWidget view;
+    ClassTab view;
     view.show();
     double longest = 0;
     QElapsedTimer turn;

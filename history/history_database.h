@@ -4,20 +4,9 @@
 #include "history/history_row.h"
 
 #include <QList>
-#include <QMap>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QString>
-
-#include <functional>
-
-// For one level: how many answers, and how many of them right.
-struct LevelSummary
-{
-    int bound = 0;
-    int answers = 0;
-    int right = 0;
-};
 
 // A damaged history that was set aside, and when.
 struct SetAside
@@ -26,20 +15,13 @@ struct SetAside
     QDateTime when;
 };
 
-// An answer the class's server does not have yet.
-struct PendingAnswer
-{
-    qint64 id = 0;
-    QString uuid;
-    HistoryRow row;
-};
-
 // The history of answers: an SQLite database in the user's data folder
-// ($XDG_DATA_HOME/additions, %LOCALAPPDATA%\Additions), through Qt SQL. The
-// SQL is the portable kind, so that the same queries run on PostgreSQL; what
-// only SQLite needs is in one block of the source. Answers are kept in the
-// order they were recorded, with their time in UTC. One object per thread,
-// each with a connection of its own name.
+// ($XDG_DATA_HOME/additions, %LOCALAPPDATA%\Additions), through Qt SQL.
+// Answers are kept in the order they were recorded, with their time in UTC.
+// A damaged file is set aside and a new one started; one that cannot be
+// written is still read. One object per thread, each with a connection of
+// its own name; what reads it (Progrès, the export, a class's outbox) runs
+// its queries on connection().
 class HistoryDatabase final
 {
 public:
@@ -50,30 +32,15 @@ public:
 
     static QString path();
     bool isOpen() const { return m_open; }
+    QSqlDatabase &connection() { return m_db; }
     // Why the history cannot be opened or written, as one French sentence
     // that names the file and says what to do; empty when all is well.
     QString problem() const { return m_problem; }
+    // Keeps the first failure's sentence; always false.
+    bool failed(const QSqlError &error);
 
     bool insert(const HistoryRow &row);
-    // The queries take a period's start; an invalid one means all.
-    // Every player key with answers, in order.
-    QStringList players();
-    QList<LevelSummary> levels(const QString &player, const QDateTime &since);
-    // The newest first.
-    QList<HistoryRow> lastAnswers(const QString &player, const QDateTime &since, int count);
     bool clear(const QString &player);
-    // Every answer, in the order recorded; false when they could not all be read.
-    bool eachAnswer(const std::function<void(const HistoryRow &)> &take);
-
-    // The oldest answers not yet on the class's server, at most `count`.
-    QList<PendingAnswer> unsent(int count);
-    bool markSent(const QList<PendingAnswer> &answers);
-    int unsentCount();
-
-    // A teacher's names for the children of the class's server, by computer
-    // and player key; an empty name forgets the child's.
-    QMap<std::pair<QString, QString>, QString> classNames();
-    bool nameChild(const QString &machine, const QString &player, const QString &name);
 
     // Damaged histories set aside that no adult has dismissed yet.
     QList<SetAside> setAside();
@@ -81,11 +48,8 @@ public:
 
 private:
     bool open();
-    bool prepareFiles();
     QSqlError connect(bool readOnly);
     void disconnect();
-    // Keeps the first failure's sentence; always false.
-    bool failed(const QSqlError &error);
 
     QSqlDatabase m_db;
     QString m_connection;

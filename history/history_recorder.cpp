@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "history/history_recorder.h"
 
-#include "history/class_server.h"
 #include "history/history_database.h"
 #include "services/worker_thread.h"
 
@@ -15,55 +14,49 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// A class's server that does not answer is tried again later and later.
+// A forwarder that fails is tried again later and later.
 constexpr auto kFirstRetry = 2s;
 constexpr auto kLastRetry = 60s;
 
 } // namespace
 
-// Lives on the recorder's thread: the history, and the class's server when
-// one is set up. Sending waits for no click: answers are written first, then
-// sent when the server answers.
+// Lives on the recorder's thread, with the history and the forwarder.
+// Forwarding waits for no click: answers are written first.
 class HistoryRecorder::Writer final : public QObject
 {
 public:
-    explicit Writer(bool toClass)
+    explicit Writer(std::unique_ptr<AnswerForwarder> forwarder)
+        : m_forwarder(std::move(forwarder)), m_planned(this)
     {
-        if (toClass)
-            m_class = std::make_unique<ClassServer>(QStringLiteral("additions-class"));
+        m_planned.setSingleShot(true);
+        QObject::connect(&m_planned, &QTimer::timeout, this, &Writer::forwardNow);
     }
 
     void insert(const HistoryRow &row)
     {
         if (!history().insert(row))
             say(history().problem());
-        sendSoon(0ms);
+        forwardSoon(0ms);
     }
 
-    // Sends what the server lacks soon: answers left unsent by an earlier
-    // game first, and each answer after it is written.
-    void sendSoon(std::chrono::milliseconds delay)
+    // Answers left unforwarded by an earlier game go first, then each
+    // answer after it is written: one try for however many come meanwhile.
+    void forwardSoon(std::chrono::milliseconds delay)
     {
-        if (!m_class || m_sendPlanned)
-            return;
-        m_sendPlanned = true;
-        QTimer::singleShot(delay, this, [this] {
-            m_sendPlanned = false;
-            sendNow();
-        });
+        if (m_forwarder && !m_planned.isActive())
+            m_planned.start(delay);
     }
 
-    // A server that does not answer is tried again, later and later.
-    void sendNow()
+    void forwardNow()
     {
-        if (!m_class)
+        if (!m_forwarder)
             return;
-        if (m_class->send(history())) {
+        if (m_forwarder->forward(history())) {
             m_retry = kFirstRetry;
             return;
         }
-        say(m_class->problem());
-        sendSoon(m_retry);
+        say(m_forwarder->problem());
+        forwardSoon(m_retry);
         m_retry = std::min<std::chrono::milliseconds>(m_retry * 2, kLastRetry);
     }
 
@@ -85,31 +78,31 @@ private:
     }
 
     std::unique_ptr<HistoryDatabase> m_history;
-    std::unique_ptr<ClassServer> m_class;
-    bool m_sendPlanned = false;
+    std::unique_ptr<AnswerForwarder> m_forwarder;
+    QTimer m_planned;
     std::chrono::milliseconds m_retry = kFirstRetry;
     QString m_said;
 };
 
-HistoryRecorder::HistoryRecorder()
-    : m_toClass(ClassServer::configured()), m_writer(new Writer(m_toClass)),
+HistoryRecorder::HistoryRecorder(std::unique_ptr<AnswerForwarder> forwarder)
+    : m_forwards(forwarder != nullptr), m_writer(new Writer(std::move(forwarder))),
       m_thread(std::make_unique<WorkerThread>(m_writer))
 {
-    if (m_toClass)
-        m_thread->post([writer = m_writer] { writer->sendSoon(0ms); });
+    if (m_forwards)
+        m_thread->post([writer = m_writer] { writer->forwardSoon(0ms); });
 }
 
 HistoryRecorder::~HistoryRecorder()
 {
-    // The last answers go to the class's server before the game closes; a
-    // stuck disk must not keep it from closing, and a server is given the
-    // time of one connection.
-    if (m_toClass)
-        m_thread->post([writer = m_writer] { writer->sendNow(); });
-    m_thread->finish(m_toClass ? 3s : 1s);
+    // The last answers are forwarded before the game closes; a stuck disk
+    // must not keep it from closing, and a server is given the time of one
+    // connection.
+    if (m_forwards)
+        m_thread->post([writer = m_writer] { writer->forwardNow(); });
+    m_thread->finish(m_forwards ? 3s : 1s);
 }
 
-void HistoryRecorder::write(const AnswerRecord &answer)
+void HistoryRecorder::record(const AnswerRecord &answer)
 {
     m_thread->post([writer = m_writer, row = HistoryRow{QDateTime::currentDateTimeUtc(), answer}] {
         writer->insert(row);

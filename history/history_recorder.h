@@ -3,30 +3,43 @@
 
 #include "services/answer_recorder.h"
 
+#include <QString>
+
 #include <memory>
 
+class HistoryDatabase;
 class WorkerThread;
+
+// Where this computer's answers go once written: a class's server. It runs
+// on the recorder's thread.
+class AnswerForwarder
+{
+public:
+    virtual ~AnswerForwarder() = default;
+    // Sends what the other end lacks. Blocks for as long as that takes.
+    // False when it could not, problem() saying why in French.
+    virtual bool forward(HistoryDatabase &history) = 0;
+    virtual QString problem() const = 0;
+};
 
 // Writes each answer to the history on a thread of its own: a click never
 // waits for the disk, a lock or a damaged file, and the child is never told
 // of them. The database is opened at the first answer, not at start-up. On
-// close, what is queued is written, for at most a second. Where a class's
-// server is set up, answers are then sent to it from the same thread, and
-// those a stopped server missed are sent when it is back, or at the next
-// start. A failure is said once, in French, on the standard error; the
-// adults' program says it too.
+// close, what is queued is written, for at most a second. With a forwarder,
+// answers are then forwarded from the same thread, and those it could not
+// forward are tried again later and later, and at the next start. A failure
+// is said once, in French, on the standard error; the adults' program says
+// it too.
 class HistoryRecorder final : public AnswerRecorder
 {
 public:
-    HistoryRecorder();
+    explicit HistoryRecorder(std::unique_ptr<AnswerForwarder> forwarder = nullptr);
     ~HistoryRecorder() override;
-
-protected:
-    void write(const AnswerRecord &answer) override;
+    void record(const AnswerRecord &answer) override;
 
 private:
     class Writer;
-    bool m_toClass;
+    bool m_forwards;
     Writer *m_writer; // lives on the thread, which owns it
     std::unique_ptr<WorkerThread> m_thread;
 };

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // additions-progres: the adults' program. It shows the Progrès window, or
 // with --exporter FICHIER writes the history as CSV and ends.
+#include "history/csv_export.h"
 #include "history/history_database.h"
-#include "progress/csv_export.h"
 #include "progress/progress_window.h"
 #include "services/process_end.h"
 #include "services/translations.h"

@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "progress/progress_window.h"
 
-#include "history/class_server.h"
-#include "progress/class_queries.h"
-#include "progress/class_view.h"
-#include "progress/progress_queries.h"
+#include "classroom/class_sender.h"
+#include "history/progress_queries.h"
+#include "progress/class_tab.h"
 #include "progress/score_chart.h"
 #include "progress/tables.h"
 #include "services/worker_thread.h"
@@ -46,7 +45,7 @@ QString scoreShown(const AnswerRecord &answer)
 } // namespace
 
 ProgressWindow::ProgressWindow(QWidget *parent)
-    : QWidget(parent, Qt::Window), m_queries(new ProgressQueries),
+    : QWidget(parent, Qt::Window), m_queries(new ProgressQueries(outboxStatus())),
       m_thread(std::make_unique<WorkerThread>(m_queries)), m_players(new QComboBox),
       m_period(new QComboBox), m_status(new QLabel), m_problem(new QLabel), m_setAside(new QWidget),
       m_setAsideText(new QLabel), m_chart(new ScoreChart),
@@ -90,10 +89,10 @@ ProgressWindow::ProgressWindow(QWidget *parent)
     // connection to the class's server is set up.
     auto *local = new QWidget;
     auto *outer = new QVBoxLayout(this);
-    if (ClassServer::configured(QString::fromLatin1(ClassQueries::kService))) {
+    if (ClassConnection::configured(ClassConnection::kTeacher)) {
         auto *tabs = new QTabWidget;
         tabs->addTab(local, QStringLiteral("Cet ordinateur"));
-        tabs->addTab(new ClassViewWidget, QStringLiteral("Classe"));
+        tabs->addTab(new ClassTab, QStringLiteral("Classe"));
         outer->addWidget(tabs);
     } else {
         outer->setContentsMargins(0, 0, 0, 0);
@@ -172,11 +171,10 @@ void ProgressWindow::display(const ProgressView &view)
     m_chart->setScores(scores);
 
     QList<QStringList> levels;
-    for (const LevelSummary &level : view.levels)
-        levels << QStringList{level.bound > 0 ? QStringLiteral("moins de %1").arg(level.bound)
-                                              : QStringLiteral("autre"),
-                              QString::number(level.answers), QString::number(level.right),
-                              QStringLiteral("%1 %").arg(100 * level.right / level.answers)};
+    for (const auto &[bound, tally] : view.levels.asKeyValueRange())
+        levels << QStringList{bound > 0 ? levelName(bound) : QStringLiteral("autre"),
+                              QString::number(tally.answers), QString::number(tally.right),
+                              shareText(tally)};
     fillTable(m_levels, levels);
 
     QList<QStringList> last;

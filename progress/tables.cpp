@@ -49,3 +49,17 @@ void chooseCell(QTableWidget *table, int row, int column)
     }
     table->viewport()->update();
 }
+
+QString levelName(int bound)
+{
+    QString number = QString::number(bound);
+    if (number.size() > 4)
+        number.insert(number.size() - 3, u' ');
+    return QStringLiteral("moins de ") + number;
+}
+
+QString shareText(const Tally &tally)
+{
+    return tally.answers > 0 ? QStringLiteral("%1 %").arg(100 * tally.right / tally.answers)
+                             : QString();
+}

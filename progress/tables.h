@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "history/history_row.h"
+
 #include <QStringList>
 
 class QTableWidget;
@@ -14,3 +16,8 @@ void fillTable(QTableWidget *table, const QList<QStringList> &rows);
 // Makes a cell current, its row chosen, without a word to a screen reader
 // unless the table has the keyboard.
 void chooseCell(QTableWidget *table, int row, int column);
+
+// "moins de 50" to "moins de 10 000", as the game's buttons say.
+QString levelName(int bound);
+// The share of right answers, "67 %"; empty without answers.
+QString shareText(const Tally &tally);

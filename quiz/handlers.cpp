@@ -77,7 +77,7 @@ void levelClicked(WindowState &window, const QuizServices &services, const Level
         window.setText(Field::Text6, stored.score.value_or(kNoScore));
 
     showLevels(window, false);
-    services.history.levelClicked(level.bound);
+    window.setProblemBound(level.bound);
     window.announce(sentences::problem(window.text(Field::Text2), window.text(Field::Text3)));
 }
 
@@ -156,9 +156,10 @@ void okClicked(WindowState &window, const QuizServices &services)
     window.setText(Field::Text7, shortToText(0));
     window.announce(sentences::verdict(right, window.text(Field::Text2), window.text(Field::Text3),
                                        sumText, window.text(Field::Text6)));
-    services.history.record({key, 0, window.text(Field::Text2), window.text(Field::Text3),
-                             window.text(Field::Text4), right, heldToShort(*stake),
-                             window.text(Field::Text6), saved});
+    services.history.record({key, window.problemBound(), window.text(Field::Text2),
+                             window.text(Field::Text3), window.text(Field::Text4), right,
+                             heldToShort(*stake), window.text(Field::Text6), saved});
+    window.setProblemBound(0);
     if (!saved)
         services.messenger.tell(sentences::scoreNotKept(services.store.location()));
 }

@@ -53,6 +53,12 @@ public:
     virtual QString command18Caption() const = 0;
     virtual void setCommand18Caption(const QString &caption) = 0;
 
+    // The bound of the level the open problem was drawn at, 0 when none
+    // was: its answer is recorded at that level, whatever the stake box
+    // says by then. The window keeps it, as OK's tag.
+    virtual int problemBound() const = 0;
+    virtual void setProblemBound(int bound) = 0;
+
     // Puts the keyboard focus in the field, so the child can type at once.
     virtual void setFocus(Field field) = 0;
 

@@ -7,7 +7,7 @@
 struct AnswerRecord
 {
     QString player; // the key the score is kept under
-    int bound = 0;  // the bound of the level clicked for the problem, 0 if none was
+    int bound = 0;  // the bound of the level the problem was drawn at, 0 if none was
     QString first;  // the two numbers and the answer, as the window showed them
     QString second;
     QString answer;
@@ -24,19 +24,5 @@ class AnswerRecorder
 {
 public:
     virtual ~AnswerRecorder() = default;
-    // The level the problem now open was drawn at: the one its answer is
-    // recorded at, whatever the stake box says by then.
-    void levelClicked(int bound) { m_bound = bound; }
-    void record(AnswerRecord answer)
-    {
-        answer.bound = m_bound;
-        m_bound = 0;
-        write(answer);
-    }
-
-protected:
-    virtual void write(const AnswerRecord &answer) = 0;
-
-private:
-    int m_bound = 0;
+    virtual void record(const AnswerRecord &answer) = 0;
 };

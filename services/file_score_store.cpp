@@ -18,7 +18,6 @@
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <thread>
 #include <unistd.h>
 
@@ -80,67 +79,6 @@ bool lockWithin(int fd, std::chrono::milliseconds limit)
     return result.wait_for(limit) == std::future_status::ready && result.get();
 }
 
-// Run as root (sudo keeping HOME, a parent fixing something), the game must
-// leave no file of root's in a child's folder: the child could no longer
-// save, nor even read, the scores. Each file it writes takes the owner of
-// the file it replaces, or of its folder.
-bool takeOwner(int fd, const struct stat &model)
-{
-    return ::geteuid() != 0 || ::fchown(fd, model.st_uid, model.st_gid) == 0;
-}
-
-// The user's extended attributes and access list of the file replaced, as
-// editors keep them; a file system without them has none to keep.
-void copyAttributes(const QByteArray &from, int to)
-{
-    char names[4096];
-    const ssize_t size = ::listxattr(from.constData(), names, sizeof names);
-    for (ssize_t at = 0; at < size; at += ssize_t(std::strlen(names + at)) + 1) {
-        const QByteArrayView name(names + at);
-        if (!name.startsWith("user.") && name != "system.posix_acl_access")
-            continue;
-        char value[4096];
-        const ssize_t length = ::getxattr(from.constData(), names + at, value, sizeof value);
-        if (length >= 0)
-            ::fsetxattr(to, names + at, value, size_t(length), 0);
-    }
-}
-
-// Puts the bytes in place of the file, all or nothing, with the mode, owner
-// and attributes of `model` (the file replaced, or the one copied). The
-// temporary file's name is the game's own, and only the holder of the lock
-// writes it, so one left by a copy killed mid-save is simply replaced.
-bool replaceFile(const QByteArray &path, const QByteArray &bytes, const QByteArray &model)
-{
-    const QByteArray temporary = path + ".additions-new";
-    ::unlink(temporary.constData());
-    struct stat like = {};
-    const bool modelled = ::stat(model.constData(), &like) == 0;
-    if (!modelled && ::stat(folderOf(path).constData(), &like) != 0)
-        return false;
-    bool written = false;
-    {
-        const FileDescriptor file(::open(
-            temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-        written = file.get() >= 0 && takeOwner(file.get(), like) &&
-                  (!modelled || ::fchmod(file.get(), like.st_mode & 07777) == 0);
-        if (written && modelled)
-            copyAttributes(model, file.get());
-        written = written && writeAll(file.get(), bytes) && ::fsync(file.get()) == 0;
-    }
-    if (!written || ::rename(temporary.constData(), path.constData()) != 0) {
-        ::unlink(temporary.constData());
-        return false;
-    }
-    // The rename is what makes the new file the scores; syncing the folder
-    // only hurries it to the disk, so its failure does not undo the save.
-    const FileDescriptor folder(
-        ::open(folderOf(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.get() >= 0)
-        ::fsync(folder.get());
-    return true;
-}
-
 // Lines nobody can read are kept in MyApp.conf.bak, which only grows: the
 // first time a copy of the whole file, then each unreadable line it lacks.
 bool keepBackup(const QByteArray &path, const QByteArray &bytes,
@@ -151,7 +89,7 @@ bool keepBackup(const QByteArray &path, const QByteArray &bytes,
     if (!kept)
         return false;
     if (kept->isEmpty())
-        return replaceFile(backup, bytes, path);
+        return replaceFile(backup, path, bytes);
     QList<QByteArray> keptLines = kept->split('\n');
     QByteArray added;
     for (const QByteArray &line : unreadable) {
@@ -161,7 +99,7 @@ bool keepBackup(const QByteArray &path, const QByteArray &bytes,
         }
     }
     const QByteArray separator = kept->endsWith('\n') ? "" : "\n";
-    return added.isEmpty() || replaceFile(backup, *kept + separator + added, backup);
+    return added.isEmpty() || replaceFile(backup, backup, *kept + separator + added);
 }
 
 // The file a save rewrites: where MyApp.conf is a link, the file it points
@@ -244,7 +182,7 @@ bool FileScoreStore::save(const QString &key, const QString &value)
         !keepBackup(target, *before, file.unreadableLineBytes()))
         return false;
     file.setScore(key, value);
-    return replaceFile(target, file.bytes(), target);
+    return replaceFile(target, target, file.bytes());
 }
 
 #endif // ADDITIONS_FILE_SCORE_STORE

@@ -3,9 +3,32 @@
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+
+namespace {
+
+// The user's extended attributes and access list of the file replaced, as
+// editors keep them; a file system without them has none to keep.
+void copyAttributes(const QByteArray &from, int to)
+{
+    char names[4096];
+    const ssize_t size = ::listxattr(from.constData(), names, sizeof names);
+    for (ssize_t at = 0; at < size; at += ssize_t(std::strlen(names + at)) + 1) {
+        const QByteArrayView name(names + at);
+        if (!name.startsWith("user.") && name != "system.posix_acl_access")
+            continue;
+        char value[4096];
+        const ssize_t length = ::getxattr(from.constData(), names + at, value, sizeof value);
+        if (length >= 0)
+            ::fsetxattr(to, names + at, value, size_t(length), 0);
+    }
+}
+
+} // namespace
 
 FileDescriptor::~FileDescriptor()
 {
@@ -70,6 +93,47 @@ bool writeAll(int fd, QByteArrayView bytes)
         if (count > 0)
             bytes = bytes.sliced(count);
     }
+    return true;
+}
+
+bool replaceFile(const QByteArray &path, const QByteArray &model,
+                 const std::function<bool(int fd)> &write)
+{
+    const QByteArray temporary = path + ".additions-new";
+    ::unlink(temporary.constData());
+    struct stat like = {};
+    const bool modelled = ::stat(model.constData(), &like) == 0;
+    if (!modelled && ::stat(folderOf(path).constData(), &like) != 0)
+        return false;
+    int cause = 0;
+    {
+        const FileDescriptor file(::open(
+            temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+        // Run as root (sudo keeping HOME, a parent fixing something), no
+        // file of root's is left in a child's folder: the child could no
+        // longer write it, nor even read it.
+        bool written = file.get() >= 0 &&
+                       (::geteuid() != 0 || ::fchown(file.get(), like.st_uid, like.st_gid) == 0) &&
+                       (!modelled || ::fchmod(file.get(), like.st_mode & 07777) == 0);
+        if (written && modelled)
+            copyAttributes(model, file.get());
+        written = written && write(file.get()) && ::fsync(file.get()) == 0;
+        if (!written)
+            cause = errno != 0 ? errno : EIO;
+    }
+    if (cause == 0 && ::rename(temporary.constData(), path.constData()) != 0)
+        cause = errno;
+    if (cause != 0) {
+        ::unlink(temporary.constData());
+        errno = cause;
+        return false;
+    }
+    // The rename is what makes the new file; syncing the folder only
+    // hurries it to the disk, so its failure does not undo the write.
+    const FileDescriptor folder(
+        ::open(folderOf(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() >= 0)
+        ::fsync(folder.get());
     return true;
 }
 

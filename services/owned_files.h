@@ -4,6 +4,8 @@
 #include <QByteArray>
 #include <QtGlobal>
 
+#include <functional>
+
 // The files the game and its adults' program create for the user, on
 // systems with POSIX owners and modes. Folders they create are the user's
 // alone (0700, as freedesktop.org's base directory rules ask), whatever the
@@ -42,5 +44,18 @@ bool giveToFolderOwner(int fd, const QByteArray &folder);
 bool createPrivateFile(const QByteArray &path);
 
 bool writeAll(int fd, QByteArrayView bytes);
+
+// Puts what `write` writes in place of `path`, all or nothing: a new file
+// beside it (`path` + ".additions-new", the programs' own name, so one left
+// by a copy killed mid-write is simply replaced) is written, synced, then
+// renamed over it. It takes the mode, owner and attributes of `model` (the
+// file replaced, or the one copied) when that exists, else the owner of the
+// folder. On failure `path` is as it was, and errno says why.
+bool replaceFile(const QByteArray &path, const QByteArray &model,
+                 const std::function<bool(int fd)> &write);
+inline bool replaceFile(const QByteArray &path, const QByteArray &model, const QByteArray &bytes)
+{
+    return replaceFile(path, model, [&bytes](int fd) { return writeAll(fd, bytes); });
+}
 
 #endif

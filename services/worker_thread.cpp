@@ -36,6 +36,7 @@ bool WorkerThread::finish(std::chrono::milliseconds deadline)
 
 bool WorkerThread::stop(std::chrono::milliseconds deadline)
 {
+    *m_stopped = true;
     m_thread->quit();
     return waitForEnd(deadline);
 }
@@ -51,7 +52,15 @@ bool WorkerThread::waitForEnd(std::chrono::milliseconds deadline)
     }
     if (m_thread->wait(QDeadlineTimer(deadline)))
         return true;
-    // A running QThread must not be destroyed: it goes with the program.
-    (void)m_thread.release();
+    // A running QThread must not be destroyed: it goes once it has ended,
+    // or with the program.
+    QThread *running = m_thread.release();
+    QObject::connect(
+        running, &QThread::finished, running,
+        [running] {
+            running->wait();
+            delete running;
+        },
+        Qt::QueuedConnection);
     return false;
 }

@@ -4,6 +4,7 @@
 #include <QMetaObject>
 #include <QObject>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 
@@ -28,7 +29,13 @@ public:
     template <typename Call> void post(Call call)
     {
         start();
-        QMetaObject::invokeMethod(m_worker, std::move(call), Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            m_worker,
+            [stopped = m_stopped, call = std::move(call)] {
+                if (!*stopped)
+                    call();
+            },
+            Qt::QueuedConnection);
     }
 
     // Ends the thread once the calls posted so far have run. False when the
@@ -45,6 +52,8 @@ private:
     bool waitForEnd(std::chrono::milliseconds deadline);
 
     QObject *m_worker;
+    // Set by stop(): the calls still queued then are not run.
+    std::shared_ptr<std::atomic<bool>> m_stopped = std::make_shared<std::atomic<bool>>(false);
     std::unique_ptr<QThread> m_thread;
     bool m_started = false;
     bool m_ended = false;

@@ -65,7 +65,7 @@ public:
             runTool(kBin + u"psql"_s,
                     {u"-h"_s, m_dir.path(), u"-p"_s, m_port, u"-U"_s, u"postgres"_s, u"-d"_s,
                      u"additions"_s, u"-v"_s, u"ON_ERROR_STOP=1"_s, u"-q"_s, u"-f"_s,
-                     QStringLiteral(ADDITIONS_SOURCE_DIR) + u"/history/classe.sql"_s},
+                     QStringLiteral(ADDITIONS_SOURCE_DIR) + u"/classroom/classe.sql"_s},
                     {}, 60000);
         QVERIFY2(schema.ok, qPrintable(schema.error));
         QVERIFY(psql(u"postgres"_s, u"additions"_s,

@@ -29,6 +29,7 @@ public:
 
     QString caption = kInformationClosed;
     std::optional<Field> focus;
+    int bound = 0;
 
     QString text(Field field) const override { return texts[indexOf(field)]; }
     void setText(Field field, const QString &text) override { texts[indexOf(field)] = text; }
@@ -40,6 +41,8 @@ public:
     void setVisible(Toggled control, bool shown) override { visible[indexOf(control)] = shown; }
     QString command18Caption() const override { return caption; }
     void setCommand18Caption(const QString &text) override { caption = text; }
+    int problemBound() const override { return bound; }
+    void setProblemBound(int drawnAt) override { bound = drawnAt; }
     void setFocus(Field field) override { focus = field; }
     // The verdicts are checked where a screen reader hears them: the window
     // test and the AT-SPI case.
@@ -160,9 +163,7 @@ class MemoryHistory final : public AnswerRecorder
 {
 public:
     QList<AnswerRecord> answers;
-
-protected:
-    void write(const AnswerRecord &answer) override { answers << answer; }
+    void record(const AnswerRecord &answer) override { answers << answer; }
 };
 
 // A fake for every service, bundled the way the handlers take them.

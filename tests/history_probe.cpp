@@ -6,7 +6,7 @@
 // server is set up, the answers not yet sent are then sent, exiting 3 with
 // the reason on the standard error if they could not be.
 //   history_probe [player count [answer]]
-#include "history/class_server.h"
+#include "classroom/class_sender.h"
 #include "history/history_database.h"
 
 #include <QCoreApplication>
@@ -38,10 +38,9 @@ int main(int argc, char *argv[])
         std::printf("%d\n", i);
         std::fflush(stdout);
     }
-    if (ClassServer::configured()) {
-        ClassServer server(QStringLiteral("probe-class"));
-        if (!server.send(history)) {
-            QTextStream(stderr) << server.problem() << '\n';
+    if (const auto server = ClassSender::ifConfigured()) {
+        if (!server->forward(history)) {
+            QTextStream(stderr) << server->problem() << '\n';
             return 3;
         }
     }

@@ -46,6 +46,14 @@ private Q_SLOTS:
         quiz::levelClicked(window, services.bundle(), level);
         QCOMPARE(window[Field::Text2], u"1"_s);
         QCOMPARE(window[Field::Text3], u"2"_s);
+
+        // The answer is recorded at the level drawn, whatever the child
+        // then typed in the stake box.
+        window[Field::Text4] = u"3"_s;
+        window[Field::Text7] = u"9"_s;
+        quiz::okClicked(window, services.bundle());
+        QCOMPARE(services.history.answers.value(0).bound, level.bound);
+        QCOMPARE(window.problemBound(), 0);
     }
 
     // With the real generator, many problems stay in range and reach both ends.

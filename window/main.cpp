@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "history/history_recorder.h"
+#include "classroom/class_sender.h"
 #include "services/clock_random.h"
 #include "services/platform_score_store.h"
 #include "services/process_end.h"
@@ -61,7 +61,7 @@ int play(int argc, char *argv[])
     installFrenchTranslations();
     installFontSubstitutes();
 
-    HistoryRecorder history;
+    HistoryRecorder history(ClassSender::ifConfigured());
     ClockRandom random;
     SystemBeeper beeper;
     PlatformScoreStore store;

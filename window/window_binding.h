@@ -35,6 +35,8 @@ public:
     void setVisible(Toggled control, bool visible) override;
     QString command18Caption() const override;
     void setCommand18Caption(const QString &caption) override;
+    int problemBound() const override { return m_problemBound; }
+    void setProblemBound(int bound) override { m_problemBound = bound; }
     void setFocus(Field field) override;
     void announce(const QString &sentence) override;
 
@@ -57,4 +59,5 @@ private:
     std::array<QWidget *, kToggledCount> m_toggled{};
     std::array<PaintedArea, kPaintedCount> m_painted{};
     std::array<BgrColour, kPaintedCount> m_backgrounds{kWhite, kWhite};
+    int m_problemBound = 0;
 };

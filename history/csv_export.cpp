@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "progress/csv_export.h"
+#include "history/csv_export.h"
 
 #include "history/history_database.h"
 #include "services/owned_files.h"
@@ -9,13 +9,12 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QSqlQuery>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -23,8 +22,6 @@
 namespace {
 
 constexpr char kBom[] = "\xEF\xBB\xBF";
-constexpr char kHeader[] = "date;joueur;niveau;premier nombre;second nombre;réponse;juste;mise;"
-                           "score;score gardé";
 
 QByteArray quoted(QString text)
 {
@@ -33,31 +30,17 @@ QByteArray quoted(QString text)
     return text.toUtf8();
 }
 
-} // namespace
-
+// A number the program wrote as a number; anything else (a hand-edited
+// score) as text.
 QByteArray csvNumber(const QString &text)
 {
     static const QRegularExpression whole(QStringLiteral("^-?[0-9]{1,18}$"));
     return whole.match(text).hasMatch() ? text.toUtf8() : csvText(text);
 }
 
-namespace {
-
-QByteArray csvLine(const HistoryRow &row)
+QByteArray line(const QByteArrayList &fields)
 {
-    const AnswerRecord &a = row.answer;
-    const QByteArray yes = "oui", no = "non";
-    return QByteArrayList{row.when.toLocalTime().toString(u"yyyy-MM-dd HH:mm:ss").toUtf8(),
-                          csvText(a.player),
-                          QByteArray::number(a.bound),
-                          csvText(a.first),
-                          csvText(a.second),
-                          csvText(a.answer),
-                          a.right ? yes : no,
-                          QByteArray::number(a.stake),
-                          csvNumber(a.scoreAfter),
-                          a.scoreKept ? yes : no}
-        .join(';');
+    return fields.join(';') + "\r\n";
 }
 
 QString failure(const QByteArray &file, const QString &cause)
@@ -133,48 +116,53 @@ QByteArray csvText(const QString &text)
     return quoted(text);
 }
 
-QString writeCsv(const QByteArray &file, const QByteArray &header,
-                 const std::function<QString(const CsvSink &)> &lines)
+QByteArrayList csvAnswerHeader()
 {
+    return QByteArray("date;joueur;niveau;premier nombre;second nombre;réponse;juste;mise;score;"
+                      "score gardé")
+        .split(';');
+}
+
+QByteArrayList csvAnswerFields(const HistoryRow &row)
+{
+    const AnswerRecord &a = row.answer;
+    const QByteArray yes = "oui", no = "non";
+    return {row.when.toLocalTime().toString(u"yyyy-MM-dd HH:mm:ss").toUtf8(),
+            csvText(a.player),
+            QByteArray::number(a.bound),
+            csvText(a.first),
+            csvText(a.second),
+            csvText(a.answer),
+            a.right ? yes : no,
+            QByteArray::number(a.stake),
+            csvNumber(a.scoreAfter),
+            a.scoreKept ? yes : no};
+}
+
+QString writeCsv(const QByteArray &file, const QByteArrayList &header,
+                 const std::function<QString(const CsvSink &)> &rows)
+{
+    QString unread;
 #ifdef Q_OS_UNIX
     QByteArray target;
     if (const QString refused = checkTarget(file, &target); !refused.isEmpty())
         return failure(file, refused);
-    // Written beside the file and put in its place whole: a failure leaves
-    // the file as it was, and a link planted after the check is replaced, not
-    // followed.
-    struct stat existing = {};
-    const bool replacing = ::stat(target.constData(), &existing) == 0;
-    const QByteArray temporary = target + ".additions-new";
-    ::unlink(temporary.constData());
-    const FileDescriptor out(
-        ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-    if (out.get() < 0)
-        return failure(file, causeOf(errno));
-    // The first step that fails, and why.
-    int cause = 0;
-    const auto step = [&cause](bool done) {
-        if (!done && cause == 0)
-            cause = errno != 0 ? errno : EIO;
-        return cause == 0;
-    };
-    step(!replacing || ::fchmod(out.get(), existing.st_mode & 07777) == 0);
-    step(replacing ? ::geteuid() != 0 || ::fchown(out.get(), existing.st_uid, existing.st_gid) == 0
-                   : giveToFolderOwner(out.get(), folderOf(target)));
-    QByteArray buffer = kBom + header + "\r\n";
-    const QString unread = lines([&](const QByteArray &line) {
-        buffer += line + "\r\n";
-        if (buffer.size() > (1 << 16)) {
-            if (cause == 0)
-                step(writeAll(out.get(), buffer));
-            buffer.clear();
-        }
+    // Put in the file's place whole: a failure leaves the file as it was,
+    // and a link planted after the check is replaced, not followed.
+    const bool written = replaceFile(target, target, [&](int fd) {
+        QByteArray buffer = kBom + line(header);
+        bool ok = true;
+        unread = rows([&](const QByteArrayList &fields) {
+            buffer += line(fields);
+            if (buffer.size() > (1 << 16)) {
+                ok = ok && writeAll(fd, buffer);
+                buffer.clear();
+            }
+        });
+        return unread.isEmpty() && ok && writeAll(fd, buffer);
     });
-    if (!unread.isEmpty() || !step(writeAll(out.get(), buffer)) || !step(::fsync(out.get()) == 0) ||
-        !step(::rename(temporary.constData(), target.constData()) == 0)) {
-        ::unlink(temporary.constData());
-        return failure(file, unread.isEmpty() ? causeOf(cause) : unread);
-    }
+    if (!written)
+        return failure(file, unread.isEmpty() ? causeOf(errno) : unread);
     return QString();
 #else
     const QString name = QFile::decodeName(file);
@@ -187,8 +175,8 @@ QString writeCsv(const QByteArray &file, const QByteArray &header,
     QSaveFile out(name);
     if (!out.open(QIODevice::WriteOnly))
         return failure(file, out.errorString());
-    out.write(kBom + header + "\r\n");
-    const QString unread = lines([&](const QByteArray &line) { out.write(line + "\r\n"); });
+    out.write(kBom + line(header));
+    unread = rows([&](const QByteArrayList &fields) { out.write(line(fields)); });
     if (!unread.isEmpty()) {
         out.cancelWriting();
         return failure(file, unread);
@@ -201,9 +189,16 @@ QString exportCsv(HistoryDatabase &history, const QByteArray &file)
 {
     if (!history.isOpen())
         return failure(file, history.problem());
-    return writeCsv(file, kHeader, [&](const CsvSink &write) {
-        return history.eachAnswer([&](const HistoryRow &row) { write(csvLine(row)); })
-                   ? QString()
-                   : history.problem();
+    return writeCsv(file, csvAnswerHeader(), [&](const CsvSink &write) {
+        QSqlQuery query(history.connection());
+        query.setForwardOnly(true);
+        const bool read = query.exec(QStringLiteral("SELECT %1 FROM answers ORDER BY id")
+                                         .arg(QString::fromLatin1(kAnswerColumns)));
+        while (read && query.next())
+            write(csvAnswerFields(rowOf(query)));
+        if (read && !query.lastError().isValid())
+            return QString();
+        history.failed(query.lastError());
+        return history.problem();
     });
 }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "progress/class_queries.h"
+#include "classroom/class_view.h"
 
 #include <QTime>
 #include <QWidget>
@@ -20,11 +20,11 @@ class WorkerThread;
 // class's answers by the carries their sums make. It follows the class as
 // children answer. The server knows computers and player keys only: the
 // names a teacher gives stay on the teacher's machine.
-class ClassViewWidget final : public QWidget
+class ClassTab final : public QWidget
 {
 public:
-    explicit ClassViewWidget(QWidget *parent = nullptr);
-    ~ClassViewWidget() override;
+    explicit ClassTab(QWidget *parent = nullptr);
+    ~ClassTab() override;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -34,8 +34,9 @@ private:
     void exportClass();
     void eraseChild();
     void nameChild(QTableWidgetItem *item);
-    // The text of a cell of the children's table; empty where there is none.
-    QString cell(int row, int column) const;
+    // The computer and player key of a row, kept in its first cell; empty
+    // where there is none.
+    std::pair<QString, QString> childOf(int row) const;
 
     ClassQueries *m_queries; // lives on the thread, which owns it
     std::unique_ptr<WorkerThread> m_thread;

@@ -3,17 +3,18 @@
 
 #include "history/history_database.h"
 
+#include <QMap>
 #include <QObject>
 
+#include <functional>
 #include <memory>
-#include <optional>
 
 // What the Progrès window shows of one player over one period.
 struct ProgressView
 {
     int request = 0; // the request it answers
     QStringList players;
-    QList<LevelSummary> levels;
+    QMap<int, Tally> levels;  // by the level's bound
     QList<HistoryRow> last;   // newest first
     QList<HistoryRow> chart;  // oldest first
     QString problem;          // why the history cannot be read or written
@@ -34,6 +35,11 @@ public:
     static constexpr int kLastAnswers = 20;
     static constexpr int kChartAnswers = 500;
 
+    // What waits for a class's server, and why, as one French sentence;
+    // none where this computer has no class.
+    using OutboxStatus = std::function<QString(HistoryDatabase &)>;
+    explicit ProgressQueries(OutboxStatus outboxStatus = {});
+
     void load(int request, const QString &player, const QDateTime &since);
     void clear(const QString &player);
     void exportTo(const QByteArray &file);
@@ -46,8 +52,11 @@ Q_SIGNALS:
 
 private:
     HistoryDatabase &history();
-    QString classStatus();
+    // The queries take a period's start; an invalid one means all.
+    QStringList players();
+    QMap<int, Tally> levels(const QString &player, const QDateTime &since);
+    QList<HistoryRow> lastAnswers(const QString &player, const QDateTime &since, int count);
+
     std::unique_ptr<HistoryDatabase> m_history;
-    // Asked once per window: whether this computer reaches its class's server.
-    std::optional<QString> m_classProblem;
+    OutboxStatus m_outboxStatus;
 };

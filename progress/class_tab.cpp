@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "progress/class_view.h"
+#include "progress/class_tab.h"
 
-#include "progress/class_queries.h"
+#include "classroom/class_queries.h"
+#include "classroom/mastery.h"
 #include "progress/tables.h"
+#include "quiz/tables.h"
 #include "services/worker_thread.h"
 
 #include <QAbstractItemDelegate>
@@ -20,26 +22,19 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <utility>
 
 namespace {
 
-constexpr std::array kBounds{50, 200, 1000, 5000, 10000};
 constexpr int kNameColumn = 2;
-
-QString share(int right, int answers)
-{
-    return answers > 0 ? QStringLiteral("%1 %").arg(100 * right / answers) : QString();
-}
 
 QStringList childHeaders()
 {
     QStringList headers{QStringLiteral("Poste"), QStringLiteral("Joueur"), QStringLiteral("Nom"),
                         QStringLiteral("Réponses"), QStringLiteral("Part juste")};
-    for (int bound : kBounds)
-        headers << QStringLiteral("moins de %1").arg(bound);
+    for (const Level &level : kLevels)
+        headers << levelName(level.bound);
     return headers << QStringLiteral("Dernière activité");
 }
 
@@ -59,7 +54,7 @@ public:
 
 } // namespace
 
-ClassViewWidget::ClassViewWidget(QWidget *parent)
+ClassTab::ClassTab(QWidget *parent)
     : QWidget(parent), m_queries(new ClassQueries),
       m_thread(std::make_unique<WorkerThread>(m_queries)), m_status(new QLabel),
       m_children(readOnlyTable(QStringLiteral("élèves de la classe"), childHeaders())),
@@ -74,7 +69,7 @@ ClassViewWidget::ClassViewWidget(QWidget *parent)
                                 QAbstractItemView::EditKeyPressed);
     m_children->horizontalHeaderItem(kNameColumn)
         ->setToolTip(QStringLiteral("Le nom que vous donnez à l'élève reste sur cet ordinateur."));
-    connect(m_children, &QTableWidget::itemChanged, this, &ClassViewWidget::nameChild);
+    connect(m_children, &QTableWidget::itemChanged, this, &ClassTab::nameChild);
     m_children->installEventFilter(this);
     // A view that arrives while a name is typed waits for the name.
     connect(m_children->itemDelegate(), &QAbstractItemDelegate::closeEditor, this, [this] {
@@ -94,22 +89,22 @@ ClassViewWidget::ClassViewWidget(QWidget *parent)
     layout->addWidget(m_status);
     layout->addWidget(m_children, 3);
     layout->addWidget(m_carries, 1);
-    connect(m_queries, &ClassQueries::loaded, this, &ClassViewWidget::display);
+    connect(m_queries, &ClassQueries::loaded, this, &ClassTab::display);
     connect(m_queries, &ClassQueries::done, this, [this](const QString &failure) {
         if (!failure.isEmpty())
             QMessageBox::warning(this, window()->windowTitle(), failure);
     });
-    connect(exportButton, &QPushButton::clicked, this, &ClassViewWidget::exportClass);
-    connect(eraseButton, &QPushButton::clicked, this, &ClassViewWidget::eraseChild);
+    connect(exportButton, &QPushButton::clicked, this, &ClassTab::exportClass);
+    connect(eraseButton, &QPushButton::clicked, this, &ClassTab::eraseChild);
     m_thread->post([queries = m_queries] { queries->load(); });
 }
 
-ClassViewWidget::~ClassViewWidget()
+ClassTab::~ClassTab()
 {
     m_thread->stop(std::chrono::milliseconds(500));
 }
 
-void ClassViewWidget::display(const ClassView &view)
+void ClassTab::display(const ClassView &view)
 {
     // An editor open in the table has the keyboard.
     const QWidget *focus = QApplication::focusWidget();
@@ -129,36 +124,35 @@ void ClassViewWidget::display(const ClassView &view)
         m_shownAt = QTime::currentTime();
     QList<QStringList> children;
     for (const ClassChild &child : view.children) {
-        QStringList row{child.machine, child.player, child.name, QString::number(child.answers),
-                        share(child.right, child.answers)};
-        for (int bound : kBounds) {
-            const auto [answers, right] = child.recent.value(bound);
-            row << mastery(answers, right);
-        }
+        QStringList row{child.machine, child.player, child.name,
+                        QString::number(child.total.answers), shareText(child.total)};
+        for (const Level &level : kLevels)
+            row << mastery(child.recent.value(level.bound));
         children << (row << child.last.toLocalTime().toString(u"dd/MM/yyyy HH:mm"));
     }
     // The child the teacher chose stays chosen as others come and go: an
     // erasure must not fall on another child.
-    const int current = m_children->currentRow();
-    const auto keyOf = [this](int row) { return cell(row, 0) + u'\n' + cell(row, 1); };
-    const QString chosen = current >= 0 ? keyOf(current) : QString();
+    const std::pair<QString, QString> chosen = childOf(m_children->currentRow());
     const int column = std::max(0, m_children->currentColumn());
     {
         // Filling is not naming.
         const QSignalBlocker quiet(m_children);
         fillTable(m_children, children);
-        for (int r = 0; r < m_children->rowCount() && !chosen.isEmpty(); ++r)
-            if (keyOf(r) == chosen)
+        for (int r = 0; r < view.children.size(); ++r) {
+            const ClassChild &child = view.children[r];
+            m_children->item(r, 0)->setData(Qt::UserRole, QStringList{child.machine, child.player});
+            if (std::pair(child.machine, child.player) == chosen)
                 chooseCell(m_children, r, column);
+        }
     }
     QList<QStringList> carries;
-    for (const CarriesRow &row : view.carries)
-        carries << QStringList{QString::number(row.carries), QString::number(row.answers),
-                               share(row.right, row.answers)};
+    for (const auto &[count, tally] : view.carries.asKeyValueRange())
+        carries << QStringList{QString::number(count), QString::number(tally.answers),
+                               shareText(tally)};
     fillTable(m_carries, carries);
 }
 
-void ClassViewWidget::exportClass()
+void ClassTab::exportClass()
 {
     const QString file = QFileDialog::getSaveFileName(this, QStringLiteral("Exporter la classe"),
                                                       QStringLiteral("classe.csv"),
@@ -168,39 +162,41 @@ void ClassViewWidget::exportClass()
             [queries = m_queries, name = QFile::encodeName(file)] { queries->exportTo(name); });
 }
 
-void ClassViewWidget::eraseChild()
+void ClassTab::eraseChild()
 {
-    const int row = m_children->currentRow();
-    const QString machine = cell(row, 0), player = cell(row, 1), name = cell(row, kNameColumn);
-    if (machine.isEmpty() || player.isEmpty())
+    const auto child = childOf(m_children->currentRow());
+    if (child.first.isEmpty())
         return;
+    const QTableWidgetItem *named = m_children->item(m_children->currentRow(), kNameColumn);
+    const QString name = named ? named->text() : QString();
     const auto answer = QMessageBox::question(
         this, window()->windowTitle(),
         QStringLiteral("Effacer du serveur toutes les réponses de %1, %2%3 ? Cela ne peut pas "
                        "être défait.")
-            .arg(machine, player, name.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(name)));
+            .arg(child.first, child.second,
+                 name.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(name)));
     if (answer == QMessageBox::Yes)
-        m_thread->post([queries = m_queries, machine, player] { queries->erase(machine, player); });
+        m_thread->post([queries = m_queries, child] { queries->erase(child); });
 }
 
-void ClassViewWidget::nameChild(QTableWidgetItem *item)
+void ClassTab::nameChild(QTableWidgetItem *item)
 {
-    const QString machine = cell(item->row(), 0), player = cell(item->row(), 1);
-    if (item->column() != kNameColumn || machine.isEmpty() || player.isEmpty())
+    const auto child = childOf(item->row());
+    if (item->column() != kNameColumn || child.first.isEmpty())
         return;
-    m_thread->post([queries = m_queries, machine, player, name = item->text()] {
-        queries->name(machine, player, name);
-    });
+    m_thread->post(
+        [queries = m_queries, child, name = item->text()] { queries->name(child, name); });
 }
 
-QString ClassViewWidget::cell(int row, int column) const
+std::pair<QString, QString> ClassTab::childOf(int row) const
 {
-    const QTableWidgetItem *item = m_children->item(row, column);
-    return item ? item->text() : QString();
+    const QTableWidgetItem *first = m_children->item(row, 0);
+    const QStringList child = first ? first->data(Qt::UserRole).toStringList() : QStringList();
+    return child.size() == 2 ? std::pair(child[0], child[1]) : std::pair<QString, QString>();
 }
 
 // F2 names the child of the current row, whichever column has the keyboard.
-bool ClassViewWidget::eventFilter(QObject *watched, QEvent *event)
+bool ClassTab::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_children && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent *>(event)->key() == Qt::Key_F2 && m_children->currentRow() >= 0) {

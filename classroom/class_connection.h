@@ -1,0 +1,46 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QSqlDatabase>
+#include <QString>
+
+// A connection to the class's server: the school's PostgreSQL, reached
+// through a libpq service that the administrator sets up (pg_service.conf,
+// the password in ~/.pgpass or a client certificate). Where no such service
+// is set up, nothing here loads a driver or opens a connection. Over the
+// network it takes only TLS, with a certificate that the school's authority
+// signed for that very server; a Unix socket needs none. Opened on the
+// thread that uses it, under a connection name of its own.
+class ClassConnection
+{
+public:
+    // The computers' service, and the teachers'.
+    static constexpr const char *kComputer = "additions";
+    static constexpr const char *kTeacher = "additions-enseignant";
+
+    // Whether libpq would find the service: in $PGSERVICEFILE (or
+    // ~/.pg_service.conf), or in the system's pg_service.conf.
+    static bool configured(const char *service);
+
+    ClassConnection(const char *service, const QString &connectionName);
+    ~ClassConnection();
+    ClassConnection(const ClassConnection &) = delete;
+    ClassConnection &operator=(const ClassConnection &) = delete;
+
+    // Opens the connection unless it is open. Blocks for up to the
+    // connection's timeout: never on the window's thread. False when the
+    // server cannot be reached; problem() then says why, in French.
+    bool open();
+    QSqlDatabase &db() { return m_db; }
+    QString problem() const { return m_problem; }
+    // Keeps why a query failed, and closes: a restarted server leaves the
+    // connection open until a query fails, and the next open() makes a new
+    // one. Always false.
+    bool failed(const QString &sentence);
+
+private:
+    QString m_service;
+    QString m_name;
+    QSqlDatabase m_db;
+    QString m_problem;
+};

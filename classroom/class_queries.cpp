@@ -1,0 +1,213 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "classroom/class_queries.h"
+
+#include "classroom/mastery.h"
+#include "history/csv_export.h"
+
+#include <QCollator>
+#include <QHash>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <algorithm>
+
+namespace {
+
+// Notifications come in bursts when a class answers at once: one reload
+// for them all, well within the two seconds a teacher waits.
+constexpr int kReloadDelayMs = 300;
+// A server away sends no notification, and one that restarts says nothing
+// to a listening connection: it is asked again now and then.
+constexpr int kRetryDelayMs = 10000;
+constexpr int kHeartbeatMs = 10000;
+
+// The server keeps each child's totals as answers arrive; only the mastery
+// reads answers, the last ones of each child at each level, through an
+// index.
+constexpr const char *kChildren =
+    "SELECT machine, player, SUM(answers), SUM(right_answers), MAX(last_at) "
+    "FROM additions.totals GROUP BY machine, player";
+constexpr const char *kRecent =
+    "SELECT t.machine, t.player, t.bound, r.answers, r.right_answers "
+    "FROM (SELECT DISTINCT machine, player, bound FROM additions.totals) t "
+    "CROSS JOIN LATERAL (SELECT COUNT(*) AS answers, COUNT(*) FILTER (WHERE is_right) "
+    "AS right_answers FROM (SELECT is_right FROM additions.answers a WHERE a.machine = "
+    "t.machine AND a.player = t.player AND a.bound = t.bound ORDER BY a.answered_at DESC "
+    "LIMIT %1) last) r";
+constexpr const char *kCarries =
+    "SELECT carries, SUM(answers), SUM(right_answers) FROM additions.totals "
+    "WHERE carries >= 0 GROUP BY carries";
+
+QString serverFailed(const QSqlQuery &query)
+{
+    return QStringLiteral("Le serveur de la classe n'a pas pu donner les réponses (%1).")
+        .arg(query.lastError().text().trimmed());
+}
+
+} // namespace
+
+ClassQueries::ClassQueries()
+    : m_server(ClassConnection::kTeacher, QStringLiteral("additions-class-teacher")),
+      m_reload(this), m_heartbeat(this)
+{
+    m_reload.setSingleShot(true);
+    QObject::connect(&m_reload, &QTimer::timeout, this, &ClassQueries::load);
+    QObject::connect(&m_heartbeat, &QTimer::timeout, this, [this] {
+        if (m_server.db().isOpen() && !QSqlQuery(m_server.db()).exec(QStringLiteral("SELECT 1"))) {
+            m_server.failed(QString());
+            load();
+        }
+    });
+}
+
+bool ClassQueries::connect()
+{
+    const bool wasOpen = m_server.db().isOpen();
+    if (!m_server.open())
+        return false;
+    if (!wasOpen) {
+        m_heartbeat.start(kHeartbeatMs);
+        // Each answer a computer sends is heard at once.
+        QSqlDriver *driver = m_server.db().driver();
+        if (driver->subscribeToNotification(QStringLiteral("reponses")))
+            QObject::connect(driver, &QSqlDriver::notification, this, &ClassQueries::reloadSoon,
+                             Qt::UniqueConnection);
+    }
+    return true;
+}
+
+void ClassQueries::reloadSoon()
+{
+    reloadAfter(kReloadDelayMs);
+}
+
+void ClassQueries::reloadAfter(int delayMs)
+{
+    if (!m_reload.isActive())
+        m_reload.start(delayMs);
+}
+
+void ClassQueries::load()
+{
+    ClassView view;
+    if (!connect()) {
+        view.problem = m_server.problem();
+        Q_EMIT loaded(view);
+        reloadAfter(kRetryDelayMs);
+        return;
+    }
+    QSqlQuery query(m_server.db());
+    query.setForwardOnly(true);
+    bool read = query.exec(QString::fromLatin1(kChildren));
+    const auto names = this->names().all();
+    while (read && query.next()) {
+        const ChildNames::Child child{query.value(0).toString(), query.value(1).toString()};
+        view.children.append({child.first,
+                              child.second,
+                              names.value(child),
+                              {query.value(2).toInt(), query.value(3).toInt()},
+                              query.value(4).toDateTime().toUTC(),
+                              {}});
+    }
+    // "poste2" before "poste10", as a teacher counts.
+    QCollator order{QLocale(QLocale::French)};
+    order.setNumericMode(true);
+    std::sort(view.children.begin(), view.children.end(),
+              [&order](const ClassChild &a, const ClassChild &b) {
+                  const int machines = order.compare(a.machine, b.machine);
+                  return machines != 0 ? machines < 0 : order.compare(a.player, b.player) < 0;
+              });
+    QHash<ChildNames::Child, qsizetype> rowOf;
+    for (qsizetype i = 0; i < view.children.size(); ++i)
+        rowOf.insert({view.children[i].machine, view.children[i].player}, i);
+    read = read && query.exec(QString::fromLatin1(kRecent).arg(kMasteryAnswers));
+    while (read && query.next()) {
+        const qsizetype row =
+            rowOf.value({query.value(0).toString(), query.value(1).toString()}, -1);
+        if (row >= 0)
+            view.children[row].recent.insert(query.value(2).toInt(),
+                                             {query.value(3).toInt(), query.value(4).toInt()});
+    }
+    read = read && query.exec(QString::fromLatin1(kCarries));
+    while (read && query.next())
+        view.carries.insert(query.value(0).toInt(),
+                            {query.value(1).toInt(), query.value(2).toInt()});
+    if (!read) {
+        view.problem = serverFailed(query);
+        m_server.failed(view.problem);
+        reloadAfter(kRetryDelayMs);
+    }
+    Q_EMIT loaded(view);
+}
+
+void ClassQueries::exportTo(const QByteArray &file)
+{
+    if (!connect()) {
+        Q_EMIT done(m_server.problem());
+        return;
+    }
+    QByteArrayList header = csvAnswerHeader();
+    header.insert(1, "poste");
+    header.insert(3, "nom");
+    const auto names = this->names().all();
+    Q_EMIT done(writeCsv(file, header, [this, &names](const CsvSink &write) {
+        QSqlQuery query(m_server.db());
+        query.setForwardOnly(true);
+        if (!query.exec(QStringLiteral("SELECT %1, machine FROM additions.answers "
+                                       "ORDER BY answered_at, machine")
+                            .arg(QString::fromLatin1(kAnswerColumns))))
+            return serverFailed(query);
+        while (query.next()) {
+            const HistoryRow row = rowOf(query);
+            const QString machine = query.value(10).toString();
+            QByteArrayList fields = csvAnswerFields(row);
+            fields.insert(1, csvText(machine));
+            fields.insert(3, csvText(names.value({machine, row.answer.player})));
+            write(fields);
+        }
+        return QString();
+    }));
+}
+
+void ClassQueries::erase(const ChildNames::Child &child)
+{
+    if (!connect()) {
+        Q_EMIT done(m_server.problem());
+        return;
+    }
+    QSqlQuery query(m_server.db());
+    query.prepare(QStringLiteral("DELETE FROM additions.answers WHERE machine = ? AND player = ?"));
+    query.addBindValue(child.first);
+    query.addBindValue(child.second);
+    if (!query.exec())
+        Q_EMIT done(QStringLiteral("Les réponses de %1, %2 n'ont pas pu être effacées (%3).")
+                        .arg(child.first, child.second, query.lastError().text().trimmed()));
+    else if (query.numRowsAffected() == 0)
+        Q_EMIT done(QStringLiteral("Aucune réponse de %1, %2 n'a été effacée : cet élève n'est "
+                                   "pas dans vos classes.")
+                        .arg(child.first, child.second));
+    else // a child later given that key starts unnamed
+        Q_EMIT done(names().name(child, QString()) ? QString() : names().problem());
+    load();
+}
+
+void ClassQueries::name(const ChildNames::Child &child, const QString &name)
+{
+    if (names().name(child, name)) {
+        Q_EMIT done(QString());
+    } else {
+        Q_EMIT done(names().problem());
+        // Opened again at the next try: the adult may have mended the file.
+        m_names.reset();
+    }
+    load();
+}
+
+ChildNames &ClassQueries::names()
+{
+    if (!m_names)
+        m_names = std::make_unique<ChildNames>(QStringLiteral("additions-class-names"));
+    return *m_names;
+}

@@ -1,0 +1,52 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "classroom/child_names.h"
+#include "classroom/class_connection.h"
+#include "classroom/class_view.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <memory>
+
+// A teacher's view of their classes, from the class's server through the
+// teacher's own libpq service "additions-enseignant", on a thread of its
+// own. Row-level security on the server limits it to the teacher's
+// classes. Once shown, it follows the class: each answer a computer sends
+// makes the server notify, and the view is loaded again.
+class ClassQueries final : public QObject
+{
+    Q_OBJECT
+
+public:
+    ClassQueries();
+
+    void load();
+    // Every answer of the teacher's classes, as the history's export writes
+    // them, with the computer and the child's name.
+    void exportTo(const QByteArray &file);
+    // Erases a child's answers on the server, on request: only in the
+    // teacher's own classes.
+    void erase(const ChildNames::Child &child);
+    // The teacher's name for a child, kept on this machine; an empty name
+    // forgets it.
+    void name(const ChildNames::Child &child, const QString &name);
+
+Q_SIGNALS:
+    void loaded(const ClassView &view);
+    // The end of an export or an erasure: empty when it succeeded, else why.
+    void done(const QString &failure);
+
+private:
+    bool connect();
+    void reloadSoon();
+    // A reload within `delayMs`, one for however many are asked meanwhile.
+    void reloadAfter(int delayMs);
+    ChildNames &names();
+
+    ClassConnection m_server;
+    std::unique_ptr<ChildNames> m_names; // opened on the thread, when first needed
+    QTimer m_reload;
+    QTimer m_heartbeat;
+};

@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "classroom/class_connection.h"
+#include "history/history_recorder.h"
+
+#include <functional>
+#include <memory>
+
+// Sends this computer's answers to the class's server, as the computer's
+// role. The history on this computer stays the record, and is the outbox:
+// each answer carries an id made here, the server keeps an answer sent
+// twice once, and an answer is marked sent once the server has it.
+class ClassSender final : public AnswerForwarder
+{
+public:
+    // A sender where this computer has a class; none where it has not.
+    static std::unique_ptr<AnswerForwarder> ifConfigured();
+
+    explicit ClassSender(const QString &connectionName);
+    // Every answer the server lacks, oldest first, in batches of one
+    // transaction each.
+    bool forward(HistoryDatabase &history) override;
+    QString problem() const override { return m_problem; }
+
+private:
+    ClassConnection m_server;
+    QString m_problem;
+};
+
+// What Progrès says of this computer's outbox: how many answers wait for
+// the class's server and why, the server asked once per window. None where
+// this computer has no class.
+std::function<QString(HistoryDatabase &)> outboxStatus();

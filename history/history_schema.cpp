@@ -1,0 +1,116 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "history/history_schema.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QStringList>
+
+namespace {
+
+constexpr const char *kCreateAnswers = "CREATE TABLE IF NOT EXISTS answers ("
+                                       "id INTEGER PRIMARY KEY, "
+                                       "answered_at VARCHAR(40) NOT NULL, "
+                                       "player VARCHAR(1000) NOT NULL, "
+                                       "bound INTEGER NOT NULL, "
+                                       "first_number VARCHAR(1000) NOT NULL, "
+                                       "second_number VARCHAR(1000) NOT NULL, "
+                                       "answer VARCHAR(1000) NOT NULL, "
+                                       "is_right SMALLINT NOT NULL, "
+                                       "stake INTEGER NOT NULL, "
+                                       "score_after VARCHAR(1000) NOT NULL, "
+                                       "score_kept SMALLINT, "
+                                       "uuid VARCHAR(36), "
+                                       "sent SMALLINT NOT NULL DEFAULT 0)";
+// The history is a class's outbox: each answer's own id, made here, and
+// whether the class's server has it. Histories from before a class get them
+// on opening.
+constexpr const char *kAddClassColumns[] = {
+    "ALTER TABLE answers ADD COLUMN uuid VARCHAR(36)",
+    "ALTER TABLE answers ADD COLUMN sent SMALLINT NOT NULL DEFAULT 0"};
+// The last answers of a player, newest first; each level's totals over a
+// period, from the index alone; the answers not yet sent.
+constexpr const char *kCreateIndexes[] = {
+    "CREATE INDEX IF NOT EXISTS answers_in_order ON answers (player, id)",
+    "CREATE INDEX IF NOT EXISTS answers_in_time ON answers (player, answered_at, bound, is_right)",
+    "CREATE INDEX IF NOT EXISTS answers_unsent ON answers (sent, id)"};
+constexpr const char *kCreateSetAside = "CREATE TABLE IF NOT EXISTS set_aside ("
+                                        "file VARCHAR(4000) NOT NULL, "
+                                        "set_aside_at VARCHAR(40) NOT NULL, "
+                                        "dismissed SMALLINT NOT NULL)";
+// Each player's totals per level, kept by the database itself as answers come
+// and go: the whole history's table needs no pass over years of answers.
+constexpr const char *kCreateTotals[] = {
+    "CREATE TABLE level_totals (player VARCHAR(1000) NOT NULL, bound INTEGER NOT NULL, "
+    "answers INTEGER NOT NULL, right_answers INTEGER NOT NULL, PRIMARY KEY (player, bound))",
+    "INSERT INTO level_totals SELECT player, bound, COUNT(*), SUM(is_right) FROM answers "
+    "GROUP BY player, bound"};
+constexpr const char *kKeepTotals[] = {
+    "CREATE TRIGGER IF NOT EXISTS answer_counted AFTER INSERT ON answers BEGIN "
+    "INSERT OR IGNORE INTO level_totals VALUES (NEW.player, NEW.bound, 0, 0); "
+    "UPDATE level_totals SET answers = answers + 1, right_answers = right_answers + NEW.is_right "
+    "WHERE player = NEW.player AND bound = NEW.bound; END",
+    "CREATE TRIGGER IF NOT EXISTS answer_uncounted AFTER DELETE ON answers BEGIN "
+    "UPDATE level_totals SET answers = answers - 1, right_answers = right_answers - OLD.is_right "
+    "WHERE player = OLD.player AND bound = OLD.bound; END"};
+
+// Histories written before times were kept in UTC and in the order of
+// recording: their local times become UTC as this machine's zone reads them.
+constexpr const char *kFromFirstVersion[] = {
+    "ALTER TABLE answers RENAME TO answers_first_version", kCreateAnswers,
+    "INSERT INTO answers (answered_at, player, bound, first_number, second_number, answer, "
+    "is_right, stake, score_after) SELECT strftime('%Y-%m-%dT%H:%M:%fZ', answered_at, 'utc'), "
+    "player, bound, first_number, second_number, answer, is_right, stake, score_after "
+    "FROM answers_first_version ORDER BY answered_at",
+    "DROP TABLE answers_first_version"};
+
+} // namespace
+
+// A write-ahead log, so that two copies of the game write at once, and
+// SQLite's own wait for the other's lock, far longer than any write takes:
+// answers are written off the window's thread, and none is lost to a busy
+// moment.
+void tuneConnection(QSqlDatabase &db, bool readOnly)
+{
+    db.setConnectOptions(readOnly
+                             ? QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000;QSQLITE_OPEN_READONLY")
+                             : QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+}
+
+QSqlError createOrUpgrade(QSqlDatabase &db)
+{
+    QSqlError error;
+    const auto run = [&](const char *sql) {
+        QSqlQuery query(db);
+        if (!error.isValid() && !query.exec(QString::fromLatin1(sql)))
+            error = query.lastError();
+    };
+    // Several statements as one: all of them, or none.
+    const auto together = [&](std::initializer_list<const char *> statements) {
+        if (error.isValid() || !db.transaction())
+            return;
+        for (const char *sql : statements)
+            run(sql);
+        if (error.isValid() || !db.commit())
+            db.rollback();
+    };
+    run("PRAGMA journal_mode=WAL");
+    const auto has = [&db](const char *column) {
+        return db.record(QStringLiteral("answers")).contains(QString::fromLatin1(column));
+    };
+    if (!error.isValid() && db.tables().contains(QStringLiteral("answers")) && !has("score_kept"))
+        together({kFromFirstVersion[0], kFromFirstVersion[1], kFromFirstVersion[2],
+                  kFromFirstVersion[3]});
+    run(kCreateAnswers);
+    run(kCreateSetAside);
+    if (!error.isValid() && !has("sent"))
+        for (const char *sql : kAddClassColumns)
+            run(sql);
+    for (const char *sql : kCreateIndexes)
+        run(sql);
+    if (!error.isValid() && !db.tables().contains(QStringLiteral("level_totals")))
+        together({kCreateTotals[0], kCreateTotals[1]});
+    for (const char *sql : kKeepTotals)
+        run(sql);
+    return error;
+}

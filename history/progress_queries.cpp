@@ -1,0 +1,102 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "history/progress_queries.h"
+
+#include "history/csv_export.h"
+
+#include <QSqlQuery>
+
+#include <algorithm>
+
+ProgressQueries::ProgressQueries(OutboxStatus outboxStatus)
+    : m_outboxStatus(std::move(outboxStatus))
+{}
+
+HistoryDatabase &ProgressQueries::history()
+{
+    if (!m_history)
+        m_history = std::make_unique<HistoryDatabase>(QStringLiteral("additions-progress"));
+    return *m_history;
+}
+
+void ProgressQueries::load(int request, const QString &player, const QDateTime &since)
+{
+    ProgressView view;
+    view.request = request;
+    view.players = players();
+    view.levels = levels(player, since);
+    // One query for both: the last answers are the newest of the chart's.
+    view.chart = lastAnswers(player, since, kChartAnswers);
+    view.last = view.chart.mid(0, kLastAnswers);
+    std::reverse(view.chart.begin(), view.chart.end());
+    view.problem = history().problem();
+    view.setAside = history().setAside();
+    if (m_outboxStatus)
+        view.classStatus = m_outboxStatus(history());
+    Q_EMIT loaded(view);
+}
+
+QStringList ProgressQueries::players()
+{
+    QSqlQuery query(history().connection());
+    QStringList players;
+    if (query.exec(QStringLiteral(
+            "SELECT DISTINCT player FROM level_totals WHERE answers > 0 ORDER BY player")))
+        while (query.next())
+            players << query.value(0).toString();
+    return players;
+}
+
+QMap<int, Tally> ProgressQueries::levels(const QString &player, const QDateTime &since)
+{
+    QSqlQuery query(history().connection());
+    query.prepare(since.isValid()
+                      ? QStringLiteral("SELECT bound, COUNT(*), SUM(is_right) FROM answers "
+                                       "WHERE player = ? AND answered_at >= ? GROUP BY bound")
+                      : QStringLiteral("SELECT bound, answers, right_answers FROM level_totals "
+                                       "WHERE player = ? AND answers > 0"));
+    query.addBindValue(player);
+    if (since.isValid())
+        query.addBindValue(storedTime(since));
+    QMap<int, Tally> levels;
+    if (query.exec())
+        while (query.next())
+            levels.insert(query.value(0).toInt(), {query.value(1).toInt(), query.value(2).toInt()});
+    return levels;
+}
+
+QList<HistoryRow> ProgressQueries::lastAnswers(const QString &player, const QDateTime &since,
+                                               int count)
+{
+    QSqlQuery query(history().connection());
+    query.setForwardOnly(true);
+    // Without a period, no condition on the time: the newest answers come
+    // straight from the index in the order answered.
+    query.prepare(QStringLiteral("SELECT %1 FROM answers WHERE player = ? %2 "
+                                 "ORDER BY id DESC LIMIT ?")
+                      .arg(QString::fromLatin1(kAnswerColumns),
+                           since.isValid() ? QStringLiteral("AND answered_at >= ?") : QString()));
+    query.addBindValue(player);
+    if (since.isValid())
+        query.addBindValue(storedTime(since));
+    query.addBindValue(count);
+    QList<HistoryRow> rows;
+    if (query.exec())
+        while (query.next())
+            rows << rowOf(query);
+    return rows;
+}
+
+void ProgressQueries::clear(const QString &player)
+{
+    Q_EMIT done(history().clear(player) ? QString() : history().problem());
+}
+
+void ProgressQueries::exportTo(const QByteArray &file)
+{
+    Q_EMIT done(exportCsv(history(), file));
+}
+
+void ProgressQueries::dismissSetAside()
+{
+    history().dismissSetAside();
+}
