@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QFile>
 #include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
 
 namespace {
 
@@ -74,11 +76,30 @@ bool ClassConnection::open()
                                    .arg(m_service));
     }
     // open()'s own result: lastError() may still hold an earlier failure.
-    if (m_db.open()) {
-        m_problem.clear();
-        return true;
-    }
-    return failed(QStringLiteral("Le serveur de la classe (service « %1 ») n'a pas pu être joint : "
-                                 "vérifiez le réseau, le mot de passe et le certificat (%2).")
-                      .arg(m_service, m_db.lastError().text().trimmed()));
+    if (!m_db.open())
+        return failed(QStringLiteral("Le serveur de la classe (service « %1 ») n'a pas pu être "
+                                     "joint : vérifiez le réseau, le mot de passe et le "
+                                     "certificat (%2).")
+                          .arg(m_service, m_db.lastError().text().trimmed()));
+    QSqlQuery version(m_db);
+    int found = 0;
+    if (version.exec(QStringLiteral("SELECT additions.version()")) && version.next())
+        found = version.value(0).toInt();
+    else if (!QStringList{QStringLiteral("42883"), QStringLiteral("3F000")}.contains(
+                 version.lastError().nativeErrorCode())) // no such function, or schema
+        return failed(QStringLiteral("Le serveur de la classe n'a pas répondu (%1).")
+                          .arg(version.lastError().text().trimmed()));
+    if (found > kSchemaVersion)
+        return failed(QStringLiteral("Le serveur de la classe (service « %1 ») est d'une version "
+                                     "plus récente que ce programme : mettez Additions à jour "
+                                     "sur cet ordinateur.")
+                          .arg(m_service));
+    if (found < kSchemaVersion)
+        return failed(QStringLiteral("Le serveur de la classe (service « %1 ») est d'une version "
+                                     "plus ancienne que ce programme : son administrateur doit y "
+                                     "passer le fichier classe.sql de cette version, qui garde "
+                                     "toutes ses réponses.")
+                          .arg(m_service));
+    m_problem.clear();
+    return true;
 }

@@ -17,6 +17,9 @@ public:
     // The computers' service, and the teachers'.
     static constexpr const char *kComputer = "additions";
     static constexpr const char *kTeacher = "additions-enseignant";
+    // The version of classe.sql this program speaks; it sends nothing to
+    // another.
+    static constexpr int kSchemaVersion = 2;
 
     // Whether libpq would find the service: in $PGSERVICEFILE (or
     // ~/.pg_service.conf), or in the system's pg_service.conf.
@@ -29,7 +32,8 @@ public:
 
     // Opens the connection unless it is open. Blocks for up to the
     // connection's timeout: never on the window's thread. False when the
-    // server cannot be reached; problem() then says why, in French.
+    // server cannot be reached or speaks another version; problem() then
+    // says why, in French.
     bool open();
     QSqlDatabase &db() { return m_db; }
     QString problem() const { return m_problem; }

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "classroom/class_queries.h"
 
-#include "classroom/mastery.h"
 #include "history/csv_export.h"
 
 #include <QCollator>
@@ -23,19 +22,13 @@ constexpr int kReloadDelayMs = 300;
 constexpr int kRetryDelayMs = 10000;
 constexpr int kHeartbeatMs = 10000;
 
-// The server keeps each child's totals as answers arrive; only the mastery
-// reads answers, the last ones of each child at each level, through an
-// index.
+// The server keeps each child's totals as answers arrive, and their last
+// answers at each level: the view reads no answer.
 constexpr const char *kChildren =
     "SELECT machine, player, SUM(answers), SUM(right_answers), MAX(last_at) "
     "FROM additions.totals GROUP BY machine, player";
-constexpr const char *kRecent =
-    "SELECT t.machine, t.player, t.bound, r.answers, r.right_answers "
-    "FROM (SELECT DISTINCT machine, player, bound FROM additions.totals) t "
-    "CROSS JOIN LATERAL (SELECT COUNT(*) AS answers, COUNT(*) FILTER (WHERE is_right) "
-    "AS right_answers FROM (SELECT is_right FROM additions.answers a WHERE a.machine = "
-    "t.machine AND a.player = t.player AND a.bound = t.bound ORDER BY a.answered_at DESC "
-    "LIMIT %1) last) r";
+constexpr const char *kRecent = "SELECT machine, player, bound, cardinality(results), "
+                                "cardinality(array_positions(results, true)) FROM additions.recent";
 constexpr const char *kCarries =
     "SELECT carries, SUM(answers), SUM(right_answers) FROM additions.totals "
     "WHERE carries >= 0 GROUP BY carries";
@@ -69,11 +62,15 @@ bool ClassQueries::connect()
         return false;
     if (!wasOpen) {
         m_heartbeat.start(kHeartbeatMs);
-        // Each answer a computer sends is heard at once.
+        // Each answer of the teacher's classes is heard at once, on each
+        // class's own channel.
         QSqlDriver *driver = m_server.db().driver();
-        if (driver->subscribeToNotification(QStringLiteral("reponses")))
-            QObject::connect(driver, &QSqlDriver::notification, this, &ClassQueries::reloadSoon,
-                             Qt::UniqueConnection);
+        QSqlQuery channels(m_server.db());
+        if (channels.exec(QStringLiteral("SELECT channel FROM additions.classes")))
+            while (channels.next())
+                driver->subscribeToNotification(channels.value(0).toString());
+        QObject::connect(driver, &QSqlDriver::notification, this, &ClassQueries::reloadSoon,
+                         Qt::UniqueConnection);
     }
     return true;
 }
@@ -122,7 +119,7 @@ void ClassQueries::load()
     QHash<ChildNames::Child, qsizetype> rowOf;
     for (qsizetype i = 0; i < view.children.size(); ++i)
         rowOf.insert({view.children[i].machine, view.children[i].player}, i);
-    read = read && query.exec(QString::fromLatin1(kRecent).arg(kMasteryAnswers));
+    read = read && query.exec(QString::fromLatin1(kRecent));
     while (read && query.next()) {
         const qsizetype row =
             rowOf.value({query.value(0).toString(), query.value(1).toString()}, -1);

@@ -57,29 +57,79 @@ std::optional<QList<PendingAnswer>> unsent(HistoryDatabase &history, int count)
     return pending;
 }
 
-bool markSent(HistoryDatabase &history, const QList<PendingAnswer> &answers)
+// What became of a batch on the server: each answer sent (or known
+// already), forgotten (made before its child's answers were erased there),
+// or refused for good, with the server's reason.
+struct BatchOutcome
+{
+    QList<qint64> sent;
+    QList<qint64> erased;
+    QList<std::pair<qint64, QString>> refused;
+};
+
+// Marks it in the history, all or nothing: were the marks lost, the next
+// try sends the answers again, and the server keeps each once.
+bool keepOutcome(HistoryDatabase &history, const BatchOutcome &outcome)
 {
     QSqlDatabase &db = history.connection();
     if (!db.transaction())
         return history.failed(db.lastError());
     QSqlQuery query(db);
-    query.prepare(QStringLiteral("UPDATE answers SET sent = 1 WHERE id = ?"));
-    for (const PendingAnswer &answer : answers) {
-        query.addBindValue(answer.id);
-        if (!query.exec()) {
-            db.rollback();
-            return history.failed(query.lastError());
-        }
-    }
-    return db.commit() || history.failed(db.lastError());
+    const auto run = [&query](const char *sql, const QVariantList &values) {
+        query.prepare(QString::fromLatin1(sql));
+        for (const QVariant &value : values)
+            query.addBindValue(value);
+        return query.exec();
+    };
+    bool kept = true;
+    for (qint64 id : outcome.sent)
+        kept = kept && run("UPDATE answers SET sent = 1 WHERE id = ?", {id});
+    for (qint64 id : outcome.erased)
+        kept = kept && run("DELETE FROM answers WHERE id = ?", {id});
+    for (const auto &[id, reason] : outcome.refused)
+        kept = kept && run("UPDATE answers SET sent = 2, refusal = ? WHERE id = ?",
+                           {reason.left(1000), id});
+    if (kept && db.commit())
+        return true;
+    const QSqlError error = kept ? db.lastError() : query.lastError();
+    db.rollback();
+    return history.failed(error);
 }
 
-int unsentCount(HistoryDatabase &history)
+// A refusal that sending again would meet again: the server's checks (data
+// exceptions, broken constraints). Anything else (the network, a server
+// restarting, too many answers this hour, rights an administrator will
+// mend) passes.
+bool lasting(const QSqlError &error)
+{
+    const QString state = error.nativeErrorCode();
+    return state.startsWith(QStringLiteral("22")) || state.startsWith(QStringLiteral("23"));
+}
+
+// How many answers wait, how many the server refused, and the last
+// refusal's reason.
+struct OutboxCounts
+{
+    int waiting = 0;
+    int refused = 0;
+    QString reason;
+};
+
+OutboxCounts outboxCounts(HistoryDatabase &history)
 {
     QSqlQuery query(history.connection());
-    return query.exec(QStringLiteral("SELECT COUNT(*) FROM answers WHERE sent = 0")) && query.next()
-               ? query.value(0).toInt()
-               : 0;
+    OutboxCounts counts;
+    if (query.exec(QStringLiteral("SELECT sent, COUNT(*), MAX(refusal) FROM answers WHERE sent "
+                                  "<> 1 GROUP BY sent")))
+        while (query.next())
+            (query.value(0).toInt() == 0 ? counts.waiting : counts.refused) =
+                query.value(1).toInt();
+    if (counts.refused > 0 &&
+        query.exec(QStringLiteral("SELECT refusal FROM answers WHERE sent "
+                                  "= 2 ORDER BY id DESC LIMIT 1")) &&
+        query.next())
+        counts.reason = query.value(0).toString();
+    return counts;
 }
 
 } // namespace
@@ -103,9 +153,10 @@ bool ClassSender::forward(HistoryDatabase &history)
         return false;
     }
     QSqlDatabase &db = m_server.db();
-    const auto refused = [this](const QSqlError &error) {
-        m_problem = QStringLiteral("Le serveur de la classe a refusé les réponses (%1).")
+    const auto failed = [this, &db](const QSqlError &error) {
+        m_problem = QStringLiteral("Le serveur de la classe n'a pas pris les réponses (%1).")
                         .arg(error.text().trimmed());
+        db.rollback();
         return m_server.failed(m_problem);
     };
     for (;;) {
@@ -119,29 +170,38 @@ bool ClassSender::forward(HistoryDatabase &history)
             return true;
         }
         if (!db.transaction())
-            return refused(db.lastError());
-        QSqlQuery record(db);
+            return failed(db.lastError());
+        // One answer the server refuses is set aside, and the others go.
+        QSqlQuery savepoint(db), record(db);
         record.prepare(
-            QStringLiteral("SELECT additions.record_answer(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+            QStringLiteral("SELECT additions.record_answer(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        // The server sets this computer's clock right by how far it is from its own.
+        const QString clock = storedTime(QDateTime::currentDateTimeUtc());
+        BatchOutcome outcome;
         for (const PendingAnswer &pending : *batch) {
             const AnswerRecord &a = pending.row.answer;
             for (const QVariant &value :
                  {QVariant(QUuid::fromString(pending.uuid)), QVariant(a.player), QVariant(a.bound),
                   QVariant(a.first), QVariant(a.second), QVariant(a.answer), QVariant(a.right),
                   QVariant(a.stake), QVariant(a.scoreAfter), QVariant(a.scoreKept),
-                  QVariant(storedTime(pending.row.when))})
+                  QVariant(storedTime(pending.row.when)), QVariant(clock)})
                 record.addBindValue(value);
-            if (!record.exec()) {
-                const QSqlError error = record.lastError();
-                db.rollback();
-                return refused(error);
+            if (!savepoint.exec(QStringLiteral("SAVEPOINT answer")))
+                return failed(savepoint.lastError());
+            if (record.exec() && record.next()) {
+                (record.value(0).toString() == u"erased" ? outcome.erased : outcome.sent)
+                    << pending.id;
+            } else if (const QSqlError error = record.lastError(); lasting(error)) {
+                if (!savepoint.exec(QStringLiteral("ROLLBACK TO SAVEPOINT answer")))
+                    return failed(savepoint.lastError());
+                outcome.refused.append({pending.id, error.databaseText().trimmed()});
+            } else {
+                return failed(error);
             }
         }
         if (!db.commit())
-            return refused(db.lastError());
-        // Had the mark failed, the next try sends them again: the server
-        // keeps each once.
-        if (!markSent(history, *batch)) {
+            return failed(db.lastError());
+        if (!keepOutcome(history, outcome)) {
             m_problem = history.problem();
             return false;
         }
@@ -153,18 +213,25 @@ std::function<QString(HistoryDatabase &)> outboxStatus()
     if (!ClassConnection::configured(ClassConnection::kComputer))
         return {};
     return [reachable = std::optional<QString>()](HistoryDatabase &history) mutable {
-        const int waiting = unsentCount(history);
-        if (waiting == 0)
-            return QString();
-        if (!reachable) {
-            ClassConnection server(ClassConnection::kComputer,
-                                   QStringLiteral("additions-class-status"));
-            reachable = server.open() ? QString() : server.problem();
+        const OutboxCounts counts = outboxCounts(history);
+        QString status;
+        if (counts.waiting > 0) {
+            if (!reachable) {
+                ClassConnection server(ClassConnection::kComputer,
+                                       QStringLiteral("additions-class-status"));
+                reachable = server.open() ? QString() : server.problem();
+            }
+            status = QStringLiteral("%1 réponse(s) de cet ordinateur attendent d'être envoyées au "
+                                    "serveur de la classe. %2 ")
+                         .arg(counts.waiting)
+                         .arg(*reachable);
         }
-        return QStringLiteral("%1 réponse(s) de cet ordinateur attendent d'être envoyées au "
-                              "serveur de la classe. %2")
-            .arg(waiting)
-            .arg(*reachable)
-            .trimmed();
+        if (counts.refused > 0)
+            status += QStringLiteral("%1 réponse(s) ont été refusées par le serveur de la classe "
+                                     "(« %2 ») : elles restent dans l'historique de cet "
+                                     "ordinateur.")
+                          .arg(counts.refused)
+                          .arg(counts.reason);
+        return status.simplified();
     };
 }

@@ -1,37 +1,33 @@
 -- SPDX-License-Identifier: GPL-3.0-or-later
--- Additions: a class on the school's PostgreSQL server.
+-- Additions: a class on the school's PostgreSQL server, version 2.
 --
--- Run once by the administrator, as a superuser, in the class database:
---     createdb additions
---     psql -d additions -f /usr/share/additions/classe.sql
--- Running it again changes nothing.
---
--- Then, for each child's computer, a role of its own in the machines' group,
--- and for each teacher a role in the teachers' group:
---     CREATE ROLE poste12 LOGIN PASSWORD '…' IN ROLE additions_machine;
---     INSERT INTO additions.machines VALUES ('poste12', 'CE1 A');
---     CREATE ROLE mme_martin LOGIN PASSWORD '…' IN ROLE additions_teacher;
---     INSERT INTO additions.teachers VALUES ('mme_martin', 'CE1 A');
+-- Run by the administrator, as a superuser, in the class database (the
+-- README gives the commands). It stops at the first error, changing
+-- nothing; run again, or over version 1, it keeps every answer. Then
+-- additions.add_computer() and additions.add_teacher() add the roles.
 --
 -- No child's name ever reaches this server: a computer (the role that sent
--- the answer) and a player key ("1_joueur") only. A teacher may name
--- "poste12, joueur 1" on their own machine; the name stays there.
---
--- A computer's role may only call additions.record_answer(): it cannot read,
--- change or delete any answer, nor send one as another computer. A teacher
--- reads the answers of their own classes' computers, and may delete a
--- child's answers (a computer and a player key) on request.
+-- the answer) and a player key ("1_joueur", or what a child typed) only. A
+-- computer's role may only call additions.record_answer(): it cannot read,
+-- change or delete any answer, nor send one as another computer, nor hear
+-- of any other's. A teacher reads the rows of their own classes only, and
+-- may delete a child's answers on request. Everything here belongs to
+-- additions_owner, which cannot log in.
+\set ON_ERROR_STOP on
+SET client_min_messages = warning;
 
 BEGIN;
 
 DO $$
+DECLARE
+    role_name text;
 BEGIN
-    IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'additions_machine') THEN
-        CREATE ROLE additions_machine NOLOGIN;
-    END IF;
-    IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'additions_teacher') THEN
-        CREATE ROLE additions_teacher NOLOGIN;
-    END IF;
+    FOREACH role_name IN ARRAY ARRAY['additions_owner', 'additions_machine', 'additions_teacher']
+    LOOP
+        IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = role_name) THEN
+            EXECUTE format('CREATE ROLE %I NOLOGIN', role_name);
+        END IF;
+    END LOOP;
 END
 $$;
 
@@ -39,20 +35,34 @@ CREATE SCHEMA IF NOT EXISTS additions;
 REVOKE ALL ON SCHEMA additions FROM PUBLIC;
 GRANT USAGE ON SCHEMA additions TO additions_machine, additions_teacher;
 
--- The version of this schema, for the migrations to come.
+-- The version of this schema; the programs read it through
+-- additions.version() and send nothing to one they do not know.
 CREATE TABLE IF NOT EXISTS additions.schema_version (version integer NOT NULL);
-INSERT INTO additions.schema_version
-    SELECT 1 WHERE NOT EXISTS (SELECT FROM additions.schema_version);
+DELETE FROM additions.schema_version;
+INSERT INTO additions.schema_version VALUES (2);
+CREATE OR REPLACE FUNCTION additions.version()
+RETURNS integer
+LANGUAGE sql STABLE SECURITY DEFINER
+SET search_path = pg_catalog, pg_temp
+AS $$ SELECT max(version) FROM additions.schema_version $$;
 
+-- Each class's teachers hear of its answers on a channel of its own, whose
+-- name only they can read.
 CREATE TABLE IF NOT EXISTS additions.classes (
     name text PRIMARY KEY
 );
+ALTER TABLE additions.classes ADD COLUMN IF NOT EXISTS channel text NOT NULL
+    DEFAULT 'classe_' || md5(random()::text || clock_timestamp()::text);
 
--- Each computer (its login role) belongs to one class.
+-- Each computer (its login role) belongs to one class, and sends at most so
+-- many answers an hour (window_start, window_answers).
 CREATE TABLE IF NOT EXISTS additions.machines (
     role name PRIMARY KEY,
     class text NOT NULL REFERENCES additions.classes ON UPDATE CASCADE
 );
+ALTER TABLE additions.machines
+    ADD COLUMN IF NOT EXISTS window_start timestamptz NOT NULL DEFAULT now(),
+    ADD COLUMN IF NOT EXISTS window_answers integer NOT NULL DEFAULT 0;
 
 CREATE TABLE IF NOT EXISTS additions.teachers (
     role name NOT NULL,
@@ -61,34 +71,24 @@ CREATE TABLE IF NOT EXISTS additions.teachers (
 );
 
 -- How many carries the written sum of two whole numbers makes: the addition
--- children find hardest. NULL for anything but whole numbers.
+-- children find hardest. Each carry takes 9 from the sum of the digits.
+-- NULL for anything but whole numbers.
 CREATE OR REPLACE FUNCTION additions.carries(a text, b text)
 RETURNS integer
-LANGUAGE plpgsql IMMUTABLE STRICT
+LANGUAGE sql IMMUTABLE STRICT
 SET search_path = pg_catalog, pg_temp
 AS $$
-DECLARE
-    carry integer := 0;
-    total integer := 0;
-    digit_a integer;
-    digit_b integer;
-BEGIN
-    IF a !~ '^[0-9]{1,40}$' OR b !~ '^[0-9]{1,40}$' THEN
-        RETURN NULL;
-    END IF;
-    FOR i IN 0 .. greatest(length(a), length(b)) - 1 LOOP
-        digit_a := coalesce(nullif(substr(a, length(a) - i, 1), '')::integer, 0);
-        digit_b := coalesce(nullif(substr(b, length(b) - i, 1), '')::integer, 0);
-        carry := CASE WHEN digit_a + digit_b + carry >= 10 THEN 1 ELSE 0 END;
-        total := total + carry;
-    END LOOP;
-    RETURN total;
-END
+    SELECT ((SELECT sum(d::integer) FROM regexp_split_to_table(a || b, '') d) -
+            (SELECT sum(d::integer)
+             FROM regexp_split_to_table((a::numeric + b::numeric)::text, '') d))::integer / 9
+    WHERE a ~ '^[0-9]{1,40}$' AND b ~ '^[0-9]{1,40}$'
 $$;
 
 -- One row per answer, made on the child's computer: its id is made there, so
--- that an answer sent twice is kept once. Times are timestamptz: a plain
--- timestamp would shift by the server's time zone.
+-- that an answer sent twice is kept once. Its time is the computer's, set
+-- right by how far the computer's clock was from this server's as it sent;
+-- `received` is the order in which they came, which for one computer is the
+-- order in which it recorded them.
 CREATE TABLE IF NOT EXISTS additions.answers (
     id uuid PRIMARY KEY,
     machine name NOT NULL,
@@ -105,13 +105,15 @@ CREATE TABLE IF NOT EXISTS additions.answers (
     received_at timestamptz NOT NULL DEFAULT now(),
     carries integer GENERATED ALWAYS AS (additions.carries(first_number, second_number)) STORED
 );
--- A child's last answers at a level, newest first.
-CREATE INDEX IF NOT EXISTS answers_by_level
-    ON additions.answers (machine, player, bound, answered_at DESC);
+ALTER TABLE additions.answers
+    ADD COLUMN IF NOT EXISTS received bigint GENERATED ALWAYS AS IDENTITY;
+DROP INDEX IF EXISTS additions.answers_by_level;
+CREATE INDEX IF NOT EXISTS answers_in_order ON additions.answers (machine, player, bound, received);
 
 -- What the class view shows of a child, kept as answers arrive or are erased,
 -- so that it reads in a moment however many answers the server holds: per
--- computer, player, level and carries (-1: not two whole numbers).
+-- computer, player, level and carries (-1: not two whole numbers); and per
+-- level the last 20 answers, right or not, oldest first.
 CREATE TABLE IF NOT EXISTS additions.totals (
     machine name NOT NULL,
     player text NOT NULL,
@@ -122,12 +124,45 @@ CREATE TABLE IF NOT EXISTS additions.totals (
     last_at timestamptz NOT NULL,
     PRIMARY KEY (machine, player, bound, carries)
 );
+CREATE TABLE IF NOT EXISTS additions.recent (
+    machine name NOT NULL,
+    player text NOT NULL,
+    bound integer NOT NULL,
+    results boolean[] NOT NULL,
+    PRIMARY KEY (machine, player, bound)
+);
 
--- The same totals, counted from the answers.
+-- The same, counted from the answers of some children, or of all.
 CREATE OR REPLACE VIEW additions.counted AS
     SELECT machine, player, bound, coalesce(carries, -1) AS carries, count(*) AS answers,
            count(*) FILTER (WHERE is_right) AS right_answers, max(answered_at) AS last_at
     FROM additions.answers GROUP BY 1, 2, 3, 4;
+CREATE OR REPLACE VIEW additions.counted_recent AS
+    SELECT machine, player, bound, array_agg(is_right ORDER BY received) AS results
+    FROM (SELECT machine, player, bound, is_right, received,
+                 row_number() OVER (PARTITION BY machine, player, bound ORDER BY received DESC)
+          FROM additions.answers) a
+    WHERE row_number <= 20 GROUP BY 1, 2, 3;
+
+-- A child's answers erased on request, and when: those made before, still
+-- on their way from the computer, are dropped as they arrive.
+CREATE TABLE IF NOT EXISTS additions.erasures (
+    machine name NOT NULL,
+    player text NOT NULL,
+    erased_at timestamptz NOT NULL,
+    PRIMARY KEY (machine, player)
+);
+
+-- The teachers of a class hear of it, and nobody else: no class, computer
+-- or child in what they hear.
+CREATE OR REPLACE FUNCTION additions.notify_classes(p_machines name[])
+RETURNS void
+LANGUAGE sql SECURITY DEFINER
+SET search_path = pg_catalog, pg_temp
+AS $$
+    SELECT pg_notify(c.channel, '') FROM additions.classes c
+    WHERE c.name IN (SELECT class FROM additions.machines WHERE role = ANY (p_machines))
+$$;
 
 CREATE OR REPLACE FUNCTION additions.count_added()
 RETURNS trigger
@@ -143,10 +178,16 @@ BEGIN
         SET answers = t.answers + excluded.answers,
             right_answers = t.right_answers + excluded.right_answers,
             last_at = greatest(t.last_at, excluded.last_at);
+    INSERT INTO additions.recent AS r
+        SELECT machine, player, bound, array_agg(is_right ORDER BY received)
+        FROM added GROUP BY 1, 2, 3
+    ON CONFLICT (machine, player, bound) DO UPDATE
+        SET results = (r.results || excluded.results)
+            [greatest(cardinality(r.results) + cardinality(excluded.results) - 19, 1):];
+    PERFORM additions.notify_classes(ARRAY(SELECT DISTINCT machine FROM added));
     RETURN NULL;
 END
 $$;
-REVOKE ALL ON FUNCTION additions.count_added FROM PUBLIC;
 
 CREATE OR REPLACE FUNCTION additions.count_removed()
 RETURNS trigger
@@ -154,18 +195,22 @@ LANGUAGE plpgsql SECURITY DEFINER
 SET search_path = pg_catalog, pg_temp
 AS $$
 BEGIN
-    -- An erasure removes a child's answers: their totals are counted again.
+    -- An erasure removes a child's answers: what is kept of them is counted
+    -- again, and answers made before it that arrive later are dropped.
     DELETE FROM additions.totals t USING (SELECT DISTINCT machine, player FROM removed) c
         WHERE t.machine = c.machine AND t.player = c.player;
-    INSERT INTO additions.totals
-        SELECT * FROM additions.counted
+    INSERT INTO additions.totals SELECT * FROM additions.counted
         WHERE (machine, player) IN (SELECT machine, player FROM removed);
-    -- The teachers' views follow erasures as they follow answers.
-    PERFORM pg_notify('reponses', '');
+    DELETE FROM additions.recent t USING (SELECT DISTINCT machine, player FROM removed) c
+        WHERE t.machine = c.machine AND t.player = c.player;
+    INSERT INTO additions.recent SELECT * FROM additions.counted_recent
+        WHERE (machine, player) IN (SELECT machine, player FROM removed);
+    INSERT INTO additions.erasures SELECT DISTINCT machine, player, now() FROM removed
+        ON CONFLICT (machine, player) DO UPDATE SET erased_at = excluded.erased_at;
+    PERFORM additions.notify_classes(ARRAY(SELECT DISTINCT machine FROM removed));
     RETURN NULL;
 END
 $$;
-REVOKE ALL ON FUNCTION additions.count_removed FROM PUBLIC;
 
 DROP TRIGGER IF EXISTS answers_counted ON additions.answers;
 CREATE TRIGGER answers_counted AFTER INSERT ON additions.answers
@@ -174,55 +219,69 @@ DROP TRIGGER IF EXISTS answers_uncounted ON additions.answers;
 CREATE TRIGGER answers_uncounted AFTER DELETE ON additions.answers
     REFERENCING OLD TABLE AS removed FOR EACH STATEMENT EXECUTE FUNCTION additions.count_removed();
 
--- Running this file again mends totals that went astray.
-TRUNCATE additions.totals;
+-- Running this file again mends what went astray, and fills what an
+-- earlier version did not keep.
+TRUNCATE additions.totals, additions.recent;
 INSERT INTO additions.totals SELECT * FROM additions.counted;
+INSERT INTO additions.recent SELECT * FROM additions.counted_recent;
 
--- Rights: nothing to anyone but through the function and the policies below.
-REVOKE ALL ON ALL TABLES IN SCHEMA additions FROM PUBLIC, additions_machine, additions_teacher;
-GRANT SELECT ON additions.classes, additions.machines, additions.teachers, additions.totals
-    TO additions_teacher;
-GRANT SELECT, DELETE ON additions.answers TO additions_teacher;
-
--- A teacher sees, and may delete, the answers of their own classes only.
-ALTER TABLE additions.answers ENABLE ROW LEVEL SECURITY;
-DROP POLICY IF EXISTS teacher_reads ON additions.answers;
-CREATE POLICY teacher_reads ON additions.answers FOR SELECT TO additions_teacher
-    USING (machine IN (SELECT m.role FROM additions.machines m
-                       JOIN additions.teachers t ON t.class = m.class
-                       WHERE t.role = current_user));
-ALTER TABLE additions.totals ENABLE ROW LEVEL SECURITY;
-DROP POLICY IF EXISTS teacher_reads ON additions.totals;
-CREATE POLICY teacher_reads ON additions.totals FOR SELECT TO additions_teacher
-    USING (machine IN (SELECT m.role FROM additions.machines m
-                       JOIN additions.teachers t ON t.class = m.class
-                       WHERE t.role = current_user));
-DROP POLICY IF EXISTS teacher_erases ON additions.answers;
-CREATE POLICY teacher_erases ON additions.answers FOR DELETE TO additions_teacher
-    USING (machine IN (SELECT m.role FROM additions.machines m
-                       JOIN additions.teachers t ON t.class = m.class
-                       WHERE t.role = current_user));
-
--- The one thing a computer may do: record an answer, as itself. True when the
--- answer is new, false when the server had it already. The teachers' views
--- listening on "reponses" hear of it at once.
+-- The one thing a computer may do: record an answer, as itself. What the
+-- game can send, and no more: keys and numbers as long as its boxes hold
+-- (32767 characters), one of its levels or none, a stake a score holds, at
+-- most 200 players a computer, 10000 answers an hour (far more than
+-- children answer, and a week's waiting answers within hours). A refusal
+-- that lasts is a check_violation; one that passes (too many answers this
+-- hour) a configuration_limit_exceeded, and the computer tries again later.
+-- Returns 'added', 'known' (sent before) or 'erased' (made before its
+-- child's answers were erased: the computer forgets it too).
 CREATE OR REPLACE FUNCTION additions.record_answer(
     p_id uuid, p_player text, p_bound integer, p_first text, p_second text, p_answer text,
-    p_right boolean, p_stake integer, p_score text, p_kept boolean, p_when timestamptz)
-RETURNS boolean
+    p_right boolean, p_stake integer, p_score text, p_kept boolean, p_when timestamptz,
+    p_clock timestamptz)
+RETURNS text
 LANGUAGE plpgsql SECURITY DEFINER
 SET search_path = pg_catalog, pg_temp
 AS $$
 DECLARE
+    computer additions.machines;
     added integer;
 BEGIN
-    -- What the game sends, and nothing a teacher's view would choke on: a
-    -- player's key, and no answer from the future (a computer's clock may
-    -- be far ahead: its answer counts as now).
-    IF p_player !~ '^[A-Za-z0-9_]{1,40}$' THEN
-        RAISE EXCEPTION 'not a player key: %', left(p_player, 40) USING ERRCODE = 'check_violation';
+    IF length(p_player) NOT BETWEEN 1 AND 32767 OR greatest(length(p_first), length(p_second),
+       length(p_answer), length(p_score)) > 32767 OR p_bound NOT IN (0, 50, 200, 1000, 5000, 10000)
+       OR p_stake NOT BETWEEN -32768 AND 32767 OR NOT isfinite(p_when) OR NOT isfinite(p_clock) THEN
+        RAISE EXCEPTION 'ce n''est pas une réponse que le jeu envoie'
+            USING ERRCODE = 'check_violation';
     END IF;
-    p_when := least(p_when, now());
+    -- The computer's clock, set right; never a time to come.
+    p_when := least(p_when + (now() - p_clock), now());
+    IF p_when < now() - interval '5 years' THEN
+        RAISE EXCEPTION 'une réponse de plus de cinq ans' USING ERRCODE = 'check_violation';
+    END IF;
+    SELECT * INTO computer FROM additions.machines WHERE role = session_user FOR UPDATE;
+    IF NOT FOUND THEN
+        RAISE EXCEPTION 'l''ordinateur % n''est dans aucune classe', session_user
+            USING ERRCODE = 'insufficient_privilege';
+    END IF;
+    IF computer.window_start > now() - interval '1 hour' AND computer.window_answers >= 10000 THEN
+        RAISE EXCEPTION 'trop de réponses de % en une heure (10000 au plus)', session_user
+            USING ERRCODE = 'configuration_limit_exceeded';
+    END IF;
+    UPDATE additions.machines
+        SET window_start = CASE WHEN window_start > now() - interval '1 hour' THEN window_start
+                           ELSE now() END,
+            window_answers = CASE WHEN window_start > now() - interval '1 hour'
+                             THEN window_answers + 1 ELSE 1 END
+        WHERE role = session_user;
+    IF NOT EXISTS (SELECT FROM additions.recent WHERE machine = session_user AND player = p_player)
+       AND (SELECT count(DISTINCT player) FROM additions.recent WHERE machine = session_user)
+           >= 200 THEN
+        RAISE EXCEPTION 'trop de joueurs sur % (200 au plus)', session_user
+            USING ERRCODE = 'check_violation';
+    END IF;
+    IF EXISTS (SELECT FROM additions.erasures WHERE machine = session_user AND player = p_player
+               AND erased_at >= p_when) THEN
+        RETURN 'erased';
+    END IF;
     INSERT INTO additions.answers (id, machine, player, bound, first_number, second_number,
                                    answer, is_right, stake, score_after, score_kept,
                                    answered_at)
@@ -230,13 +289,144 @@ BEGIN
             p_stake, p_score, p_kept, p_when)
     ON CONFLICT (id) DO NOTHING;
     GET DIAGNOSTICS added = ROW_COUNT;
-    IF added > 0 THEN
-        PERFORM pg_notify('reponses', session_user);
-    END IF;
-    RETURN added > 0;
+    RETURN CASE WHEN added > 0 THEN 'added' ELSE 'known' END;
 END
 $$;
-REVOKE ALL ON FUNCTION additions.record_answer FROM PUBLIC;
-GRANT EXECUTE ON FUNCTION additions.record_answer TO additions_machine;
+
+-- As the first version of the game sent them, without its clock: true when
+-- the answer is new.
+CREATE OR REPLACE FUNCTION additions.record_answer(
+    p_id uuid, p_player text, p_bound integer, p_first text, p_second text, p_answer text,
+    p_right boolean, p_stake integer, p_score text, p_kept boolean, p_when timestamptz)
+RETURNS boolean
+LANGUAGE sql
+SET search_path = pg_catalog, pg_temp
+AS $$
+    SELECT additions.record_answer(p_id, p_player, p_bound, p_first, p_second, p_answer, p_right,
+                                   p_stake, p_score, p_kept, p_when, now()) = 'added'
+$$;
+
+-- A computer of a class, and a teacher of one, with their passwords and at
+-- most a few connections at once: one stolen password cannot take the
+-- others' places. Run again, they set a new password.
+CREATE OR REPLACE FUNCTION additions.add_role(p_role name, p_group name, p_limit integer,
+                                              p_password text)
+RETURNS void
+LANGUAGE plpgsql
+SET search_path = pg_catalog, pg_temp
+AS $$
+BEGIN
+    IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = p_role) THEN
+        EXECUTE format('CREATE ROLE %I LOGIN IN ROLE %I', p_role, p_group);
+    END IF;
+    EXECUTE format('ALTER ROLE %I LOGIN PASSWORD %L CONNECTION LIMIT %s', p_role, p_password,
+                   p_limit);
+END
+$$;
+CREATE OR REPLACE FUNCTION additions.add_computer(p_role name, p_class text, p_password text)
+RETURNS void
+LANGUAGE sql
+SET search_path = pg_catalog, pg_temp
+BEGIN ATOMIC
+    INSERT INTO additions.classes (name) VALUES (p_class) ON CONFLICT DO NOTHING;
+    SELECT additions.add_role(p_role, 'additions_machine', 3, p_password);
+    INSERT INTO additions.machines (role, class) VALUES (p_role, p_class)
+        ON CONFLICT (role) DO UPDATE SET class = excluded.class;
+END;
+CREATE OR REPLACE FUNCTION additions.add_teacher(p_role name, p_class text, p_password text)
+RETURNS void
+LANGUAGE sql
+SET search_path = pg_catalog, pg_temp
+BEGIN ATOMIC
+    INSERT INTO additions.classes (name) VALUES (p_class) ON CONFLICT DO NOTHING;
+    SELECT additions.add_role(p_role, 'additions_teacher', 4, p_password);
+    INSERT INTO additions.teachers VALUES (p_role, p_class) ON CONFLICT DO NOTHING;
+END;
+
+-- The roles added by hand, before these functions, get their limits too.
+DO $$
+DECLARE
+    member record;
+BEGIN
+    FOR member IN SELECT r.rolname, g.rolname AS grp FROM pg_auth_members a
+                  JOIN pg_roles r ON r.oid = a.member JOIN pg_roles g ON g.oid = a.roleid
+                  WHERE g.rolname IN ('additions_machine', 'additions_teacher')
+                    AND r.rolconnlimit = -1 LOOP
+        EXECUTE format('ALTER ROLE %I CONNECTION LIMIT %s', member.rolname,
+                       CASE member.grp WHEN 'additions_machine' THEN 3 ELSE 4 END);
+    END LOOP;
+END
+$$;
+
+-- Rights: nothing to anyone but through record_answer() and the policies
+-- below. A teacher sees the rows of their own classes only, in every table.
+CREATE OR REPLACE FUNCTION additions.taught_machines()
+RETURNS SETOF name
+LANGUAGE sql STABLE SECURITY DEFINER
+SET search_path = pg_catalog, pg_temp
+AS $$
+    SELECT m.role FROM additions.machines m JOIN additions.teachers t ON t.class = m.class
+    WHERE t.role = session_user
+$$;
+REVOKE ALL ON ALL TABLES IN SCHEMA additions FROM PUBLIC, additions_machine, additions_teacher;
+REVOKE ALL ON ALL FUNCTIONS IN SCHEMA additions FROM PUBLIC;
+GRANT SELECT ON additions.classes, additions.machines, additions.teachers, additions.totals,
+                additions.recent TO additions_teacher;
+GRANT SELECT, DELETE ON additions.answers TO additions_teacher;
+GRANT EXECUTE ON FUNCTION additions.version TO additions_machine, additions_teacher;
+GRANT EXECUTE ON FUNCTION additions.taught_machines TO additions_teacher;
+GRANT EXECUTE ON FUNCTION
+    additions.record_answer(uuid, text, integer, text, text, text, boolean, integer, text, boolean,
+                            timestamptz, timestamptz),
+    additions.record_answer(uuid, text, integer, text, text, text, boolean, integer, text, boolean,
+                            timestamptz) TO additions_machine;
+
+DO $$
+DECLARE
+    rule record;
+BEGIN
+    FOR rule IN SELECT * FROM (VALUES
+        ('answers', 'SELECT', 'machine'), ('answers', 'DELETE', 'machine'),
+        ('totals', 'SELECT', 'machine'), ('recent', 'SELECT', 'machine'),
+        ('machines', 'SELECT', 'role')) AS r (tab, command, col) LOOP
+        EXECUTE format('ALTER TABLE additions.%I ENABLE ROW LEVEL SECURITY', rule.tab);
+        EXECUTE format('DROP POLICY IF EXISTS teacher_%s ON additions.%I', lower(rule.command),
+                       rule.tab);
+        EXECUTE format('CREATE POLICY teacher_%s ON additions.%I FOR %s TO additions_teacher '
+                       'USING (%I IN (SELECT additions.taught_machines()))', lower(rule.command),
+                       rule.tab, rule.command, rule.col);
+    END LOOP;
+END
+$$;
+DROP POLICY IF EXISTS teacher_reads ON additions.answers;
+DROP POLICY IF EXISTS teacher_reads ON additions.totals;
+DROP POLICY IF EXISTS teacher_erases ON additions.answers;
+ALTER TABLE additions.teachers ENABLE ROW LEVEL SECURITY;
+DROP POLICY IF EXISTS teacher_select ON additions.teachers;
+CREATE POLICY teacher_select ON additions.teachers FOR SELECT TO additions_teacher
+    USING (role = current_user);
+ALTER TABLE additions.classes ENABLE ROW LEVEL SECURITY;
+DROP POLICY IF EXISTS teacher_select ON additions.classes;
+CREATE POLICY teacher_select ON additions.classes FOR SELECT TO additions_teacher
+    USING (name IN (SELECT class FROM additions.teachers));
+
+-- Everything belongs to a role that cannot log in: the functions that run
+-- as their owner run as it, never as a superuser.
+DO $$
+DECLARE
+    item record;
+BEGIN
+    EXECUTE 'ALTER SCHEMA additions OWNER TO additions_owner';
+    FOR item IN SELECT c.oid::regclass AS name, c.relkind FROM pg_class c
+                WHERE c.relnamespace = 'additions'::regnamespace AND c.relkind IN ('r', 'v') LOOP
+        EXECUTE format('ALTER %s %s OWNER TO additions_owner',
+                       CASE item.relkind WHEN 'v' THEN 'VIEW' ELSE 'TABLE' END, item.name);
+    END LOOP;
+    FOR item IN SELECT p.oid::regprocedure AS name FROM pg_proc p
+                WHERE p.pronamespace = 'additions'::regnamespace LOOP
+        EXECUTE format('ALTER FUNCTION %s OWNER TO additions_owner', item.name);
+    END LOOP;
+END
+$$;
 
 COMMIT;

@@ -3,7 +3,6 @@
 
 #include "history/history_files.h"
 #include "history/history_schema.h"
-#include "history/sqlite_problems.h"
 
 #include <QSqlQuery>
 #include <QStandardPaths>

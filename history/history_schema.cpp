@@ -8,36 +8,28 @@
 
 namespace {
 
-constexpr const char *kCreateAnswers = "CREATE TABLE IF NOT EXISTS answers ("
-                                       "id INTEGER PRIMARY KEY, "
-                                       "answered_at VARCHAR(40) NOT NULL, "
-                                       "player VARCHAR(1000) NOT NULL, "
-                                       "bound INTEGER NOT NULL, "
-                                       "first_number VARCHAR(1000) NOT NULL, "
-                                       "second_number VARCHAR(1000) NOT NULL, "
-                                       "answer VARCHAR(1000) NOT NULL, "
-                                       "is_right SMALLINT NOT NULL, "
-                                       "stake INTEGER NOT NULL, "
-                                       "score_after VARCHAR(1000) NOT NULL, "
-                                       "score_kept SMALLINT, "
-                                       "uuid VARCHAR(36), "
-                                       "sent SMALLINT NOT NULL DEFAULT 0)";
+constexpr const char *kCreateAnswers =
+    "CREATE TABLE IF NOT EXISTS answers (id INTEGER PRIMARY KEY, answered_at VARCHAR(40) NOT NULL, "
+    "player VARCHAR(1000) NOT NULL, bound INTEGER NOT NULL, first_number VARCHAR(1000) NOT NULL, "
+    "second_number VARCHAR(1000) NOT NULL, answer VARCHAR(1000) NOT NULL, is_right SMALLINT NOT "
+    "NULL, stake INTEGER NOT NULL, score_after VARCHAR(1000) NOT NULL, score_kept SMALLINT, "
+    "uuid VARCHAR(36), sent SMALLINT NOT NULL DEFAULT 0, refusal VARCHAR(1000))";
 // The history is a class's outbox: each answer's own id, made here, and
-// whether the class's server has it. Histories from before a class get them
-// on opening.
-constexpr const char *kAddClassColumns[] = {
-    "ALTER TABLE answers ADD COLUMN uuid VARCHAR(36)",
-    "ALTER TABLE answers ADD COLUMN sent SMALLINT NOT NULL DEFAULT 0"};
+// whether the class's server has it (1), or refused it for good (2, with
+// its reason). Histories from before a class get them on opening.
+constexpr const char *kAddClassColumns[][2] = {
+    {"uuid", "ALTER TABLE answers ADD COLUMN uuid VARCHAR(36)"},
+    {"sent", "ALTER TABLE answers ADD COLUMN sent SMALLINT NOT NULL DEFAULT 0"},
+    {"refusal", "ALTER TABLE answers ADD COLUMN refusal VARCHAR(1000)"}};
 // The last answers of a player, newest first; each level's totals over a
 // period, from the index alone; the answers not yet sent.
 constexpr const char *kCreateIndexes[] = {
     "CREATE INDEX IF NOT EXISTS answers_in_order ON answers (player, id)",
     "CREATE INDEX IF NOT EXISTS answers_in_time ON answers (player, answered_at, bound, is_right)",
     "CREATE INDEX IF NOT EXISTS answers_unsent ON answers (sent, id)"};
-constexpr const char *kCreateSetAside = "CREATE TABLE IF NOT EXISTS set_aside ("
-                                        "file VARCHAR(4000) NOT NULL, "
-                                        "set_aside_at VARCHAR(40) NOT NULL, "
-                                        "dismissed SMALLINT NOT NULL)";
+constexpr const char *kCreateSetAside = "CREATE TABLE IF NOT EXISTS set_aside (file VARCHAR(4000) "
+                                        "NOT NULL, set_aside_at VARCHAR(40) NOT NULL, dismissed "
+                                        "SMALLINT NOT NULL)";
 // Each player's totals per level, kept by the database itself as answers come
 // and go: the whole history's table needs no pass over years of answers.
 constexpr const char *kCreateTotals[] = {
@@ -103,8 +95,8 @@ QSqlError createOrUpgrade(QSqlDatabase &db)
                   kFromFirstVersion[3]});
     run(kCreateAnswers);
     run(kCreateSetAside);
-    if (!error.isValid() && !has("sent"))
-        for (const char *sql : kAddClassColumns)
+    for (const auto &[column, sql] : kAddClassColumns)
+        if (!error.isValid() && !has(column))
             run(sql);
     for (const char *sql : kCreateIndexes)
         run(sql);

@@ -4,11 +4,11 @@
 #include "history/csv_export.h"
 #include "history/history_database.h"
 #include "progress/progress_window.h"
+#include "services/command_line.h"
 #include "services/process_end.h"
 #include "services/translations.h"
 
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QTextStream>
 
 #include <cstring>
@@ -67,31 +67,17 @@ std::optional<int> answerCommandLine(int argc, char *argv[])
         return std::nullopt;
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationVersion(QStringLiteral(ADDITIONS_VERSION));
-    installFrenchTranslations();
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Les progrès des joueurs d'Additions : leurs scores, leurs réponses par "
-                       "niveau, et l'export de l'historique pour un tableur."));
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Affiche cette aide."));
-    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
-                                     QStringLiteral("Affiche la version."));
-    const QCommandLineOption exporter(QStringLiteral("exporter"),
-                                      QStringLiteral("Écrit l'historique des réponses dans "
-                                                     "FICHIER, au format CSV d'un tableur."),
-                                      QStringLiteral("FICHIER"));
-    parser.addOptions({help, version, exporter});
-    parser.parse(QCoreApplication::arguments());
-    if (parser.isSet(help)) {
-        QTextStream(stdout) << parser.helpText();
-        return 0;
-    }
-    if (parser.isSet(version)) {
-        QTextStream(stdout)
-            << QStringLiteral("additions-progres %1\n").arg(QStringLiteral(ADDITIONS_VERSION));
-        return 0;
-    }
+    parser.addOption({QStringLiteral("exporter"),
+                      QStringLiteral("Écrit l'historique des réponses dans FICHIER, au format CSV "
+                                     "d'un tableur."),
+                      QStringLiteral("FICHIER")});
+    const auto helpOrVersion = answerHelpOrVersion(parser, QStringLiteral("additions-progres"), [] {
+        return QStringLiteral("Les progrès des joueurs d'Additions : leurs scores, leurs réponses "
+                              "par niveau, et l'export de l'historique pour un tableur.");
+    });
+    if (helpOrVersion)
+        return helpOrVersion;
     bool asked = false;
     const std::optional<QByteArray> file = exportName(argc, argv, &asked);
     if (asked && !file) {

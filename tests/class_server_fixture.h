@@ -69,18 +69,12 @@ public:
                     {}, 60000);
         QVERIFY2(schema.ok, qPrintable(schema.error));
         QVERIFY(psql(u"postgres"_s, u"additions"_s,
-                     u"CREATE ROLE poste1 LOGIN IN ROLE additions_machine; "
-                     "CREATE ROLE poste2 LOGIN IN ROLE additions_machine; "
-                     "CREATE ROLE prof_a LOGIN IN ROLE additions_teacher; "
-                     "INSERT INTO additions.classes VALUES ('A'), ('B'); "
-                     "INSERT INTO additions.machines VALUES ('poste1', 'A'), ('poste2', 'B'); "
-                     "INSERT INTO additions.teachers VALUES ('prof_a', 'A');"_s)
+                     u"SELECT additions.add_computer('poste1', 'A', 'secret'); "
+                     "SELECT additions.add_computer('poste2', 'B', 'secret'); "
+                     "SELECT additions.add_teacher('prof_a', 'A', 'secret');"_s)
                     .ok);
         // Over the network a password too: the first matching line of
         // pg_hba.conf wins, so it goes before initdb's own.
-        QVERIFY(psql(u"postgres"_s, u"additions"_s,
-                     u"ALTER ROLE poste1 PASSWORD 'secret'; ALTER ROLE prof_a PASSWORD 'secret'"_s)
-                    .ok);
         QFile rules(data() + u"/pg_hba.conf"_s);
         QVERIFY(rules.open(QIODevice::ReadWrite));
         const QByteArray before = rules.readAll();
@@ -198,14 +192,24 @@ public:
     // on the server's socket, or over TCP with TLS and a certificate
     // authority.
     ToolResult answer(const QString &machine, int count, const QString &overTls = QString(),
-                      const QString &password = u"secret"_s)
+                      const QString &password = u"secret"_s, const QStringList &more = {})
     {
         QProcessEnvironment environment;
+        // libfaketime's clock for the computer alone, "-2d" behind or "+2d" ahead.
+        if (const QString clock = more.value(2); !clock.isEmpty()) {
+            environment.insert(u"LD_PRELOAD"_s,
+                               u"/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"_s);
+            environment.insert(u"FAKETIME"_s, clock);
+        }
         environment.insert(u"PGSERVICEFILE"_s, serviceFile(machine, overTls));
         environment.insert(u"PGPASSFILE"_s, passwordFile(machine, password));
         environment.insert(u"XDG_DATA_HOME"_s, m_dir.filePath(machine));
-        return runTool(QCoreApplication::applicationDirPath() + u"/history_probe"_s,
-                       {u"1_joueur"_s, QString::number(count)}, environment, 30000);
+        // `more`: the player, the answer typed, the clock.
+        QStringList arguments{more.value(0, u"1_joueur"_s), QString::number(count)};
+        if (!more.value(1).isEmpty())
+            arguments << more.value(1);
+        return runTool(QCoreApplication::applicationDirPath() + u"/history_probe"_s, arguments,
+                       environment, 30000);
     }
 
     QTemporaryDir m_dir;

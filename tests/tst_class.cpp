@@ -170,15 +170,7 @@ private Q_SLOTS:
         QVERIFY(m_server.answer(u"poste1"_s, 3).ok);
         QVERIFY(m_server.answer(u"poste2"_s, 2).ok);
         QVERIFY(m_server.psql(u"poste1"_s, u"additions"_s, recordAs(u"2_joueur"_s, 3)).ok);
-        const QString services = m_server.m_dir.filePath(u"prof_a.conf"_s);
-        QFile file(services);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(u"[additions-enseignant]\nhost=%1\nport=%2\ndbname=additions\nuser=prof_a\n"_s
-                       .arg(m_server.m_dir.path(), m_server.m_port)
-                       .toUtf8());
-        file.close();
-        qputenv("PGSERVICEFILE", QFile::encodeName(services));
-        qputenv("XDG_DATA_HOME", QFile::encodeName(m_server.m_dir.filePath(u"prof_a"_s)));
+        asTeacher();
         ClassQueries queries;
         QSignalSpy loaded(&queries, &ClassQueries::loaded);
         const auto answers = [&] {
@@ -190,6 +182,9 @@ private Q_SLOTS:
         };
         queries.load();
         QCOMPARE(answers(), 6);
+        // Another class's answers are none of this teacher's business.
+        QVERIFY(m_server.answer(u"poste2"_s, 1).ok);
+        QVERIFY(!loaded.wait(1000));
         QVERIFY(m_server.answer(u"poste1"_s, 1).ok);
         QVERIFY(loaded.wait(2000));
         QCOMPARE(answers(), 7);
@@ -211,7 +206,7 @@ private Q_SLOTS:
         QCOMPARE(rows.filter(u"poste1|1_joueur|Léa"_s), rows.filter(u"poste1|1_joueur|"_s));
         queries.erase({u"poste2"_s, u"1_joueur"_s});
         QVERIFY(done.takeFirst().at(0).toString().contains(u"pas dans vos classes"_s));
-        QCOMPARE(m_server.count(u"poste2"_s), 2);
+        QCOMPARE(m_server.count(u"poste2"_s), 3);
         queries.name({u"poste1"_s, u"2_joueur"_s}, u"Tom"_s);
         queries.erase({u"poste1"_s, u"2_joueur"_s});
         QCOMPARE(done.takeLast().at(0).toString(), QString());
@@ -225,79 +220,280 @@ private Q_SLOTS:
         QVERIFY(loaded.wait(2000));
     }
 
-    // A computer records answers as itself, and does nothing else; a
-    // teacher reads their own class only.
+    // A computer records answers as itself, within what the game can send,
+    // and does nothing else; a teacher reads their own classes only. Each row
+    // is what a stolen password tries, and the refusal it meets.
     void rights_data()
     {
         QTest::addColumn<QString>("role");
         QTest::addColumn<QString>("sql");
-        QTest::addColumn<bool>("allowed");
-        QTest::addRow("a computer reads")
-            << u"poste1"_s << u"SELECT * FROM additions.answers"_s << false;
+        QTest::addColumn<QString>("refused");
+        const QString denied = u"permission denied"_s, notAnAnswer = u"pas une réponse"_s;
+        const auto forged = [](const QString &fields) {
+            return u"SELECT additions.record_answer(gen_random_uuid(), %1, now())"_s.arg(fields);
+        };
+        QTest::addRow("a computer reads") << u"poste1"_s << u"TABLE additions.answers"_s << denied;
         QTest::addRow("a computer reads the totals")
-            << u"poste1"_s << u"SELECT * FROM additions.totals"_s << false;
+            << u"poste1"_s << u"TABLE additions.totals"_s << denied;
+        QTest::addRow("a computer reads the classes' channels")
+            << u"poste1"_s << u"SELECT channel FROM additions.classes"_s << denied;
         QTest::addRow("a computer changes")
-            << u"poste1"_s << u"UPDATE additions.answers SET score_after = '99'"_s << false;
+            << u"poste1"_s << u"UPDATE additions.answers SET score_after = '99'"_s << denied;
         QTest::addRow("a computer deletes")
-            << u"poste1"_s << u"DELETE FROM additions.answers"_s << false;
+            << u"poste1"_s << u"DELETE FROM additions.answers"_s << denied;
         QTest::addRow("a computer inserts directly")
             << u"poste1"_s
             << u"INSERT INTO additions.answers VALUES (gen_random_uuid(), 'poste2', '1_joueur', "
                "50, '1', '1', '2', true, 1, '1', true, now())"_s
-            << false;
+            << denied;
         QTest::addRow("a computer records as itself")
-            << u"poste1"_s << recordAs(u"9_joueur"_s, 1) << true;
+            << u"poste1"_s << recordAs(u"9_joueur"_s, 1) << QString();
+        QTest::addRow("a level the game has not")
+            << u"poste1"_s << forged(u"'x', -5, '1', '1', '2', true, 1, '1', true, now()"_s)
+            << notAnAnswer;
+        QTest::addRow("a stake no score holds")
+            << u"poste1"_s
+            << forged(u"'x', 50, '1', '1', '2', true, 2147483647, '1', true, now()"_s)
+            << notAnAnswer;
+        QTest::addRow("a million-character key")
+            << u"poste1"_s
+            << forged(u"repeat('x', 1000000), 50, '1', '1', '2', true, 1, '1', "
+                      "true, now()"_s)
+            << notAnAnswer;
+        QTest::addRow("a time at minus infinity")
+            << u"poste1"_s << forged(u"'x', 50, '1', '1', '2', true, 1, '1', true, '-infinity'"_s)
+            << notAnAnswer;
+        QTest::addRow("a time in 4713 BC")
+            << u"poste1"_s
+            << forged(u"'x', 50, '1', '1', '2', true, 1, '1', true, '4713-01-01 BC'"_s)
+            << u"plus de cinq ans"_s;
+        QTest::addRow("a 201st player")
+            << u"poste1"_s
+            << u"SELECT additions.record_answer(gen_random_uuid(), 'p' || i, 50, '1', '1', '2', "
+               "true, 1, '1', true, now(), now()) FROM generate_series(1, 201) i"_s
+            << u"trop de joueurs"_s;
+        QTest::addRow("a flood past 10000 an hour")
+            << u"poste1"_s
+            << u"SELECT additions.record_answer(gen_random_uuid(), '1_joueur', 50, '1', '1', '2', "
+               "true, 1, '1', true, now(), now()) FROM generate_series(1, 10001)"_s
+            << u"trop de réponses"_s;
+        QTest::addRow("a computer holds at most 3 connections")
+            << u"postgres"_s
+            << u"SELECT 1 / (rolconnlimit = 3)::int FROM pg_roles WHERE rolname = 'poste1'"_s
+            << QString();
         QTest::addRow("a teacher reads their class")
             << u"prof_a"_s
             << u"SELECT 1 / (COUNT(*) = 2 AND MIN(machine) = 'poste1')::int FROM "
                "additions.answers"_s
-            << true;
+            << QString();
         QTest::addRow("a teacher reads their class's totals")
             << u"prof_a"_s
             << u"SELECT 1 / (SUM(answers) = 2 AND MIN(machine) = 'poste1')::int FROM "
                "additions.totals"_s
-            << true;
+            << QString();
+        QTest::addRow("a teacher reads their own classes, computers and colleagues only")
+            << u"prof_a"_s
+            << u"SELECT 1 / ((SELECT COUNT(*) FROM additions.classes) = 1 AND (SELECT COUNT(*) "
+               "FROM additions.machines) = 1 AND (SELECT COUNT(*) FROM additions.teachers) = 1 "
+               "AND (SELECT COUNT(*) FROM additions.recent) = 1)::int"_s
+            << QString();
         QTest::addRow("a teacher cannot change the totals")
-            << u"prof_a"_s << u"UPDATE additions.totals SET answers = 0"_s << false;
+            << u"prof_a"_s << u"UPDATE additions.totals SET answers = 0"_s << denied;
+        QTest::addRow("the carries of a sum")
+            << u"postgres"_s
+            << u"SELECT 1 / (additions.carries('15', '27') = 1 AND additions.carries('99', '1') = "
+               u"2 "
+               "AND additions.carries('5', '5') = 1 AND additions.carries('12', '34') = 0 AND "
+               "additions.carries('1.5', '2') IS NULL)::int"_s
+            << QString();
+        QTest::addRow("everything belongs to a role that cannot log in")
+            << u"postgres"_s
+            << u"SELECT 1 / (COUNT(*) = 0)::int FROM (SELECT relowner AS owner FROM pg_class "
+               "WHERE relnamespace = 'additions'::regnamespace UNION ALL SELECT proowner FROM "
+               "pg_proc WHERE pronamespace = 'additions'::regnamespace) o WHERE owner <> "
+               "'additions_owner'::regrole"_s
+            << QString();
         QTest::addRow("a teacher erases in their class")
-            << u"prof_a"_s << u"DELETE FROM additions.answers WHERE player = '9_joueur'"_s << true;
+            << u"prof_a"_s << u"DELETE FROM additions.answers WHERE player = '9_joueur'"_s
+            << QString();
     }
 
     void rights()
     {
         QFETCH(QString, role);
         QFETCH(QString, sql);
-        QFETCH(bool, allowed);
+        QFETCH(QString, refused);
         QVERIFY(m_server.answer(u"poste1"_s, 2).ok);
         QVERIFY(m_server.answer(u"poste2"_s, 3).ok);
-        const ToolResult run = m_server.psql(role, u"additions"_s, sql);
-        QVERIFY2(run.ok == allowed, qPrintable(run.error));
-        if (!allowed)
-            QVERIFY2(run.error.contains(u"permission denied"_s), qPrintable(run.error));
-    }
-
-    // What a computer sends is what the game sends: a player's key, and no
-    // answer from the future.
-    void forgedAnswers()
-    {
-        const ToolResult forged = m_server.psql(
-            u"poste1"_s, u"additions"_s,
-            u"SELECT additions.record_answer(gen_random_uuid(), '=HYPERLINK(\"x\")', 50, '1', "
-            "'1', '2', true, 1, '1', true, now())"_s);
-        QVERIFY2(forged.error.contains(u"not a player key"_s), qPrintable(forged.error));
-        QVERIFY(m_server
-                    .psql(u"poste1"_s, u"additions"_s,
-                          u"SELECT additions.record_answer(gen_random_uuid(), '8_joueur', 50, '1', "
-                          "'1', '2', true, 1, '1', true, now() + interval '10 years')"_s)
-                    .ok);
         QVERIFY(m_server
                     .psql(u"postgres"_s, u"additions"_s,
-                          u"SELECT 1 / (MAX(answered_at) <= now())::int FROM additions.answers "
-                          "WHERE player = '8_joueur'"_s)
+                          u"UPDATE additions.machines SET window_answers = 0"_s)
+                    .ok);
+        const ToolResult run = m_server.psql(role, u"additions"_s, sql);
+        QVERIFY2(run.ok == refused.isEmpty() && run.error.contains(refused), qPrintable(run.error));
+    }
+
+    // No answer is ever stuck behind another: a name a child typed goes as
+    // any key; one the server refuses for good is set aside with its
+    // reason, said in Progrès, and the answers after it go.
+    void noAnswerStuckBehindAnother()
+    {
+        QVERIFY(m_server.answer(u"poste1"_s, 2, {}, u"secret"_s, {u"Léa Dupont-Élise ="_s}).ok);
+        {
+            QSqlDatabase local = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"local"_s);
+            local.setDatabaseName(m_server.history(u"poste1"_s));
+            QVERIFY(local.open());
+            QVERIFY(QSqlQuery(local).exec(u"INSERT INTO answers (answered_at, player, bound, "
+                                          "first_number, second_number, answer, is_right, stake, "
+                                          "score_after) VALUES ('2026-12-01T10:00:00.000Z', "
+                                          "'1_joueur', 7, '1', '2', '3', 1, 1, '1')"_s));
+        }
+        QSqlDatabase::removeDatabase(u"local"_s);
+        QVERIFY(m_server.answer(u"poste1"_s, 3).ok);
+        QCOMPARE(m_server.count(u"poste1"_s), 5);
+        qputenv("PGSERVICEFILE", QFile::encodeName(m_server.serviceFile(u"poste1"_s)));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_server.m_dir.filePath(u"poste1"_s)));
+        ProgressQueries queries(outboxStatus());
+        QSignalSpy loaded(&queries, &ProgressQueries::loaded);
+        queries.load(1, u"1_joueur"_s, {});
+        const QString status = loaded.takeFirst().at(0).value<ProgressView>().classStatus;
+        QVERIFY2(status.contains(u"1 réponse(s) ont été refusées"_s) &&
+                     status.contains(u"pas une réponse que le jeu envoie"_s),
+                 qPrintable(status));
+    }
+
+    // A computer's clock, behind or ahead, is set right as it sends: its
+    // children's last activity is now, and their last answers are the last
+    // they gave, in the order given.
+    void timeATeacherCanTrust()
+    {
+        if (!QFile::exists(u"/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"_s))
+            QSKIP("libfaketime is not installed (./test installs it)");
+        const QString wrong = u"4"_s, right = u"3"_s;
+        QVERIFY(
+            m_server.answer(u"poste1"_s, 20, {}, u"secret"_s, {u"1_joueur"_s, wrong, u"-2d"_s}).ok);
+        QVERIFY(m_server.answer(u"poste1"_s, 20, {}, u"secret"_s, {u"1_joueur"_s, right}).ok);
+        QVERIFY(m_server.stop());
+        QVERIFY(!m_server.answer(u"poste1"_s, 25, {}, u"secret"_s, {u"2_joueur"_s, right, u"+2d"_s})
+                     .ok);
+        QVERIFY(m_server.start());
+        QVERIFY(
+            m_server.answer(u"poste1"_s, 0, {}, u"secret"_s, {u"2_joueur"_s, right, u"+2d"_s}).ok);
+        QVERIFY(m_server
+                    .psql(u"postgres"_s, u"additions"_s,
+                          u"SELECT 1 / (COUNT(DISTINCT answered_at) > 40 AND MIN(answered_at) > "
+                          "now() - interval '5 minutes' AND MAX(answered_at) <= now())::int FROM "
+                          "additions.answers"_s)
+                    .ok);
+        const ClassView view = teachersView();
+        QCOMPARE(view.children.size(), 2);
+        QCOMPARE(mastery(view.children[0].recent.value(50)), u"maîtrisé"_s);
+        QVERIFY(view.children[0].last.secsTo(QDateTime::currentDateTimeUtc()) < 300);
+    }
+
+    // Answers a computer made before a teacher erased its child, still
+    // waiting there, are dropped as they arrive, and forgotten there too.
+    void anErasureSticks()
+    {
+        QVERIFY(m_server.answer(u"poste1"_s, 2).ok);
+        QVERIFY(m_server.stop());
+        QVERIFY(!m_server.answer(u"poste1"_s, 5).ok);
+        QVERIFY(m_server.start());
+        QVERIFY(m_server
+                    .psql(u"prof_a"_s, u"additions"_s,
+                          u"DELETE FROM additions.answers WHERE machine = 'poste1' AND player = "
+                          "'1_joueur'"_s)
+                    .ok);
+        QVERIFY(m_server.answer(u"poste1"_s, 0).ok);
+        QCOMPARE(m_server.count(u"poste1"_s), 0);
+        QSqlDatabase local = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"erased"_s);
+        local.setDatabaseName(m_server.history(u"poste1"_s));
+        QSqlQuery count(local);
+        QVERIFY(local.open() && count.exec(u"SELECT COUNT(*) FROM answers"_s) && count.next());
+        QCOMPARE(count.value(0).toInt(), 2);
+    }
+
+    // The administrator's file stops at its first error; a server of
+    // another version is said so, in French, and keeps every answer; the
+    // first version's database keeps its answers when the file runs over it.
+    void administratorsFile()
+    {
+        const QString file = QStringLiteral(ADDITIONS_SOURCE_DIR) + u"/classroom/classe.sql"_s;
+        const ToolResult notASuperuser =
+            runTool(classfixture::kBin + u"psql"_s,
+                    {u"-h"_s, m_server.m_dir.path(), u"-p"_s, m_server.m_port, u"-U"_s, u"prof_a"_s,
+                     u"-d"_s, u"additions"_s, u"-q"_s, u"-f"_s, file},
+                    {}, 30000);
+        QVERIFY(!notASuperuser.ok);
+        QCOMPARE(notASuperuser.error.count(u"ERROR"_s), 1);
+        for (const auto &[version, said] :
+             {std::pair(3, u"plus récente"_s), std::pair(1, u"plus ancienne"_s)}) {
+            QVERIFY(m_server
+                        .psql(u"postgres"_s, u"additions"_s,
+                              u"UPDATE additions.schema_version SET version = %1"_s.arg(version))
+                        .ok);
+            const ToolResult refused = m_server.answer(u"poste1"_s, 1);
+            QVERIFY2(refused.error.contains(said), qPrintable(refused.error));
+        }
+        QVERIFY(m_server
+                    .psql(u"postgres"_s, u"additions"_s,
+                          u"UPDATE additions.schema_version SET version = 2"_s)
+                    .ok);
+        QVERIFY(m_server.answer(u"poste1"_s, 0).ok);
+        QCOMPARE(m_server.count(u"poste1"_s), 2);
+        // From the first version, its answers and rights kept.
+        QVERIFY(m_server.psql(u"postgres"_s, u"postgres"_s, u"CREATE DATABASE first"_s).ok);
+        const auto run = [&](const QString &sqlFile) {
+            return runTool(classfixture::kBin + u"psql"_s,
+                           {u"-h"_s, m_server.m_dir.path(), u"-p"_s, m_server.m_port, u"-U"_s,
+                            u"postgres"_s, u"-d"_s, u"first"_s, u"-v"_s, u"ON_ERROR_STOP=1"_s,
+                            u"-q"_s, u"-f"_s, sqlFile},
+                           {}, 60000)
+                .ok;
+        };
+        QVERIFY(run(QStringLiteral(ADDITIONS_SOURCE_DIR) + u"/tests/data/classe-first.sql"_s));
+        QVERIFY(m_server
+                    .psql(u"postgres"_s, u"first"_s,
+                          u"INSERT INTO additions.classes VALUES ('A'); INSERT INTO "
+                          "additions.machines VALUES ('poste1', 'A'); SET SESSION "
+                          "AUTHORIZATION poste1; "_s +
+                              recordAs(u"1_joueur"_s, 30))
+                    .ok);
+        QVERIFY(run(file));
+        QVERIFY(m_server
+                    .psql(u"postgres"_s, u"first"_s,
+                          u"SELECT 1 / ((SELECT COUNT(*) FROM additions.answers) = 30 AND (SELECT "
+                          "SUM(answers) FROM additions.totals) = 30 AND (SELECT "
+                          "cardinality(results) FROM additions.recent) = 20)::int"_s)
                     .ok);
     }
 
 private:
+    // Progrès on prof_a's computer: the teacher's service, and a history.
+    void asTeacher()
+    {
+        const QString services = m_server.m_dir.filePath(u"prof_a.conf"_s);
+        QFile file(services);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(
+                u"[additions-enseignant]\nhost=%1\nport=%2\ndbname=additions\nuser=prof_a\n"_s
+                    .arg(m_server.m_dir.path(), m_server.m_port)
+                    .toUtf8());
+        file.close();
+        qputenv("PGSERVICEFILE", QFile::encodeName(services));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_server.m_dir.filePath(u"prof_a"_s)));
+    }
+
+    // The class as prof_a's Progrès shows it.
+    ClassView teachersView()
+    {
+        asTeacher();
+        ClassQueries queries;
+        QSignalSpy loaded(&queries, &ClassQueries::loaded);
+        queries.load();
+        return loaded.value(0).value(0).value<ClassView>();
+    }
+
     // A computer's role records `count` answers of `player` by hand.
     static QString recordAs(const QString &player, int count)
     {

@@ -189,7 +189,7 @@ QString GameDriver::read(const char *control)
     // Without an event loop, QProcess writes only while it is waited on.
     marker.waitForBytesWritten(3000);
     marker.closeWriteChannel();
-    const auto clipboard = [this] {
+    const auto clipboard = [] {
         return runTool(u"xclip"_s, {u"-o"_s, u"-selection"_s, u"clipboard"_s}, {}, 3000).output;
     };
     waitUntil([&] { return clipboard() == kClipboardMarker; }, 3000);
