@@ -1,21 +1,28 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// A class's server under a class answering at once: MACHINES computers, each
-// sending ANSWERS answers as fast as the server takes them through the
-// function the game calls, while a teacher's connection listens. Prints the
-// server's throughput (answers/s), the p50 and p99 of one send (ms), and the
-// p50 and p99 of the time from a send to the teacher hearing of it (ms);
-// then, over the answers the server holds, the teacher's class view: the
-// time to fill it and the longest the window was held up (ms).
-//   class_bench HOST PORT MACHINES ANSWERS
-// The server's database "additions" has the roles poste1 … and prof, a
-// teacher of their class; the teacher's view reads it through the service
-// "additions-enseignant" of $PGSERVICEFILE.
+// A class's server under a school, and a teacher's class view over it.
+//
+//   class_bench HOST PORT school CLASSES COMPUTERS SECONDS INTERVAL_MS
+// CLASSES classes of COMPUTERS computers each (roles c<class>p<n>, teachers
+// t<class>) answer for SECONDS, each every INTERVAL_MS (jittered), as the
+// game sends: a connection opened, one answer recorded, the connection
+// closed. Meanwhile the stolen password of a computer of class 1 (role
+// "vol") floods through its 3 connections at full speed, and each teacher's
+// connection listens on its class's channel. Prints the honest computers'
+// answers sent, the p50 and p99 of one send (ms), the p50 and p99 of the
+// time from a send to its teacher hearing of it (ms, classes 2 and up),
+// the flood's answers taken and refused, and the notifications a teacher
+// heard beyond its own class's answers.
+//
+//   class_bench HOST PORT view
+// The class view of teacher "prof", through the service
+// "additions-enseignant" of $PGSERVICEFILE, over what the server holds:
+// the time to fill it and the longest the window was held up (ms).
 #include "progress/class_tab.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QLabel>
 #include <QMutex>
+#include <QRandomGenerator>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlQuery>
@@ -25,6 +32,7 @@
 #include <QVariant>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <deque>
 #include <map>
@@ -32,9 +40,7 @@
 namespace {
 
 QElapsedTimer clock_;
-QMutex lock;
-std::map<QString, std::deque<qint64>> sentAt; // per computer, the sends not yet heard
-std::vector<double> sendMs, heardMs;
+QString host, port;
 
 double percentile(std::vector<double> values, double p)
 {
@@ -44,15 +50,140 @@ double percentile(std::vector<double> values, double p)
     return values[std::min(values.size() - 1, size_t(p * double(values.size())))];
 }
 
-QString host, port;
-
-QSqlDatabase connectAs(const QString &role, const QString &name)
+void configure(QSqlDatabase &db, const QString &role)
 {
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
     db.setConnectOptions(
         QStringLiteral("host=%1;port=%2;dbname=additions;user=%3").arg(host, port, role));
-    db.open();
-    return db;
+}
+
+const QString kRecord = QStringLiteral(
+    "SELECT additions.record_answer(?, '1_joueur', 50, '12', '39', '51', true, 1, '1', true, "
+    "now(), now())");
+
+int school(int classes, int computers, int seconds, int intervalMs)
+{
+    QMutex lock;
+    std::map<int, std::deque<qint64>> unheard; // per class, the sends its teacher awaits
+    std::vector<double> sendMs, heardMs;
+    std::vector<int> heard(size_t(classes) + 1, 0), sent(size_t(classes) + 1, 0);
+
+    // Each teacher listens on the one channel its class has.
+    std::vector<QSqlDatabase> teachers;
+    for (int c = 1; c <= classes; ++c) {
+        QSqlDatabase teacher =
+            QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("t%1").arg(c));
+        configure(teacher, QStringLiteral("t%1").arg(c));
+        QSqlQuery channel(teacher);
+        if (!teacher.open() ||
+            !channel.exec(QStringLiteral("SELECT channel FROM additions.classes")) ||
+            !channel.next() ||
+            !teacher.driver()->subscribeToNotification(channel.value(0).toString()))
+            return 1;
+        QObject::connect(teacher.driver(), &QSqlDriver::notification, [&, c] {
+            QMutexLocker locked(&lock);
+            ++heard[size_t(c)];
+            auto &pending = unheard[c];
+            if (c > 1 && !pending.empty()) {
+                heardMs.push_back(double(clock_.nsecsElapsed() - pending.front()) / 1e6);
+                pending.pop_front();
+            }
+        });
+        teachers.push_back(teacher);
+    }
+
+    const qint64 end = clock_.nsecsElapsed() + qint64(seconds) * 1000000000;
+    std::atomic<int> floodTaken = 0, floodRefused = 0;
+    QList<QThread *> threads;
+    for (int f = 0; f < 3; ++f)
+        threads << QThread::create([&, f] {
+            QSqlDatabase db =
+                QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("vol%1").arg(f));
+            configure(db, QStringLiteral("vol"));
+            if (!db.open())
+                return;
+            QSqlQuery record(db);
+            record.prepare(kRecord);
+            while (clock_.nsecsElapsed() < end) {
+                record.addBindValue(QUuid::createUuid());
+                ++(record.exec() ? floodTaken : floodRefused);
+            }
+        });
+    for (int c = 1; c <= classes; ++c)
+        for (int n = 1; n <= computers; ++n)
+            threads << QThread::create([&, c, n] {
+                const QString role = QStringLiteral("c%1p%2").arg(c).arg(n);
+                QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), role);
+                configure(db, role);
+                QRandomGenerator random(quint32(c * 1000 + n));
+                QThread::msleep(random.bounded(quint32(intervalMs)));
+                while (clock_.nsecsElapsed() < end) {
+                    const qint64 before = clock_.nsecsElapsed();
+                    bool recorded = false;
+                    if (db.open()) {
+                        QSqlQuery record(db);
+                        record.prepare(kRecord);
+                        record.addBindValue(QUuid::createUuid());
+                        recorded = record.exec();
+                        record.finish();
+                        db.close();
+                    }
+                    const qint64 after = clock_.nsecsElapsed();
+                    {
+                        QMutexLocker locked(&lock);
+                        sendMs.push_back(double(after - before) / 1e6);
+                        if (recorded) {
+                            ++sent[size_t(c)];
+                            unheard[c].push_back(after);
+                        }
+                    }
+                    QThread::msleep(quint32(intervalMs / 2) + random.bounded(quint32(intervalMs)));
+                }
+            });
+    for (QThread *thread : threads)
+        thread->start();
+    for (QThread *thread : threads)
+        while (!thread->wait(10))
+            QApplication::processEvents();
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 3000)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    int honest = 0, foreign = 0;
+    for (int c = 1; c <= classes; ++c) {
+        honest += sent[size_t(c)];
+        // Class 1 also hears the flood, which is one of its computers.
+        if (c > 1)
+            foreign += std::max(0, heard[size_t(c)] - sent[size_t(c)]);
+    }
+    std::printf("%d | %d | %.1f | %.1f | %.1f | %.1f | %d | %d | %d\n", classes * computers, honest,
+                percentile(sendMs, 0.5), percentile(sendMs, 0.99), percentile(heardMs, 0.5),
+                percentile(heardMs, 0.99), floodTaken.load(), floodRefused.load(), foreign);
+    qDeleteAll(threads);
+    return 0;
+}
+
+int view()
+{
+    QElapsedTimer opening;
+    opening.start();
+    ClassTab tab;
+    tab.show();
+    double longest = 0;
+    QElapsedTimer turn;
+    turn.start();
+    const auto filled = [&] {
+        const auto tables = tab.findChildren<QTableWidget *>();
+        return !tables.isEmpty() && tables.first()->rowCount() > 0;
+    };
+    while (!filled() && opening.elapsed() < 120000) {
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+        longest = std::max(longest, double(turn.nsecsElapsed()) / 1e6);
+        turn.restart();
+    }
+    const auto tables = tab.findChildren<QTableWidget *>();
+    std::printf("%d | %.0f | %.1f\n", tables.isEmpty() ? 0 : tables.first()->rowCount(),
+                double(opening.nsecsElapsed()) / 1e6, longest);
+    return 0;
 }
 
 } // namespace
@@ -61,85 +192,14 @@ int main(int argc, char *argv[])
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    if (argc < 5)
-        return 2;
-    host = QString::fromLocal8Bit(argv[1]);
-    port = QString::fromLocal8Bit(argv[2]);
-    const int machines = QString::fromLocal8Bit(argv[3]).toInt();
-    const int answers = QString::fromLocal8Bit(argv[4]).toInt();
+    const QStringList arguments = QApplication::arguments();
+    host = arguments.value(1);
+    port = arguments.value(2);
     clock_.start();
-
-    QSqlDatabase teacher = connectAs(QStringLiteral("prof"), QStringLiteral("teacher"));
-    if (!teacher.isOpen() || !teacher.driver()->subscribeToNotification(QStringLiteral("reponses")))
-        return 1;
-    int heard = 0;
-    QObject::connect(teacher.driver(), &QSqlDriver::notification,
-                     [&](const QString &, QSqlDriver::NotificationSource, const QVariant &who) {
-                         QMutexLocker locked(&lock);
-                         auto &pending = sentAt[who.toString()];
-                         if (!pending.empty()) {
-                             heardMs.push_back(double(clock_.nsecsElapsed() - pending.front()) /
-                                               1e6);
-                             pending.pop_front();
-                         }
-                         ++heard;
-                     });
-
-    QList<QThread *> threads;
-    const qint64 start = clock_.nsecsElapsed();
-    for (int m = 0; m < machines; ++m)
-        threads << QThread::create([&, m] {
-            // A connection belongs to the thread that uses it.
-            const QString name = QStringLiteral("poste%1").arg(m + 1);
-            QSqlDatabase db = connectAs(name, name);
-            QSqlQuery record(db);
-            record.prepare(QStringLiteral(
-                "SELECT additions.record_answer(?, '1_joueur', 50, '12', '39', '51', true, 1, "
-                "'1', true, now())"));
-            for (int i = 0; i < answers; ++i) {
-                record.addBindValue(QUuid::createUuid());
-                const qint64 before = clock_.nsecsElapsed();
-                {
-                    QMutexLocker locked(&lock);
-                    sentAt[name].push_back(before);
-                }
-                record.exec();
-                QMutexLocker locked(&lock);
-                sendMs.push_back(double(clock_.nsecsElapsed() - before) / 1e6);
-            }
-        });
-    for (QThread *thread : threads)
-        thread->start();
-    for (QThread *thread : threads)
-        while (!thread->wait(10))
-            QApplication::processEvents();
-    const double seconds = double(clock_.nsecsElapsed() - start) / 1e9;
-    QElapsedTimer waited;
-    waited.start();
-    while (heard < machines * answers && waited.elapsed() < 10000)
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-
-    // The teacher's view over what the server now holds.
-    QElapsedTimer opening;
-    opening.start();
-    ClassTab view;
-    view.show();
-    double longest = 0;
-    QElapsedTimer turn;
-    turn.start();
-    const auto filled = [&] {
-        const auto tables = view.findChildren<QTableWidget *>();
-        return !tables.isEmpty() && tables.first()->rowCount() > 0;
-    };
-    while (!filled() && opening.elapsed() < 120000) {
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-        longest = std::max(longest, double(turn.nsecsElapsed()) / 1e6);
-        turn.restart();
-    }
-    std::printf("%d | %d | %.0f | %.1f | %.1f | %.1f | %.1f | %.0f | %.1f\n", machines,
-                machines * answers, double(machines * answers) / seconds, percentile(sendMs, 0.5),
-                percentile(sendMs, 0.99), percentile(heardMs, 0.5), percentile(heardMs, 0.99),
-                double(opening.nsecsElapsed()) / 1e6, longest);
-    for (QThread *thread : threads)
-        delete thread;
+    if (arguments.value(3) == u"school" && arguments.size() == 8)
+        return school(arguments[4].toInt(), arguments[5].toInt(), arguments[6].toInt(),
+                      arguments[7].toInt());
+    if (arguments.value(3) == u"view")
+        return view();
+    return 2;
 }

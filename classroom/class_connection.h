@@ -36,6 +36,7 @@ public:
     // says why, in French.
     bool open();
     QSqlDatabase &db() { return m_db; }
+    void close() { m_db.close(); }
     QString problem() const { return m_problem; }
     // Keeps why a query failed, and closes: a restarted server leaves the
     // connection open until a query fails, and the next open() makes a new

@@ -119,14 +119,14 @@ OutboxCounts outboxCounts(HistoryDatabase &history)
 {
     QSqlQuery query(history.connection());
     OutboxCounts counts;
-    if (query.exec(QStringLiteral("SELECT sent, COUNT(*), MAX(refusal) FROM answers WHERE sent "
-                                  "<> 1 GROUP BY sent")))
+    if (query.exec(
+            QStringLiteral("SELECT sent, COUNT(*) FROM answers WHERE sent <> 1 GROUP BY sent")))
         while (query.next())
             (query.value(0).toInt() == 0 ? counts.waiting : counts.refused) =
                 query.value(1).toInt();
     if (counts.refused > 0 &&
-        query.exec(QStringLiteral("SELECT refusal FROM answers WHERE sent "
-                                  "= 2 ORDER BY id DESC LIMIT 1")) &&
+        query.exec(QStringLiteral(
+            "SELECT refusal FROM answers WHERE sent = 2 ORDER BY id DESC LIMIT 1")) &&
         query.next())
         counts.reason = query.value(0).toString();
     return counts;
@@ -166,6 +166,9 @@ bool ClassSender::forward(HistoryDatabase &history)
             return false;
         }
         if (batch->isEmpty()) {
+            // Closed between answers: a school's hundreds of computers fit
+            // in the server's default 100 connections.
+            m_server.close();
             m_problem.clear();
             return true;
         }

@@ -45,21 +45,9 @@ public:
     // (QTest::currentTestFailed()).
     void setUp()
     {
-        QVERIFY(m_dir.isValid());
-        if (::geteuid() == 0)
-            QCOMPARE(::chown(QFile::encodeName(m_dir.path()).constData(), 65534, 65534), 0);
-        const ToolResult made = asServer({kBin + u"initdb"_s, u"-D"_s, data(), u"-U"_s,
-                                          u"postgres"_s, u"-A"_s, u"trust"_s, u"--no-sync"_s});
-        QVERIFY2(made.ok, qPrintable(made.error));
-        QVERIFY(makeCertificates());
-        // A port of its own: another server may listen on the usual one.
-        for (int tries = 0; tries < 5; ++tries) {
-            m_port = QString::number(20000 + QRandomGenerator::global()->bounded(40000));
-            if (start())
-                break;
-            m_port.clear();
-        }
-        QVERIFY(!m_port.isEmpty());
+        startBare();
+        if (QTest::currentTestFailed())
+            return;
         QVERIFY(psql(u"postgres"_s, u"postgres"_s, u"CREATE DATABASE additions"_s).ok);
         const ToolResult schema =
             runTool(kBin + u"psql"_s,
@@ -82,6 +70,26 @@ public:
         rules.write("hostssl all all 127.0.0.1/32 scram-sha-256\n" + before);
         rules.close();
         QVERIFY(asServer({kBin + u"pg_ctl"_s, u"-D"_s, data(), u"reload"_s}).ok);
+    }
+
+    // Made and started with no database of its own.
+    void startBare()
+    {
+        QVERIFY(m_dir.isValid());
+        if (::geteuid() == 0)
+            QCOMPARE(::chown(QFile::encodeName(m_dir.path()).constData(), 65534, 65534), 0);
+        const ToolResult made = asServer({kBin + u"initdb"_s, u"-D"_s, data(), u"-U"_s,
+                                          u"postgres"_s, u"-A"_s, u"trust"_s, u"--no-sync"_s});
+        QVERIFY2(made.ok, qPrintable(made.error));
+        QVERIFY(makeCertificates());
+        // A port of its own: another server may listen on the usual one.
+        for (int tries = 0; tries < 5; ++tries) {
+            m_port = QString::number(20000 + QRandomGenerator::global()->bounded(40000));
+            if (start())
+                break;
+            m_port.clear();
+        }
+        QVERIFY(!m_port.isEmpty());
     }
 
     ~ThrowawayClassServer() { stop(); }

@@ -413,6 +413,42 @@ private Q_SLOTS:
         QCOMPARE(count.value(0).toInt(), 2);
     }
 
+    // The README's commands for the server, run as written on a new one.
+    void readmeSetsUpAServer()
+    {
+        QFile readme(QStringLiteral(ADDITIONS_SOURCE_DIR) + u"/README.md"_s);
+        QVERIFY(readme.open(QIODevice::ReadOnly | QIODevice::Text));
+        const QString text = QString::fromUtf8(readme.readAll());
+        const qsizetype at = text.indexOf(u"On the server, as a superuser"_s);
+        QVERIFY(at >= 0);
+        QStringList commands;
+        for (const QString &line : text.mid(at).split(u'\n').mid(1)) {
+            if (line.startsWith(u"    "_s))
+                commands << line.trimmed();
+            else if (!commands.isEmpty())
+                break;
+        }
+        QCOMPARE(commands.size(), 4);
+        ThrowawayClassServer fresh;
+        fresh.startBare();
+        QProcessEnvironment server;
+        server.insert(u"PATH"_s, classfixture::kBin + u":"_s + qEnvironmentVariable("PATH"));
+        server.insert(u"PGHOST"_s, fresh.m_dir.path());
+        server.insert(u"PGPORT"_s, fresh.m_port);
+        server.insert(u"PGUSER"_s, u"postgres"_s);
+        for (QString command : commands) {
+            command.replace(u"/usr/share/additions/"_s,
+                            QStringLiteral(ADDITIONS_SOURCE_DIR) + u"/classroom/"_s);
+            const ToolResult run = runTool(u"sh"_s, {u"-c"_s, command}, server, 60000);
+            QVERIFY2(run.ok, qPrintable(command + u": "_s + run.error));
+        }
+        QVERIFY(fresh.psql(u"poste12"_s, u"additions"_s, recordAs(u"1_joueur"_s, 1)).ok);
+        QVERIFY(fresh
+                    .psql(u"mme_martin"_s, u"additions"_s,
+                          u"SELECT 1 / COUNT(*)::int FROM additions.answers"_s)
+                    .ok);
+    }
+
     // The administrator's file stops at its first error; a server of
     // another version is said so, in French, and keeps every answer; the
     // first version's database keeps its answers when the file runs over it.
