@@ -379,12 +379,14 @@ private Q_SLOTS:
         QVERIFY(m_server.start());
         QVERIFY(
             m_server.answer(u"poste1"_s, 0, {}, u"secret"_s, {u"2_joueur"_s, right, u"+2d"_s}).ok);
-        QVERIFY(m_server
-                    .psql(u"postgres"_s, u"additions"_s,
-                          u"SELECT 1 / (COUNT(DISTINCT answered_at) > 40 AND MIN(answered_at) > "
-                          "now() - interval '5 minutes' AND MAX(answered_at) <= now())::int FROM "
-                          "additions.answers"_s)
-                    .ok);
+        QVERIFY(
+            m_server
+                .psql(u"postgres"_s, u"additions"_s,
+                      u"SELECT 1 / (COUNT(DISTINCT answered_at) FILTER (WHERE player = '2_joueur') "
+                      "> 1 AND MIN(answered_at) > "
+                      "now() - interval '5 minutes' AND MAX(answered_at) <= now())::int FROM "
+                      "additions.answers"_s)
+                .ok);
         const ClassView view = teachersView();
         QCOMPARE(view.children.size(), 2);
         QCOMPARE(mastery(view.children[0].recent.value(50)), u"maîtrisé"_s);
