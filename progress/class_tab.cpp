@@ -8,6 +8,7 @@
 #include "services/worker_thread.h"
 
 #include <QAbstractItemDelegate>
+#include <QAbstractTableModel>
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
@@ -17,59 +18,156 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalBlocker>
-#include <QStyledItemDelegate>
+#include <QTableView>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <utility>
 
 namespace {
 
-constexpr int kNameColumn = 2;
+enum Column { MachineColumn, PlayerColumn, NameColumn, AnswersColumn, ShareColumn, FirstLevel };
+constexpr int kLastActivity = FirstLevel + int(kLevels.size());
 
-QStringList childHeaders()
+QString nameTip()
 {
-    QStringList headers{QStringLiteral("Poste"), QStringLiteral("Joueur"), QStringLiteral("Nom"),
-                        QStringLiteral("Réponses"), QStringLiteral("Part juste")};
-    for (const Level &level : kLevels)
-        headers << levelName(level.bound);
-    return headers << QStringLiteral("Dernière activité");
+    return QStringLiteral("Le nom que vous donnez à l'élève reste sur cet ordinateur.");
 }
 
-// Only the name takes an editor: the rest is the server's.
-class NameEditor final : public QStyledItemDelegate
+} // namespace
+
+// The children of the class, one row each: any number of them, since only
+// the rows on screen are ever drawn. Only the name, the teacher's, can be
+// changed.
+class ChildrenModel final : public QAbstractTableModel
 {
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option,
-                          const QModelIndex &index) const override
-    {
-        return index.column() == kNameColumn
-                   ? QStyledItemDelegate::createEditor(parent, option, index)
-                   : nullptr;
-    }
-};
+    using Named = std::function<void(const ClassChild &child)>;
+    explicit ChildrenModel(Named named, QObject *parent)
+        : QAbstractTableModel(parent), m_named(std::move(named))
+    {}
 
-} // namespace
+    void setChildren(QList<ClassChild> children)
+    {
+        beginResetModel();
+        m_children = std::move(children);
+        endResetModel();
+    }
+    const ClassChild *child(int row) const
+    {
+        return row >= 0 && row < m_children.size() ? &m_children[row] : nullptr;
+    }
+    int rowOf(const ClassChild *child) const
+    {
+        for (int row = 0; child && row < m_children.size(); ++row)
+            if (m_children[row].machine == child->machine &&
+                m_children[row].player == child->player)
+                return row;
+        return -1;
+    }
+
+    int rowCount(const QModelIndex &parent = {}) const override
+    {
+        return parent.isValid() ? 0 : int(m_children.size());
+    }
+    int columnCount(const QModelIndex &parent = {}) const override
+    {
+        return parent.isValid() ? 0 : kLastActivity + 1;
+    }
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
+    {
+        if (orientation == Qt::Horizontal && role == Qt::ToolTipRole && section == NameColumn)
+            return nameTip();
+        if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+            return QAbstractTableModel::headerData(section, orientation, role);
+        switch (section) {
+        case MachineColumn:
+            return QStringLiteral("Poste");
+        case PlayerColumn:
+            return QStringLiteral("Joueur");
+        case NameColumn:
+            return QStringLiteral("Nom");
+        case AnswersColumn:
+            return QStringLiteral("Réponses");
+        case ShareColumn:
+            return QStringLiteral("Part juste");
+        case kLastActivity:
+            return QStringLiteral("Dernière activité");
+        default:
+            return levelName(kLevels[size_t(section - FirstLevel)].bound);
+        }
+    }
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        if (role == Qt::ToolTipRole && index.column() == NameColumn)
+            return nameTip();
+        const ClassChild *shown = child(index.row());
+        if (!shown)
+            return {};
+        if (role != Qt::DisplayRole && role != Qt::EditRole)
+            return {};
+        switch (index.column()) {
+        case MachineColumn:
+            return shown->machine;
+        case PlayerColumn:
+            return shown->player;
+        case NameColumn:
+            return shown->name;
+        case AnswersColumn:
+            return QString::number(shown->total.answers);
+        case ShareColumn:
+            return shareText(shown->total);
+        case kLastActivity:
+            return shown->last.toLocalTime().toString(u"dd/MM/yyyy HH:mm");
+        default:
+            return mastery(shown->recent.value(kLevels[size_t(index.column() - FirstLevel)].bound));
+        }
+    }
+    Qt::ItemFlags flags(const QModelIndex &index) const override
+    {
+        const Qt::ItemFlags flags = QAbstractTableModel::flags(index);
+        return index.column() == NameColumn ? flags | Qt::ItemIsEditable : flags;
+    }
+    bool setData(const QModelIndex &index, const QVariant &value, int role) override
+    {
+        if (role != Qt::EditRole || index.column() != NameColumn || !child(index.row()))
+            return false;
+        ClassChild &named = m_children[index.row()];
+        named.name = value.toString();
+        Q_EMIT dataChanged(index, index);
+        m_named(named);
+        return true;
+    }
+
+private:
+    QList<ClassChild> m_children;
+    Named m_named;
+};
 
 ClassTab::ClassTab(QWidget *parent)
     : QWidget(parent), m_queries(new ClassQueries),
       m_thread(std::make_unique<WorkerThread>(m_queries)), m_status(new QLabel),
-      m_children(readOnlyTable(QStringLiteral("élèves de la classe"), childHeaders())),
+      m_model(new ChildrenModel(
+          [this](const ClassChild &child) {
+              m_thread->post([queries = m_queries, child] {
+                  queries->name({child.machine, child.player}, child.name);
+              });
+          },
+          this)),
+      m_children(new QTableView),
       m_carries(readOnlyTable(
           QStringLiteral("réponses selon les retenues"),
           {QStringLiteral("Retenues"), QStringLiteral("Réponses"), QStringLiteral("Part juste")}))
 {
+    setUpTable(m_children, QStringLiteral("élèves de la classe"));
+    m_children->setModel(m_model);
     // The teacher names a child in place (F2 or a double click); the name
     // stays on this machine.
-    m_children->setItemDelegate(new NameEditor(m_children));
     m_children->setEditTriggers(QAbstractItemView::DoubleClicked |
                                 QAbstractItemView::EditKeyPressed);
-    m_children->horizontalHeaderItem(kNameColumn)
-        ->setToolTip(QStringLiteral("Le nom que vous donnez à l'élève reste sur cet ordinateur."));
-    connect(m_children, &QTableWidget::itemChanged, this, &ClassTab::nameChild);
     m_children->installEventFilter(this);
     // A view that arrives while a name is typed waits for the name.
     connect(m_children->itemDelegate(), &QAbstractItemDelegate::closeEditor, this, [this] {
@@ -122,29 +220,16 @@ void ClassTab::display(const ClassView &view)
     m_status->setText(view.problem);
     if (view.problem.isEmpty())
         m_shownAt = QTime::currentTime();
-    QList<QStringList> children;
-    for (const ClassChild &child : view.children) {
-        QStringList row{child.machine, child.player, child.name,
-                        QString::number(child.total.answers), shareText(child.total)};
-        for (const Level &level : kLevels)
-            row << mastery(child.recent.value(level.bound));
-        children << (row << child.last.toLocalTime().toString(u"dd/MM/yyyy HH:mm"));
-    }
     // The child the teacher chose stays chosen as others come and go: an
     // erasure must not fall on another child.
-    const std::pair<QString, QString> chosen = childOf(m_children->currentRow());
-    const int column = std::max(0, m_children->currentColumn());
-    {
-        // Filling is not naming.
-        const QSignalBlocker quiet(m_children);
-        fillTable(m_children, children);
-        for (int r = 0; r < view.children.size(); ++r) {
-            const ClassChild &child = view.children[r];
-            m_children->item(r, 0)->setData(Qt::UserRole, QStringList{child.machine, child.player});
-            if (std::pair(child.machine, child.player) == chosen)
-                chooseCell(m_children, r, column);
-        }
-    }
+    const int column = std::max(0, m_children->currentIndex().column());
+    std::optional<ClassChild> chosen;
+    if (const ClassChild *current = m_model->child(m_children->currentIndex().row()))
+        chosen = *current;
+    m_model->setChildren(view.children);
+    const int row = chosen ? m_model->rowOf(&*chosen) : 0;
+    if (row >= 0 && m_model->rowCount() > 0)
+        chooseCell(m_children, row, column);
     QList<QStringList> carries;
     for (const auto &[count, tally] : view.carries.asKeyValueRange())
         carries << QStringList{QString::number(count), QString::number(tally.answers),
@@ -164,47 +249,31 @@ void ClassTab::exportClass()
 
 void ClassTab::eraseChild()
 {
-    const auto child = childOf(m_children->currentRow());
-    if (child.first.isEmpty())
+    const ClassChild *child = m_model->child(m_children->currentIndex().row());
+    if (!child)
         return;
-    const QTableWidgetItem *named = m_children->item(m_children->currentRow(), kNameColumn);
-    const QString name = named ? named->text() : QString();
     const auto answer = QMessageBox::question(
         this, window()->windowTitle(),
         QStringLiteral("Effacer du serveur toutes les réponses de %1, %2%3 ? Cela ne peut pas "
                        "être défait.")
-            .arg(child.first, child.second,
-                 name.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(name)));
+            .arg(child->machine, child->player,
+                 child->name.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(child->name)));
     if (answer == QMessageBox::Yes)
-        m_thread->post([queries = m_queries, child] { queries->erase(child); });
-}
-
-void ClassTab::nameChild(QTableWidgetItem *item)
-{
-    const auto child = childOf(item->row());
-    if (item->column() != kNameColumn || child.first.isEmpty())
-        return;
-    m_thread->post(
-        [queries = m_queries, child, name = item->text()] { queries->name(child, name); });
-}
-
-std::pair<QString, QString> ClassTab::childOf(int row) const
-{
-    const QTableWidgetItem *first = m_children->item(row, 0);
-    const QStringList child = first ? first->data(Qt::UserRole).toStringList() : QStringList();
-    return child.size() == 2 ? std::pair(child[0], child[1]) : std::pair<QString, QString>();
+        m_thread->post([queries = m_queries, erased = std::pair(child->machine, child->player)] {
+            queries->erase(erased);
+        });
 }
 
 // F2 names the child of the current row, whichever column has the keyboard.
 bool ClassTab::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_children && event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent *>(event)->key() == Qt::Key_F2 && m_children->currentRow() >= 0) {
-        if (QTableWidgetItem *name = m_children->item(m_children->currentRow(), kNameColumn)) {
-            m_children->setCurrentItem(name);
-            m_children->editItem(name);
-            return true;
-        }
+        static_cast<QKeyEvent *>(event)->key() == Qt::Key_F2 &&
+        m_children->currentIndex().isValid()) {
+        const QModelIndex name = m_model->index(m_children->currentIndex().row(), NameColumn);
+        m_children->setCurrentIndex(name);
+        m_children->edit(name);
+        return true;
     }
     return QWidget::eventFilter(watched, event);
 }

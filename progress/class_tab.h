@@ -9,10 +9,11 @@
 #include <memory>
 #include <optional>
 
+class ChildrenModel;
 class ClassQueries;
 class QLabel;
+class QTableView;
 class QTableWidget;
-class QTableWidgetItem;
 class WorkerThread;
 
 // "Classe": for a teacher, every computer and player of their classes, with
@@ -33,15 +34,12 @@ private:
     void display(const ClassView &view);
     void exportClass();
     void eraseChild();
-    void nameChild(QTableWidgetItem *item);
-    // The computer and player key of a row, kept in its first cell; empty
-    // where there is none.
-    std::pair<QString, QString> childOf(int row) const;
 
     ClassQueries *m_queries; // lives on the thread, which owns it
     std::unique_ptr<WorkerThread> m_thread;
     QLabel *m_status;
-    QTableWidget *m_children;
+    ChildrenModel *m_model;
+    QTableView *m_children;
     QTableWidget *m_carries;
     QTime m_shownAt;                    // when the class was last read from its server
     std::optional<ClassView> m_waiting; // arrived while a name was typed

@@ -9,8 +9,14 @@
 QTableWidget *readOnlyTable(const QString &name, const QStringList &headers)
 {
     auto *table = new QTableWidget(0, int(headers.size()));
-    table->setAccessibleName(name);
+    setUpTable(table, name);
     table->setHorizontalHeaderLabels(headers);
+    return table;
+}
+
+void setUpTable(QTableView *table, const QString &name)
+{
+    table->setAccessibleName(name);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     // Arrows move in the table, a row at a time, and Tab leaves it, as a
     // screen reader's user expects.
@@ -19,7 +25,6 @@ QTableWidget *readOnlyTable(const QString &name, const QStringList &headers)
     table->verticalHeader()->hide();
     table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     table->horizontalHeader()->setStretchLastSection(true);
-    return table;
 }
 
 void fillTable(QTableWidget *table, const QList<QStringList> &rows)
@@ -32,10 +37,10 @@ void fillTable(QTableWidget *table, const QList<QStringList> &rows)
         chooseCell(table, 0, 0);
 }
 
-void chooseCell(QTableWidget *table, int row, int column)
+void chooseCell(QTableView *table, int row, int column)
 {
     if (table->hasFocus()) {
-        table->setCurrentCell(row, column);
+        table->setCurrentIndex(table->model()->index(row, column));
         return;
     }
     // A table tells a screen reader the keyboard came to it whenever its

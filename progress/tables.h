@@ -5,17 +5,20 @@
 
 #include <QStringList>
 
+class QTableView;
 class QTableWidget;
 
 // A read-only table a screen reader reads row by row, its columns as wide as
 // what they hold at any font size.
 QTableWidget *readOnlyTable(const QString &name, const QStringList &headers);
+// The same look and keys for a table over a model of its own.
+void setUpTable(QTableView *table, const QString &name);
 // Fills it, the first row current: entering the table, a screen reader
 // reads it.
 void fillTable(QTableWidget *table, const QList<QStringList> &rows);
 // Makes a cell current, its row chosen, without a word to a screen reader
 // unless the table has the keyboard.
-void chooseCell(QTableWidget *table, int row, int column);
+void chooseCell(QTableView *table, int row, int column);
 
 // "moins de 50" to "moins de 10 000", as the game's buttons say.
 QString levelName(int bound);
