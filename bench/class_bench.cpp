@@ -1,23 +1,28 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A class's server under a school, and a teacher's class view over it.
 //
-//   class_bench HOST PORT school CLASSES COMPUTERS SECONDS INTERVAL_MS
+//   class_bench HOST PORT school CLASSES COMPUTERS SECONDS INTERVAL_MS FLOODERS
 // CLASSES classes of COMPUTERS computers each (roles c<class>p<n>, teachers
 // t<class>) answer for SECONDS, each every INTERVAL_MS (jittered), as the
 // game sends: a connection opened, one answer recorded, the connection
 // closed. Meanwhile the stolen password of a computer of class 1 (role
-// "vol") floods through its 3 connections at full speed, and each teacher's
+// "vol") floods through FLOODERS connections at full speed (3 is its
+// limit), and each teacher's
 // connection listens on its class's channel. Prints the honest computers'
 // answers sent, the p50 and p99 of one send (ms), the p50 and p99 of the
 // time from a send to its teacher hearing of it (ms, classes 2 and up),
-// the flood's answers taken and refused, and the notifications a teacher
-// heard beyond its own class's answers.
+// the flood's answers taken and refused, the notifications a teacher heard
+// beyond its own class's answers, and how often the class view of class 1,
+// which the flood reaches, loaded again (through the service
+// "additions-enseignant" of $PGSERVICEFILE, teacher t1).
 //
 //   class_bench HOST PORT view
 // The class view of teacher "prof", through the service
 // "additions-enseignant" of $PGSERVICEFILE, over what the server holds:
 // the time to fill it and the longest the window was held up (ms).
+#include "classroom/class_queries.h"
 #include "progress/class_tab.h"
+#include "services/worker_thread.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -26,13 +31,14 @@
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlQuery>
-#include <QTableWidget>
+#include <QTableView>
 #include <QThread>
 #include <QUuid>
 #include <QVariant>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <deque>
 #include <map>
@@ -60,7 +66,7 @@ const QString kRecord = QStringLiteral(
     "SELECT additions.record_answer(?, '1_joueur', 50, '12', '39', '51', true, 1, '1', true, "
     "now(), now())");
 
-int school(int classes, int computers, int seconds, int intervalMs)
+int school(int classes, int computers, int seconds, int intervalMs, int flooders)
 {
     QMutex lock;
     std::map<int, std::deque<qint64>> unheard; // per class, the sends its teacher awaits
@@ -91,10 +97,18 @@ int school(int classes, int computers, int seconds, int intervalMs)
         teachers.push_back(teacher);
     }
 
+    // Class 1's view, on its thread, as a teacher's Progrès follows it.
+    auto *queries = new ClassQueries;
+    WorkerThread viewThread(queries);
+    QObject context;
+    int reloads = 0;
+    QObject::connect(queries, &ClassQueries::loaded, &context, [&reloads] { ++reloads; });
+    viewThread.post([queries] { queries->load(); });
+
     const qint64 end = clock_.nsecsElapsed() + qint64(seconds) * 1000000000;
     std::atomic<int> floodTaken = 0, floodRefused = 0;
     QList<QThread *> threads;
-    for (int f = 0; f < 3; ++f)
+    for (int f = 0; f < flooders; ++f)
         threads << QThread::create([&, f] {
             QSqlDatabase db =
                 QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("vol%1").arg(f));
@@ -155,9 +169,11 @@ int school(int classes, int computers, int seconds, int intervalMs)
         if (c > 1)
             foreign += std::max(0, heard[size_t(c)] - sent[size_t(c)]);
     }
-    std::printf("%d | %d | %.1f | %.1f | %.1f | %.1f | %d | %d | %d\n", classes * computers, honest,
-                percentile(sendMs, 0.5), percentile(sendMs, 0.99), percentile(heardMs, 0.5),
-                percentile(heardMs, 0.99), floodTaken.load(), floodRefused.load(), foreign);
+    viewThread.stop(std::chrono::seconds(5));
+    std::printf("%d | %d | %.1f | %.1f | %.1f | %.1f | %d | %d | %d | %d\n", classes * computers,
+                honest, percentile(sendMs, 0.5), percentile(sendMs, 0.99), percentile(heardMs, 0.5),
+                percentile(heardMs, 0.99), floodTaken.load(), floodRefused.load(), foreign,
+                reloads);
     qDeleteAll(threads);
     return 0;
 }
@@ -171,18 +187,18 @@ int view()
     double longest = 0;
     QElapsedTimer turn;
     turn.start();
-    const auto filled = [&] {
-        const auto tables = tab.findChildren<QTableWidget *>();
-        return !tables.isEmpty() && tables.first()->rowCount() > 0;
-    };
+    QTableView *children = nullptr;
+    for (QTableView *table : tab.findChildren<QTableView *>())
+        if (table->accessibleName() == u"élèves de la classe")
+            children = table;
+    const auto rows = [&] { return children ? children->model()->rowCount() : 0; };
+    const auto filled = [&] { return rows() > 0; };
     while (!filled() && opening.elapsed() < 120000) {
         QApplication::processEvents(QEventLoop::AllEvents, 5);
         longest = std::max(longest, double(turn.nsecsElapsed()) / 1e6);
         turn.restart();
     }
-    const auto tables = tab.findChildren<QTableWidget *>();
-    std::printf("%d | %.0f | %.1f\n", tables.isEmpty() ? 0 : tables.first()->rowCount(),
-                double(opening.nsecsElapsed()) / 1e6, longest);
+    std::printf("%d | %.0f | %.1f\n", rows(), double(opening.nsecsElapsed()) / 1e6, longest);
     return 0;
 }
 
@@ -196,9 +212,9 @@ int main(int argc, char *argv[])
     host = arguments.value(1);
     port = arguments.value(2);
     clock_.start();
-    if (arguments.value(3) == u"school" && arguments.size() == 8)
+    if (arguments.value(3) == u"school" && arguments.size() == 9)
         return school(arguments[4].toInt(), arguments[5].toInt(), arguments[6].toInt(),
-                      arguments[7].toInt());
+                      arguments[7].toInt(), arguments[8].toInt());
     if (arguments.value(3) == u"view")
         return view();
     return 2;
