@@ -56,6 +56,7 @@ ClassConnection::~ClassConnection()
 bool ClassConnection::failed(const QString &sentence)
 {
     m_problem = sentence;
+    m_versionAgreed = false;
     m_db.close();
     return false;
 }
@@ -81,6 +82,10 @@ bool ClassConnection::open()
                                      "joint : vérifiez le réseau, le mot de passe et le "
                                      "certificat (%2).")
                           .arg(m_service, m_db.lastError().text().trimmed()));
+    if (m_versionAgreed) {
+        m_problem.clear();
+        return true;
+    }
     QSqlQuery version(m_db);
     int found = 0;
     if (version.exec(QStringLiteral("SELECT additions.version()")) && version.next())
@@ -100,6 +105,7 @@ bool ClassConnection::open()
                                      "passer le fichier classe.sql de cette version, qui garde "
                                      "toutes ses réponses.")
                           .arg(m_service));
+    m_versionAgreed = true;
     m_problem.clear();
     return true;
 }

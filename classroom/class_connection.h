@@ -48,4 +48,7 @@ private:
     QString m_name;
     QSqlDatabase m_db;
     QString m_problem;
+    // The server's version agreed at an earlier open, and nothing has
+    // failed since: it is not asked again at each answer.
+    bool m_versionAgreed = false;
 };
