@@ -203,11 +203,14 @@ public:
                       const QString &password = u"secret"_s, const QStringList &more = {})
     {
         QProcessEnvironment environment;
-        // libfaketime's clock for the computer alone, "-2d" behind or "+2d" ahead.
+        // libfaketime's clock for the computer alone, "-2d" behind or "+2d"
+        // ahead: its calendar clock only, as on a computer set wrong, whose
+        // clock since start-up still runs true.
         if (const QString clock = more.value(2); !clock.isEmpty()) {
             environment.insert(u"LD_PRELOAD"_s,
                                u"/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"_s);
             environment.insert(u"FAKETIME"_s, clock);
+            environment.insert(u"DONT_FAKE_MONOTONIC"_s, u"1"_s);
         }
         environment.insert(u"PGSERVICEFILE"_s, serviceFile(machine, overTls));
         environment.insert(u"PGPASSFILE"_s, passwordFile(machine, password));

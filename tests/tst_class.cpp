@@ -370,15 +370,20 @@ private Q_SLOTS:
         if (!QFile::exists(u"/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"_s))
             QSKIP("libfaketime is not installed (./test installs it)");
         const QString wrong = u"4"_s, right = u"3"_s;
-        QVERIFY(
-            m_server.answer(u"poste1"_s, 20, {}, u"secret"_s, {u"1_joueur"_s, wrong, u"-2d"_s}).ok);
-        QVERIFY(m_server.answer(u"poste1"_s, 20, {}, u"secret"_s, {u"1_joueur"_s, right}).ok);
+        const auto sends = [this](int count, const QString &player, const QString &answer,
+                                  const QString &clock = {}) {
+            const ToolResult run =
+                m_server.answer(u"poste1"_s, count, {}, u"secret"_s, {player, answer, clock});
+            if (!run.ok)
+                qWarning("%s", qPrintable(run.error));
+            return run.ok;
+        };
+        QVERIFY(sends(20, u"1_joueur"_s, wrong, u"-2d"_s));
+        QVERIFY(sends(20, u"1_joueur"_s, right));
         QVERIFY(m_server.stop());
-        QVERIFY(!m_server.answer(u"poste1"_s, 25, {}, u"secret"_s, {u"2_joueur"_s, right, u"+2d"_s})
-                     .ok);
+        QVERIFY(!sends(25, u"2_joueur"_s, right, u"+2d"_s));
         QVERIFY(m_server.start());
-        QVERIFY(
-            m_server.answer(u"poste1"_s, 0, {}, u"secret"_s, {u"2_joueur"_s, right, u"+2d"_s}).ok);
+        QVERIFY(sends(0, u"2_joueur"_s, right, u"+2d"_s));
         QVERIFY(
             m_server
                 .psql(u"postgres"_s, u"additions"_s,
