@@ -132,11 +132,26 @@ CREATE TABLE IF NOT EXISTS additions.recent (
     PRIMARY KEY (machine, player, bound)
 );
 
+-- And each child's totals over every level, which is the first thing a
+-- teacher reads of a class.
+CREATE TABLE IF NOT EXISTS additions.children (
+    machine name NOT NULL,
+    player text NOT NULL,
+    answers bigint NOT NULL,
+    right_answers bigint NOT NULL,
+    last_at timestamptz NOT NULL,
+    PRIMARY KEY (machine, player)
+);
+
 -- The same, counted from the answers of some children, or of all.
 CREATE OR REPLACE VIEW additions.counted AS
     SELECT machine, player, bound, coalesce(carries, -1) AS carries, count(*) AS answers,
            count(*) FILTER (WHERE is_right) AS right_answers, max(answered_at) AS last_at
     FROM additions.answers GROUP BY 1, 2, 3, 4;
+CREATE OR REPLACE VIEW additions.counted_children AS
+    SELECT machine, player, count(*) AS answers, count(*) FILTER (WHERE is_right) AS right_answers,
+           max(answered_at) AS last_at
+    FROM additions.answers GROUP BY 1, 2;
 CREATE OR REPLACE VIEW additions.counted_recent AS
     SELECT machine, player, bound, array_agg(is_right ORDER BY received) AS results
     FROM (SELECT machine, player, bound, is_right, received,
@@ -178,6 +193,13 @@ BEGIN
         SET answers = t.answers + excluded.answers,
             right_answers = t.right_answers + excluded.right_answers,
             last_at = greatest(t.last_at, excluded.last_at);
+    INSERT INTO additions.children AS c
+        SELECT machine, player, count(*), count(*) FILTER (WHERE is_right), max(answered_at)
+        FROM added GROUP BY 1, 2
+    ON CONFLICT (machine, player) DO UPDATE
+        SET answers = c.answers + excluded.answers,
+            right_answers = c.right_answers + excluded.right_answers,
+            last_at = greatest(c.last_at, excluded.last_at);
     INSERT INTO additions.recent AS r
         SELECT machine, player, bound, array_agg(is_right ORDER BY received)
         FROM added GROUP BY 1, 2, 3
@@ -201,6 +223,10 @@ BEGIN
         WHERE t.machine = c.machine AND t.player = c.player;
     INSERT INTO additions.totals SELECT * FROM additions.counted
         WHERE (machine, player) IN (SELECT machine, player FROM removed);
+    DELETE FROM additions.children t USING (SELECT DISTINCT machine, player FROM removed) c
+        WHERE t.machine = c.machine AND t.player = c.player;
+    INSERT INTO additions.children SELECT * FROM additions.counted_children
+        WHERE (machine, player) IN (SELECT machine, player FROM removed);
     DELETE FROM additions.recent t USING (SELECT DISTINCT machine, player FROM removed) c
         WHERE t.machine = c.machine AND t.player = c.player;
     INSERT INTO additions.recent SELECT * FROM additions.counted_recent
@@ -221,8 +247,9 @@ CREATE TRIGGER answers_uncounted AFTER DELETE ON additions.answers
 
 -- Running this file again mends what went astray, and fills what an
 -- earlier version did not keep.
-TRUNCATE additions.totals, additions.recent;
+TRUNCATE additions.totals, additions.children, additions.recent;
 INSERT INTO additions.totals SELECT * FROM additions.counted;
+INSERT INTO additions.children SELECT * FROM additions.counted_children;
 INSERT INTO additions.recent SELECT * FROM additions.counted_recent;
 
 -- The one thing a computer may do: record an answer, as itself. What the
@@ -371,7 +398,7 @@ $$;
 REVOKE ALL ON ALL TABLES IN SCHEMA additions FROM PUBLIC, additions_machine, additions_teacher;
 REVOKE ALL ON ALL FUNCTIONS IN SCHEMA additions FROM PUBLIC;
 GRANT SELECT ON additions.classes, additions.machines, additions.teachers, additions.totals,
-                additions.recent TO additions_teacher;
+                additions.children, additions.recent TO additions_teacher;
 GRANT SELECT, DELETE ON additions.answers TO additions_teacher;
 GRANT EXECUTE ON FUNCTION additions.version TO additions_machine, additions_teacher;
 GRANT EXECUTE ON FUNCTION additions.taught_machines TO additions_teacher;
@@ -387,7 +414,8 @@ DECLARE
 BEGIN
     FOR rule IN SELECT * FROM (VALUES
         ('answers', 'SELECT', 'machine'), ('answers', 'DELETE', 'machine'),
-        ('totals', 'SELECT', 'machine'), ('recent', 'SELECT', 'machine'),
+        ('totals', 'SELECT', 'machine'), ('children', 'SELECT', 'machine'),
+        ('recent', 'SELECT', 'machine'),
         ('machines', 'SELECT', 'role')) AS r (tab, command, col) LOOP
         EXECUTE format('ALTER TABLE additions.%I ENABLE ROW LEVEL SECURITY', rule.tab);
         EXECUTE format('DROP POLICY IF EXISTS teacher_%s ON additions.%I', lower(rule.command),

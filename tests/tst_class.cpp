@@ -295,7 +295,8 @@ private Q_SLOTS:
             << u"prof_a"_s
             << u"SELECT 1 / ((SELECT COUNT(*) FROM additions.classes) = 1 AND (SELECT COUNT(*) "
                "FROM additions.machines) = 1 AND (SELECT COUNT(*) FROM additions.teachers) = 1 "
-               "AND (SELECT COUNT(*) FROM additions.recent) = 1)::int"_s
+               "AND (SELECT COUNT(*) FROM additions.recent) = 1 AND (SELECT COUNT(*) FROM "
+               "additions.children) = 1)::int"_s
             << QString();
         QTest::addRow("a teacher cannot change the totals")
             << u"prof_a"_s << u"UPDATE additions.totals SET answers = 0"_s << denied;
@@ -507,7 +508,8 @@ private Q_SLOTS:
                     .psql(u"postgres"_s, u"first"_s,
                           u"SELECT 1 / ((SELECT COUNT(*) FROM additions.answers) = 30 AND (SELECT "
                           "SUM(answers) FROM additions.totals) = 30 AND (SELECT "
-                          "cardinality(results) FROM additions.recent) = 20)::int"_s)
+                          "cardinality(results) FROM additions.recent) = 20 AND (SELECT "
+                          "right_answers FROM additions.children) = 30)::int"_s)
                     .ok);
     }
 
