@@ -7,6 +7,8 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include <algorithm>
+
 namespace {
 
 bool hasService(const QString &file, const QString &service)
@@ -18,6 +20,31 @@ bool hasService(const QString &file, const QString &service)
         if (services.readLine().trimmed() == "[" + service.toUtf8() + "]")
             return true;
     return false;
+}
+
+// Why libpq could not connect, in French, from the causes an adult can act
+// on; libpq's own words go behind "Détails".
+QString cause(const QString &libpq)
+{
+    const auto says = [&libpq](std::initializer_list<const char *> words) {
+        return std::any_of(words.begin(), words.end(), [&libpq](const char *word) {
+            return libpq.contains(QLatin1StringView(word), Qt::CaseInsensitive);
+        });
+    };
+    if (says({"password", "authentication failed"}))
+        return QStringLiteral("le serveur a refusé le mot de passe de cet ordinateur "
+                              "(fichier .pgpass ou pgpass.conf)");
+    if (says({"certificate", "SSL", "TLS"}))
+        return QStringLiteral("le certificat du serveur n'a pas été reconnu (certificat de "
+                              "l'autorité de l'école, nom du serveur)");
+    if (says({"timeout"}))
+        return QStringLiteral("le serveur n'a pas répondu à temps");
+    if (says({"too many", "connection slots", "connection limit"}))
+        return QStringLiteral("le serveur a trop de connexions ouvertes pour cet ordinateur");
+    if (says({"does not exist", "not permitted to log in", "no pg_hba.conf entry"}))
+        return QStringLiteral("le serveur ne connaît pas cet ordinateur : son administrateur "
+                              "doit l'ajouter");
+    return QStringLiteral("le réseau est coupé, ou le serveur est arrêté");
 }
 
 } // namespace
@@ -53,9 +80,10 @@ ClassConnection::~ClassConnection()
         QSqlDatabase::removeDatabase(m_name);
 }
 
-bool ClassConnection::failed(const QString &sentence)
+bool ClassConnection::failed(const QString &sentence, const QString &details)
 {
     m_problem = sentence;
+    m_details = details;
     m_versionAgreed = false;
     m_db.close();
     return false;
@@ -77,23 +105,31 @@ bool ClassConnection::open()
                                    .arg(m_service));
     }
     // open()'s own result: lastError() may still hold an earlier failure.
-    if (!m_db.open())
+    if (!m_db.open()) {
+        const QString libpq = m_db.lastError().text().trimmed();
         return failed(QStringLiteral("Le serveur de la classe (service « %1 ») n'a pas pu être "
-                                     "joint : vérifiez le réseau, le mot de passe et le "
-                                     "certificat (%2).")
-                          .arg(m_service, m_db.lastError().text().trimmed()));
+                                     "joint : %2.")
+                          .arg(m_service, cause(libpq)),
+                      libpq);
+    }
     if (m_versionAgreed) {
         m_problem.clear();
+        m_details.clear();
         return true;
     }
-    QSqlQuery version(m_db);
     int found = 0;
-    if (version.exec(QStringLiteral("SELECT additions.version()")) && version.next())
-        found = version.value(0).toInt();
-    else if (!QStringList{QStringLiteral("42883"), QStringLiteral("3F000")}.contains(
-                 version.lastError().nativeErrorCode())) // no such function, or schema
-        return failed(QStringLiteral("Le serveur de la classe n'a pas répondu (%1).")
-                          .arg(version.lastError().text().trimmed()));
+    QSqlError error;
+    {
+        QSqlQuery version(m_db);
+        if (version.exec(QStringLiteral("SELECT additions.version()")) && version.next())
+            found = version.value(0).toInt();
+        error = version.lastError();
+    }
+    if (error.isValid() && !QStringList{QStringLiteral("42883"), QStringLiteral("3F000")}.contains(
+                               error.nativeErrorCode())) // no such function, or schema
+        return failed(QStringLiteral("Le serveur de la classe (service « %1 ») n'a pas répondu.")
+                          .arg(m_service),
+                      error.text().trimmed());
     if (found > kSchemaVersion)
         return failed(QStringLiteral("Le serveur de la classe (service « %1 ») est d'une version "
                                      "plus récente que ce programme : mettez Additions à jour "
@@ -107,5 +143,6 @@ bool ClassConnection::open()
                           .arg(m_service));
     m_versionAgreed = true;
     m_problem.clear();
+    m_details.clear();
     return true;
 }

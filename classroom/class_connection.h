@@ -38,16 +38,19 @@ public:
     QSqlDatabase &db() { return m_db; }
     void close() { m_db.close(); }
     QString problem() const { return m_problem; }
+    // The library's own words behind problem(), for a "Détails" button.
+    QString details() const { return m_details; }
     // Keeps why a query failed, and closes: a restarted server leaves the
     // connection open until a query fails, and the next open() makes a new
     // one. Always false.
-    bool failed(const QString &sentence);
+    bool failed(const QString &sentence, const QString &details = {});
 
 private:
     QString m_service;
     QString m_name;
     QSqlDatabase m_db;
     QString m_problem;
+    QString m_details;
     // The server's version agreed at an earlier open, and nothing has
     // failed since: it is not asked again at each answer.
     bool m_versionAgreed = false;

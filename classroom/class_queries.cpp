@@ -67,10 +67,10 @@ void sortAsATeacherCounts(QList<ClassChild> &children)
     children = std::move(sorted);
 }
 
-QString serverFailed(const QSqlQuery &query)
+Notice serverFailed(const QSqlError &error)
 {
-    return QStringLiteral("Le serveur de la classe n'a pas pu donner les réponses (%1).")
-        .arg(query.lastError().text().trimmed());
+    return {QStringLiteral("Le serveur de la classe n'a pas pu donner les réponses."),
+            error.text().trimmed()};
 }
 
 } // namespace
@@ -125,6 +125,7 @@ void ClassQueries::load()
     ClassView view;
     if (!connect()) {
         view.problem = m_server.problem();
+        view.details = m_server.details();
         Q_EMIT loaded(view);
         reloadAfter(kRetryDelayMs);
         return;
@@ -154,8 +155,11 @@ void ClassQueries::load()
         view.carries.insert(query.value(0).toInt(),
                             {query.value(1).toInt(), query.value(2).toInt()});
     if (!read) {
-        view.problem = serverFailed(query);
-        m_server.failed(view.problem);
+        const Notice failure = serverFailed(query.lastError());
+        query = QSqlQuery(); // freed while the connection is there to free it
+        view.problem = failure.text;
+        view.details = failure.details;
+        m_server.failed(failure.text, failure.details);
         reloadAfter(kRetryDelayMs);
     }
     Q_EMIT loaded(view);
@@ -164,20 +168,24 @@ void ClassQueries::load()
 void ClassQueries::exportTo(const QByteArray &file)
 {
     if (!connect()) {
-        Q_EMIT done(m_server.problem());
+        Q_EMIT done({m_server.problem(), m_server.details()});
         return;
     }
+    QString details;
     QByteArrayList header = csvAnswerHeader();
     header.insert(1, "poste");
     header.insert(3, "nom");
     const auto names = this->names().all();
-    Q_EMIT done(writeCsv(file, header, [this, &names](const CsvSink &write) {
+    const QString failure = writeCsv(file, header, [this, &names, &details](const CsvSink &write) {
         QSqlQuery query(m_server.db());
         query.setForwardOnly(true);
         if (!query.exec(QStringLiteral("SELECT %1, machine FROM additions.answers "
                                        "ORDER BY answered_at, machine")
-                            .arg(QString::fromLatin1(kAnswerColumns))))
-            return serverFailed(query);
+                            .arg(QString::fromLatin1(kAnswerColumns)))) {
+            const Notice failed = serverFailed(query.lastError());
+            details = failed.details;
+            return failed.text;
+        }
         while (query.next()) {
             const HistoryRow row = rowOf(query);
             const QString machine = query.value(10).toString();
@@ -187,13 +195,14 @@ void ClassQueries::exportTo(const QByteArray &file)
             write(fields);
         }
         return QString();
-    }));
+    });
+    Q_EMIT done({failure, details});
 }
 
 void ClassQueries::erase(const ChildNames::Child &child)
 {
     if (!connect()) {
-        Q_EMIT done(m_server.problem());
+        Q_EMIT done({m_server.problem(), m_server.details()});
         return;
     }
     QSqlQuery query(m_server.db());
@@ -201,23 +210,25 @@ void ClassQueries::erase(const ChildNames::Child &child)
     query.addBindValue(child.first);
     query.addBindValue(child.second);
     if (!query.exec())
-        Q_EMIT done(QStringLiteral("Les réponses de %1, %2 n'ont pas pu être effacées (%3).")
-                        .arg(child.first, child.second, query.lastError().text().trimmed()));
+        Q_EMIT done({QStringLiteral("Les réponses de %1, %2 n'ont pas pu être effacées.")
+                         .arg(child.first, child.second),
+                     query.lastError().text().trimmed()});
     else if (query.numRowsAffected() == 0)
-        Q_EMIT done(QStringLiteral("Aucune réponse de %1, %2 n'a été effacée : cet élève n'est "
-                                   "pas dans vos classes.")
-                        .arg(child.first, child.second));
+        Q_EMIT done({QStringLiteral("Aucune réponse de %1, %2 n'a été effacée : cet élève "
+                                    "n'est pas dans vos classes.")
+                         .arg(child.first, child.second),
+                     {}});
     else // a child later given that key starts unnamed
-        Q_EMIT done(names().name(child, QString()) ? QString() : names().problem());
+        Q_EMIT done({names().name(child, QString()) ? QString() : names().problem(), {}});
     load();
 }
 
 void ClassQueries::name(const ChildNames::Child &child, const QString &name)
 {
     if (names().name(child, name)) {
-        Q_EMIT done(QString());
+        Q_EMIT done({});
     } else {
-        Q_EMIT done(names().problem());
+        Q_EMIT done({names().problem(), {}});
         // Opened again at the next try: the adult may have mended the file.
         m_names.reset();
     }

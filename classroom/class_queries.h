@@ -4,6 +4,7 @@
 #include "classroom/child_names.h"
 #include "classroom/class_connection.h"
 #include "classroom/class_view.h"
+#include "services/notice.h"
 
 #include <QObject>
 #include <QTimer>
@@ -36,7 +37,7 @@ public:
 Q_SIGNALS:
     void loaded(const ClassView &view);
     // The end of an export or an erasure: empty when it succeeded, else why.
-    void done(const QString &failure);
+    void done(const Notice &failure);
 
 private:
     bool connect();

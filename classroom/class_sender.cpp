@@ -153,11 +153,16 @@ bool ClassSender::forward(HistoryDatabase &history)
         return false;
     }
     QSqlDatabase &db = m_server.db();
-    const auto failed = [this, &db](const QSqlError &error) {
+    // The queries go before the connection closes, which would leave them
+    // nothing to free their statements on.
+    const auto failed = [this, &db](const QSqlError &error,
+                                    std::initializer_list<QSqlQuery *> queries = {}) {
+        for (QSqlQuery *query : queries)
+            *query = QSqlQuery();
         m_problem = QStringLiteral("Le serveur de la classe n'a pas pris les réponses (%1).")
                         .arg(error.text().trimmed());
         db.rollback();
-        return m_server.failed(m_problem);
+        return m_server.failed(m_problem, error.text().trimmed());
     };
     for (;;) {
         const std::optional<QList<PendingAnswer>> batch = unsent(history, kBatch);
@@ -190,18 +195,20 @@ bool ClassSender::forward(HistoryDatabase &history)
                   QVariant(storedTime(pending.row.when)), QVariant(clock)})
                 record.addBindValue(value);
             if (!savepoint.exec(QStringLiteral("SAVEPOINT answer")))
-                return failed(savepoint.lastError());
+                return failed(savepoint.lastError(), {&savepoint, &record});
             if (record.exec() && record.next()) {
                 (record.value(0).toString() == u"erased" ? outcome.erased : outcome.sent)
                     << pending.id;
             } else if (const QSqlError error = record.lastError(); lasting(error)) {
                 if (!savepoint.exec(QStringLiteral("ROLLBACK TO SAVEPOINT answer")))
-                    return failed(savepoint.lastError());
+                    return failed(savepoint.lastError(), {&savepoint, &record});
                 outcome.refused.append({pending.id, error.databaseText().trimmed()});
             } else {
-                return failed(error);
+                return failed(error, {&savepoint, &record});
             }
         }
+        savepoint = QSqlQuery();
+        record = QSqlQuery();
         if (!db.commit())
             return failed(db.lastError());
         if (!keepOutcome(history, outcome)) {
@@ -211,30 +218,33 @@ bool ClassSender::forward(HistoryDatabase &history)
     }
 }
 
-std::function<QString(HistoryDatabase &)> outboxStatus()
+ProgressQueries::OutboxStatus outboxStatus()
 {
     if (!ClassConnection::configured(ClassConnection::kComputer))
         return {};
-    return [reachable = std::optional<QString>()](HistoryDatabase &history) mutable {
+    return [reachable = std::optional<Notice>()](HistoryDatabase &history) mutable {
         const OutboxCounts counts = outboxCounts(history);
-        QString status;
+        Notice status;
         if (counts.waiting > 0) {
             if (!reachable) {
                 ClassConnection server(ClassConnection::kComputer,
                                        QStringLiteral("additions-class-status"));
-                reachable = server.open() ? QString() : server.problem();
+                reachable = server.open() ? Notice() : Notice{server.problem(), server.details()};
             }
-            status = QStringLiteral("%1 réponse(s) de cet ordinateur attendent d'être envoyées au "
-                                    "serveur de la classe. %2 ")
-                         .arg(counts.waiting)
-                         .arg(*reachable);
+            status.text = QStringLiteral("%1 réponse(s) de cet ordinateur attendent d'être "
+                                         "envoyées au serveur de la classe. %2 ")
+                              .arg(counts.waiting)
+                              .arg(reachable->text);
+            status.details = reachable->details;
         }
         if (counts.refused > 0)
-            status += QStringLiteral("%1 réponse(s) ont été refusées par le serveur de la classe "
-                                     "(« %2 ») : elles restent dans l'historique de cet "
-                                     "ordinateur.")
-                          .arg(counts.refused)
-                          .arg(counts.reason);
-        return status.simplified();
+            status.text +=
+                QStringLiteral("%1 réponse(s) ont été refusées par le serveur de la classe "
+                               "(« %2 ») : elles restent dans l'historique de cet "
+                               "ordinateur.")
+                    .arg(counts.refused)
+                    .arg(counts.reason);
+        status.text = status.text.simplified();
+        return status;
     };
 }

@@ -3,6 +3,7 @@
 
 #include "classroom/class_connection.h"
 #include "history/history_recorder.h"
+#include "history/progress_queries.h"
 
 #include <functional>
 #include <memory>
@@ -31,4 +32,4 @@ private:
 // What Progrès says of this computer's outbox: how many answers wait for
 // the class's server and why, the server asked once per window. None where
 // this computer has no class.
-std::function<QString(HistoryDatabase &)> outboxStatus();
+ProgressQueries::OutboxStatus outboxStatus();

@@ -22,4 +22,5 @@ struct ClassView
     QList<ClassChild> children;
     QMap<int, Tally> carries; // by the number of carries the sums make
     QString problem;          // why the class cannot be shown, in French
+    QString details;          // the library's words behind it
 };

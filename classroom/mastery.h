@@ -9,14 +9,36 @@
 // class's server keeps the last 20 of each (classe.sql).
 inline constexpr int kMasteryAnswers = 20;
 
-// "pas commencé", "commencé" (under 70 % right), "familier" (70 to 89 %),
-// "maîtrisé" (90 % or more of the last 20: fewer answers cannot show it).
-inline QString mastery(const Tally &last)
+enum class Mastery { NotStarted, Started, Familiar, Mastered };
+
+// Not started; started (under 70 % right); familiar (70 to 89 %); mastered
+// (90 % or more of the last 20: fewer answers cannot show it).
+inline Mastery masteryOf(const Tally &last)
 {
     if (last.answers <= 0)
-        return QStringLiteral("pas commencé");
+        return Mastery::NotStarted;
     const int share = 100 * last.right / last.answers;
     if (share >= 90 && last.answers >= kMasteryAnswers)
-        return QStringLiteral("maîtrisé");
-    return share >= 70 ? QStringLiteral("familier") : QStringLiteral("commencé");
+        return Mastery::Mastered;
+    return share >= 70 ? Mastery::Familiar : Mastery::Started;
+}
+
+inline QString masteryName(Mastery level)
+{
+    switch (level) {
+    case Mastery::NotStarted:
+        return QStringLiteral("pas commencé");
+    case Mastery::Started:
+        return QStringLiteral("commencé");
+    case Mastery::Familiar:
+        return QStringLiteral("familier");
+    case Mastery::Mastered:
+        break;
+    }
+    return QStringLiteral("maîtrisé");
+}
+
+inline QString mastery(const Tally &last)
+{
+    return masteryName(masteryOf(last));
 }

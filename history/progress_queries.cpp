@@ -24,6 +24,9 @@ void ProgressQueries::load(int request, const QString &player, const QDateTime &
     view.request = request;
     view.players = players();
     view.levels = levels(player, since);
+    // What an erasure would take: the whole history, whatever the period.
+    for (const Tally &level : since.isValid() ? levels(player, QDateTime()) : view.levels)
+        view.playerAnswers += level.answers;
     // One query for both: the last answers are the newest of the chart's.
     view.chart = lastAnswers(player, since, kChartAnswers);
     view.last = view.chart.mid(0, kLastAnswers);

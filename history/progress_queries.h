@@ -2,6 +2,7 @@
 #pragma once
 
 #include "history/history_database.h"
+#include "services/notice.h"
 
 #include <QMap>
 #include <QObject>
@@ -19,7 +20,8 @@ struct ProgressView
     QList<HistoryRow> chart;  // oldest first
     QString problem;          // why the history cannot be read or written
     QList<SetAside> setAside; // damaged histories no adult has dismissed
-    QString classStatus;      // answers not yet on the class's server, and why
+    Notice classStatus;       // answers not yet on the class's server, and why
+    int playerAnswers = 0;    // the player's answers in the whole history
 };
 
 // The Progrès window's queries, on a thread of their own: over years of a
@@ -37,7 +39,7 @@ public:
 
     // What waits for a class's server, and why, as one French sentence;
     // none where this computer has no class.
-    using OutboxStatus = std::function<QString(HistoryDatabase &)>;
+    using OutboxStatus = std::function<Notice(HistoryDatabase &)>;
     explicit ProgressQueries(OutboxStatus outboxStatus = {});
 
     void load(int request, const QString &player, const QDateTime &since);

@@ -2,7 +2,8 @@
 #include "progress/class_tab.h"
 
 #include "classroom/class_queries.h"
-#include "classroom/mastery.h"
+#include "progress/mastery_marks.h"
+#include "progress/notice_line.h"
 #include "progress/tables.h"
 #include "quiz/tables.h"
 #include "services/worker_thread.h"
@@ -107,6 +108,8 @@ public:
         const ClassChild *shown = child(index.row());
         if (!shown)
             return {};
+        if (index.column() >= FirstLevel && index.column() < kLastActivity)
+            return markData(*shown, kLevels[size_t(index.column() - FirstLevel)].bound, role);
         if (role != Qt::DisplayRole && role != Qt::EditRole)
             return {};
         switch (index.column()) {
@@ -120,10 +123,28 @@ public:
             return QString::number(shown->total.answers);
         case ShareColumn:
             return shareText(shown->total);
-        case kLastActivity:
-            return shown->last.toLocalTime().toString(u"dd/MM/yyyy HH:mm");
         default:
-            return mastery(shown->recent.value(kLevels[size_t(index.column() - FirstLevel)].bound));
+            return shown->last.toLocalTime().toString(u"dd/MM/yyyy HH:mm");
+        }
+    }
+    // A level's cell: its mark, coloured, its count on hover and for a
+    // screen reader.
+    static QVariant markData(const ClassChild &shown, int bound, int role)
+    {
+        const Tally last = shown.recent.value(bound);
+        const MarkLook look = markLook(masteryOf(last));
+        switch (role) {
+        case Qt::DisplayRole:
+            return markText(masteryOf(last));
+        case Qt::ToolTipRole:
+        case Qt::AccessibleTextRole:
+            return markDescription(bound, last);
+        case Qt::BackgroundRole:
+            return look.fill.isValid() ? QVariant(look.fill) : QVariant();
+        case Qt::ForegroundRole:
+            return look.text.isValid() ? QVariant(look.text) : QVariant();
+        default:
+            return {};
         }
     }
     Qt::ItemFlags flags(const QModelIndex &index) const override
@@ -149,7 +170,7 @@ private:
 
 ClassTab::ClassTab(QWidget *parent)
     : QWidget(parent), m_queries(new ClassQueries),
-      m_thread(std::make_unique<WorkerThread>(m_queries)), m_status(new QLabel),
+      m_thread(std::make_unique<WorkerThread>(m_queries)), m_status(new NoticeLine),
       m_model(new ChildrenModel(
           [this](const ClassChild &child) {
               m_thread->post([queries = m_queries, child] {
@@ -174,8 +195,7 @@ ClassTab::ClassTab(QWidget *parent)
         if (m_waiting)
             display(*std::exchange(m_waiting, std::nullopt));
     });
-    m_status->setWordWrap(true);
-    m_status->setText(QStringLiteral("calcul…"));
+    m_status->say({QStringLiteral("calcul…"), {}});
     auto *exportButton = new QPushButton(QStringLiteral("Exporter la classe…"));
     auto *eraseButton = new QPushButton(QStringLiteral("Effacer les réponses de cet élève"));
     auto *actions = new QHBoxLayout;
@@ -185,12 +205,13 @@ ClassTab::ClassTab(QWidget *parent)
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(actions);
     layout->addWidget(m_status);
-    layout->addWidget(m_children, 3);
+    layout->addWidget(m_children, 4);
+    layout->addWidget(markLegend());
     layout->addWidget(m_carries, 1);
     connect(m_queries, &ClassQueries::loaded, this, &ClassTab::display);
-    connect(m_queries, &ClassQueries::done, this, [this](const QString &failure) {
-        if (!failure.isEmpty())
-            QMessageBox::warning(this, window()->windowTitle(), failure);
+    connect(m_queries, &ClassQueries::done, this, [this](const Notice &failure) {
+        if (!failure.text.isEmpty())
+            warn(this, failure);
     });
     connect(exportButton, &QPushButton::clicked, this, &ClassTab::exportClass);
     connect(eraseButton, &QPushButton::clicked, this, &ClassTab::eraseChild);
@@ -210,14 +231,14 @@ void ClassTab::display(const ClassView &view)
         m_waiting = view;
         return;
     }
-    m_status->setVisible(!view.problem.isEmpty());
     // A server away leaves the class as it was last seen, and says since when.
     if (!view.problem.isEmpty() && view.children.isEmpty() && m_shownAt.isValid()) {
-        m_status->setText(view.problem + QStringLiteral(" Les chiffres ci-dessous datent de %1.")
-                                             .arg(m_shownAt.toString(u"HH:mm")));
+        m_status->say({view.problem + QStringLiteral(" Les chiffres ci-dessous datent de %1.")
+                                          .arg(m_shownAt.toString(u"HH:mm")),
+                       view.details});
         return;
     }
-    m_status->setText(view.problem);
+    m_status->say({view.problem, view.details});
     if (view.problem.isEmpty())
         m_shownAt = QTime::currentTime();
     // The child the teacher chose stays chosen as others come and go: an
@@ -252,13 +273,13 @@ void ClassTab::eraseChild()
     const ClassChild *child = m_model->child(m_children->currentIndex().row());
     if (!child)
         return;
-    const auto answer = QMessageBox::question(
-        this, window()->windowTitle(),
-        QStringLiteral("Effacer du serveur toutes les réponses de %1, %2%3 ? Cela ne peut pas "
-                       "être défait.")
-            .arg(child->machine, child->player,
-                 child->name.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(child->name)));
-    if (answer == QMessageBox::Yes)
+    if (confirmErasure(
+            this,
+            QStringLiteral("Effacer du serveur les %1 réponse(s) de %2, %3%4 ? "
+                           "Cela ne peut pas être défait.")
+                .arg(child->total.answers)
+                .arg(child->machine, child->player,
+                     child->name.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(child->name))))
         m_thread->post([queries = m_queries, erased = std::pair(child->machine, child->player)] {
             queries->erase(erased);
         });

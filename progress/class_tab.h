@@ -11,7 +11,7 @@
 
 class ChildrenModel;
 class ClassQueries;
-class QLabel;
+class NoticeLine;
 class QTableView;
 class QTableWidget;
 class WorkerThread;
@@ -37,7 +37,7 @@ private:
 
     ClassQueries *m_queries; // lives on the thread, which owns it
     std::unique_ptr<WorkerThread> m_thread;
-    QLabel *m_status;
+    NoticeLine *m_status;
     ChildrenModel *m_model;
     QTableView *m_children;
     QTableWidget *m_carries;

@@ -4,8 +4,10 @@
 #include "classroom/class_sender.h"
 #include "history/progress_queries.h"
 #include "progress/class_tab.h"
+#include "progress/notice_line.h"
 #include "progress/score_chart.h"
 #include "progress/tables.h"
+#include "progress/window_size.h"
 #include "services/worker_thread.h"
 
 #include <QComboBox>
@@ -47,8 +49,8 @@ QString scoreShown(const AnswerRecord &answer)
 ProgressWindow::ProgressWindow(QWidget *parent)
     : QWidget(parent, Qt::Window), m_queries(new ProgressQueries(outboxStatus())),
       m_thread(std::make_unique<WorkerThread>(m_queries)), m_players(new QComboBox),
-      m_period(new QComboBox), m_status(new QLabel), m_problem(new QLabel), m_setAside(new QWidget),
-      m_setAsideText(new QLabel), m_chart(new ScoreChart),
+      m_period(new QComboBox), m_status(new QLabel), m_problem(new NoticeLine),
+      m_setAside(new QWidget), m_setAsideText(new QLabel), m_chart(new ScoreChart),
       m_levels(readOnlyTable(QStringLiteral("réponses par niveau"),
                              {QStringLiteral("Niveau"), QStringLiteral("Réponses"),
                               QStringLiteral("Justes"), QStringLiteral("Part juste")})),
@@ -68,11 +70,8 @@ ProgressWindow::ProgressWindow(QWidget *parent)
         m_players->addItem(playerName(key), key);
     auto *exportButton = new QPushButton(QStringLiteral("Exporter…"));
     auto *clearButton = new QPushButton(QStringLiteral("Effacer l'historique"));
-    for (QLabel *label : {m_problem, m_setAsideText}) {
-        label->setWordWrap(true);
-        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    }
-    m_problem->hide();
+    m_setAsideText->setWordWrap(true);
+    m_setAsideText->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto *understood = new QPushButton(QStringLiteral("Compris"));
     auto *setAsideLayout = new QHBoxLayout(m_setAside);
     setAsideLayout->setContentsMargins(0, 0, 0, 0);
@@ -105,7 +104,8 @@ ProgressWindow::ProgressWindow(QWidget *parent)
     layout->addWidget(m_chart, 2);
     layout->addWidget(m_levels, 1);
     layout->addWidget(m_last, 2);
-    resize(720, 640);
+    setObjectName(QStringLiteral("progres"));
+    restoreSize(this);
 
     // The window opens on the player: a screen reader says whose progress
     // it shows, whenever the tables fill.
@@ -118,6 +118,12 @@ ProgressWindow::ProgressWindow(QWidget *parent)
     connect(m_queries, &ProgressQueries::loaded, this, &ProgressWindow::display);
     connect(m_queries, &ProgressQueries::done, this, &ProgressWindow::finished);
     refresh();
+}
+
+void ProgressWindow::closeEvent(QCloseEvent *event)
+{
+    keepSize(this);
+    QWidget::closeEvent(event);
 }
 
 ProgressWindow::~ProgressWindow()
@@ -152,9 +158,9 @@ void ProgressWindow::display(const ProgressView &view)
             const QSignalBlocker quiet(m_players);
             m_players->addItem(playerName(key), key);
         }
-    const QString problem = (view.problem + u' ' + view.classStatus).trimmed();
-    m_problem->setText(problem);
-    m_problem->setVisible(!problem.isEmpty());
+    m_problem->say(
+        {(view.problem + u' ' + view.classStatus.text).trimmed(), view.classStatus.details});
+    m_playerAnswers = view.playerAnswers;
     QStringList setAside;
     for (const SetAside &file : view.setAside)
         setAside << QStringLiteral("L'historique était abîmé : il a été mis de côté le %1 dans "
@@ -190,7 +196,7 @@ void ProgressWindow::display(const ProgressView &view)
 void ProgressWindow::finished(const QString &failure)
 {
     if (!failure.isEmpty())
-        QMessageBox::warning(this, windowTitle(), failure);
+        warn(this, {failure, {}});
     refresh();
 }
 
@@ -208,11 +214,11 @@ void ProgressWindow::exportCsv()
 
 void ProgressWindow::clearPlayer()
 {
-    const auto answer = QMessageBox::question(
-        this, windowTitle(),
-        QStringLiteral("Effacer tout l'historique de %1 ? Son score n'est pas touché.")
-            .arg(m_players->currentText()));
-    if (answer != QMessageBox::Yes)
+    if (!confirmErasure(this, QStringLiteral("Effacer tout l'historique de %1, %2 réponse(s) ? "
+                                             "Cela ne peut pas être défait. Son score n'est pas "
+                                             "touché.")
+                                  .arg(m_players->currentText())
+                                  .arg(m_playerAnswers)))
         return;
     m_status->setText(QStringLiteral("calcul…"));
     m_thread->post([queries = m_queries, player = player()] { queries->clear(player); });

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+class NoticeLine;
 class ProgressQueries;
 class QComboBox;
 class QLabel;
@@ -25,6 +26,9 @@ public:
     explicit ProgressWindow(QWidget *parent = nullptr);
     ~ProgressWindow() override;
 
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     void refresh();
     void display(const ProgressView &view);
@@ -40,10 +44,11 @@ private:
     QComboBox *m_players;
     QComboBox *m_period;
     QLabel *m_status;
-    QLabel *m_problem;
+    NoticeLine *m_problem;
     QWidget *m_setAside;
     QLabel *m_setAsideText;
     ScoreChart *m_chart;
     QTableWidget *m_levels;
     QTableWidget *m_last;
+    int m_playerAnswers = 0; // what an erasure of the player would take
 };

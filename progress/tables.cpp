@@ -1,10 +1,79 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "progress/tables.h"
 
+#include <QApplication>
+#include <QEvent>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QSignalBlocker>
+#include <QStyledItemDelegate>
 #include <QTableWidget>
+
+#include <algorithm>
+
+namespace {
+
+// The chosen row shows only while its table has the keyboard: a table
+// elsewhere on the window shows nothing chosen. With the keyboard, the
+// style frames the current cell. The view paints a chosen row's background
+// itself, so the highlight is the palette's, changed as the keyboard comes
+// and goes.
+class KeyboardSelection final : public QObject
+{
+public:
+    explicit KeyboardSelection(QAbstractItemView *view) : QObject(view), m_view(view)
+    {
+        view->installEventFilter(this);
+        show(false);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)
+            show(event->type() == QEvent::FocusIn);
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    void show(bool shown)
+    {
+        QPalette palette = m_view->palette();
+        const QPalette usual = QApplication::palette(m_view);
+        for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+            palette.setColor(group, QPalette::Highlight,
+                             usual.color(group, shown ? QPalette::Highlight : QPalette::Base));
+            palette.setColor(
+                group, QPalette::HighlightedText,
+                usual.color(group, shown ? QPalette::HighlightedText : QPalette::Text));
+        }
+        m_view->setPalette(palette);
+    }
+
+    QAbstractItemView *m_view;
+};
+
+// ...and a cell of the chosen row keeps its own colours then.
+class KeyboardSelectionDelegate final : public QStyledItemDelegate
+{
+public:
+    explicit KeyboardSelectionDelegate(QAbstractItemView *view)
+        : QStyledItemDelegate(view), m_view(view)
+    {}
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (!m_view->hasFocus())
+            option->state &= ~QStyle::State_Selected;
+    }
+
+private:
+    QAbstractItemView *m_view;
+};
+
+} // namespace
 
 QTableWidget *readOnlyTable(const QString &name, const QStringList &headers)
 {
@@ -25,6 +94,10 @@ void setUpTable(QTableView *table, const QString &name)
     table->verticalHeader()->hide();
     table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     table->horizontalHeader()->setStretchLastSection(true);
+    new KeyboardSelection(table);
+    table->setItemDelegate(new KeyboardSelectionDelegate(table));
+    // Rows as tall as their text needs: more children on the screen.
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 8);
 }
 
 void fillTable(QTableWidget *table, const QList<QStringList> &rows)
@@ -65,6 +138,11 @@ QString levelName(int bound)
 
 QString shareText(const Tally &tally)
 {
-    return tally.answers > 0 ? QStringLiteral("%1 %").arg(100 * tally.right / tally.answers)
-                             : QString();
+    if (tally.answers <= 0)
+        return QString();
+    // Rounded as a person reads it (2 of 3 is 67 %), but never "100 %" with
+    // a wrong answer, nor "0 %" with a right one.
+    const int share = std::clamp(qRound(100.0 * tally.right / tally.answers),
+                                 tally.right > 0 ? 1 : 0, tally.right < tally.answers ? 99 : 100);
+    return QStringLiteral("%1 %").arg(share);
 }

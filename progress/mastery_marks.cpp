@@ -1,0 +1,60 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "progress/mastery_marks.h"
+
+#include "progress/tables.h"
+
+#include <QLabel>
+
+MarkLook markLook(Mastery level)
+{
+    switch (level) {
+    case Mastery::NotStarted:
+        return {QStringLiteral("○"), {}, {}};
+    case Mastery::Started:
+        return {QStringLiteral("◔"), QColor(0xFBE3B0), Qt::black};
+    case Mastery::Familiar:
+        return {QStringLiteral("◑"), QColor(0x9FD1F0), Qt::black};
+    case Mastery::Mastered:
+        break;
+    }
+    return {QStringLiteral("●"), QColor(0x1B7F5F), Qt::white};
+}
+
+QString markText(Mastery level)
+{
+    return markLook(level).symbol + u' ' + masteryName(level);
+}
+
+QString markDescription(int bound, const Tally &last)
+{
+    const QString mark = levelName(bound) + QStringLiteral(" : ") + mastery(last);
+    if (last.answers <= 0)
+        return mark;
+    if (last.answers >= kMasteryAnswers)
+        return mark + QStringLiteral(", %1 réponses justes sur les %2 dernières")
+                          .arg(last.right)
+                          .arg(last.answers);
+    return mark +
+           QStringLiteral(", %1 réponse(s) juste(s) sur %2").arg(last.right).arg(last.answers);
+}
+
+QLabel *markLegend()
+{
+    QStringList marks;
+    for (const Mastery level :
+         {Mastery::NotStarted, Mastery::Started, Mastery::Familiar, Mastery::Mastered}) {
+        const MarkLook look = markLook(level);
+        marks << (look.fill.isValid()
+                      ? QStringLiteral("<span style=\"background-color:%1; color:%2\">&nbsp;%3"
+                                       "&nbsp;</span>")
+                            .arg(look.fill.name(), look.text.name(), markText(level))
+                      : QStringLiteral("&nbsp;%1&nbsp;").arg(markText(level)));
+    }
+    auto *legend = new QLabel(QStringLiteral("Sur les 20 dernières réponses de chaque niveau : ") +
+                              marks.join(QStringLiteral(" ")) +
+                              QStringLiteral(" (familier : 70 % justes ; maîtrisé : 90 % sur 20 "
+                                             "réponses au moins)."));
+    legend->setTextFormat(Qt::RichText);
+    legend->setWordWrap(true);
+    return legend;
+}
