@@ -2,6 +2,7 @@
 #include "history/progress_queries.h"
 
 #include "history/csv_export.h"
+#include "history/mastery.h"
 
 #include <QSqlQuery>
 
@@ -24,9 +25,12 @@ void ProgressQueries::load(int request, const QString &player, const QDateTime &
     view.request = request;
     view.players = players();
     view.levels = levels(player, since);
-    // What an erasure would take: the whole history, whatever the period.
-    for (const Tally &level : since.isValid() ? levels(player, QDateTime()) : view.levels)
+    // What an erasure would take, and the marks: the whole history,
+    // whatever the period.
+    const QMap<int, Tally> allLevels = since.isValid() ? levels(player, QDateTime()) : view.levels;
+    for (const Tally &level : allLevels)
         view.playerAnswers += level.answers;
+    view.recent = recentByLevel(player, allLevels);
     // One query for both: the last answers are the newest of the chart's.
     view.chart = lastAnswers(player, since, kChartAnswers);
     view.last = view.chart.mid(0, kLastAnswers);
@@ -87,6 +91,34 @@ QList<HistoryRow> ProgressQueries::lastAnswers(const QString &player, const QDat
         while (query.next())
             rows << rowOf(query);
     return rows;
+}
+
+// The player's answers newest first, until each level they played has its
+// last 20 (or all it has): usually a few dozen rows, whatever the history's
+// size.
+QMap<int, Tally> ProgressQueries::recentByLevel(const QString &player,
+                                                const QMap<int, Tally> &levels)
+{
+    QMap<int, Tally> recent;
+    int wanted = 0;
+    for (const Tally &level : levels)
+        wanted += std::min(level.answers, kMasteryAnswers);
+    QSqlQuery query(history().connection());
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT bound, is_right FROM answers WHERE player = ? "
+                                 "ORDER BY id DESC"));
+    query.addBindValue(player);
+    if (wanted == 0 || !query.exec())
+        return recent;
+    while (wanted > 0 && query.next()) {
+        Tally &level = recent[query.value(0).toInt()];
+        if (level.answers < kMasteryAnswers) {
+            ++level.answers;
+            level.right += query.value(1).toBool() ? 1 : 0;
+            --wanted;
+        }
+    }
+    return recent;
 }
 
 void ProgressQueries::clear(const QString &player)

@@ -16,6 +16,7 @@ struct ProgressView
     int request = 0; // the request it answers
     QStringList players;
     QMap<int, Tally> levels;  // by the level's bound
+    QMap<int, Tally> recent;  // by the level's bound: its last answers, whatever the period
     QList<HistoryRow> last;   // newest first
     QList<HistoryRow> chart;  // oldest first
     QString problem;          // why the history cannot be read or written
@@ -58,6 +59,7 @@ private:
     QStringList players();
     QMap<int, Tally> levels(const QString &player, const QDateTime &since);
     QList<HistoryRow> lastAnswers(const QString &player, const QDateTime &since, int count);
+    QMap<int, Tally> recentByLevel(const QString &player, const QMap<int, Tally> &levels);
 
     std::unique_ptr<HistoryDatabase> m_history;
     OutboxStatus m_outboxStatus;

@@ -2,8 +2,11 @@
 #include "progress/mastery_marks.h"
 
 #include "progress/tables.h"
+#include "quiz/tables.h"
 
+#include <QHeaderView>
 #include <QLabel>
+#include <QTableWidget>
 
 MarkLook markLook(Mastery level)
 {
@@ -57,4 +60,37 @@ QLabel *markLegend()
     legend->setTextFormat(Qt::RichText);
     legend->setWordWrap(true);
     return legend;
+}
+
+QTableWidget *markRow()
+{
+    QStringList levels;
+    for (const auto &level : kLevels)
+        levels << levelName(level.bound);
+    QTableWidget *row = readOnlyTable(QStringLiteral("maîtrise par niveau"), levels);
+    row->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    row->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    row->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    row->setFixedHeight(row->horizontalHeader()->sizeHint().height() +
+                        row->verticalHeader()->defaultSectionSize() + 2 * row->frameWidth());
+    return row;
+}
+
+void fillMarkRow(QTableWidget *row, const QMap<int, Tally> &recent)
+{
+    QList<QStringList> texts{{}};
+    for (const auto &level : kLevels)
+        texts[0] << markText(masteryOf(recent.value(level.bound)));
+    fillTable(row, texts);
+    for (int column = 0; column < int(kLevels.size()); ++column) {
+        const int bound = kLevels[size_t(column)].bound;
+        QTableWidgetItem *cell = row->item(0, column);
+        const MarkLook look = markLook(masteryOf(recent.value(bound)));
+        if (look.fill.isValid()) {
+            cell->setBackground(look.fill);
+            cell->setForeground(look.text);
+        }
+        cell->setToolTip(markDescription(bound, recent.value(bound)));
+        cell->setData(Qt::AccessibleTextRole, cell->toolTip());
+    }
 }

@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "classroom/mastery.h"
+#include "history/mastery.h"
 
 #include <QColor>
+#include <QMap>
 #include <QString>
 
 class QLabel;
+class QTableWidget;
 
 // How a mark looks in a grid: a symbol that tells the four apart in black
 // and white, and a fill that colour-blind eyes tell apart too (orange, sky
@@ -29,3 +31,7 @@ QString markDescription(int bound, const Tally &last);
 
 // The legend under a grid.
 QLabel *markLegend();
+
+// A one-row grid of a player's marks, a column per level.
+QTableWidget *markRow();
+void fillMarkRow(QTableWidget *row, const QMap<int, Tally> &recent);

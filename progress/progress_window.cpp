@@ -4,6 +4,7 @@
 #include "classroom/class_sender.h"
 #include "history/progress_queries.h"
 #include "progress/class_tab.h"
+#include "progress/mastery_marks.h"
 #include "progress/notice_line.h"
 #include "progress/score_chart.h"
 #include "progress/tables.h"
@@ -50,7 +51,8 @@ ProgressWindow::ProgressWindow(QWidget *parent)
     : QWidget(parent, Qt::Window), m_queries(new ProgressQueries(outboxStatus())),
       m_thread(std::make_unique<WorkerThread>(m_queries)), m_players(new QComboBox),
       m_period(new QComboBox), m_status(new QLabel), m_problem(new NoticeLine),
-      m_setAside(new QWidget), m_setAsideText(new QLabel), m_chart(new ScoreChart),
+      m_setAside(new QWidget), m_setAsideText(new QLabel), m_marks(markRow()),
+      m_chart(new ScoreChart),
       m_levels(readOnlyTable(QStringLiteral("réponses par niveau"),
                              {QStringLiteral("Niveau"), QStringLiteral("Réponses"),
                               QStringLiteral("Justes"), QStringLiteral("Part juste")})),
@@ -101,6 +103,8 @@ ProgressWindow::ProgressWindow(QWidget *parent)
     layout->addLayout(choices);
     layout->addWidget(m_problem);
     layout->addWidget(m_setAside);
+    layout->addWidget(m_marks);
+    layout->addWidget(markLegend());
     layout->addWidget(m_chart, 2);
     layout->addWidget(m_levels, 1);
     layout->addWidget(m_last, 2);
@@ -182,6 +186,7 @@ void ProgressWindow::display(const ProgressView &view)
                               QString::number(tally.answers), QString::number(tally.right),
                               shareText(tally)};
     fillTable(m_levels, levels);
+    fillMarkRow(m_marks, view.recent);
 
     QList<QStringList> last;
     for (const HistoryRow &row : view.last)

@@ -47,6 +47,7 @@ private:
     NoticeLine *m_problem;
     QWidget *m_setAside;
     QLabel *m_setAsideText;
+    QTableWidget *m_marks;
     ScoreChart *m_chart;
     QTableWidget *m_levels;
     QTableWidget *m_last;
