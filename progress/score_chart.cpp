@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "progress/score_chart.h"
 
-#include <QAccessible>
 #include <QFontMetricsF>
 #include <QHelpEvent>
 #include <QKeyEvent>
@@ -156,11 +155,10 @@ void ScoreChart::describe()
                                m_points.size() < m_answers
                                    ? QStringLiteral(", un point par jour (sa dernière réponse)")
                                    : QString());
-    if (description == accessibleDescription())
-        return;
-    setAccessibleDescription(description);
-    QAccessibleEvent changed(this, QAccessible::DescriptionChanged);
-    QAccessible::updateAccessibility(&changed);
+    // Qt tells screen readers of the change (QAccessible::DescriptionChanged),
+    // so the point reached is read as the arrows move.
+    if (description != accessibleDescription())
+        setAccessibleDescription(description);
 }
 
 void ScoreChart::setCurrent(qsizetype index)
