@@ -45,7 +45,9 @@ QList<ScorePoint> pointsShown(const QList<ScorePoint> &points, qsizetype most)
         else
             days << point;
     }
-    return days;
+    // Within a single day the day's last score alone would say nothing of
+    // it: every answer stays.
+    return days.size() > 1 ? days : points;
 }
 
 QString dateFormat(const QList<ScorePoint> &points)

@@ -30,7 +30,7 @@ ScoreScale scoreScale(double lowest, double highest, int maxSteps);
 inline constexpr qsizetype kMostAnswersDrawn = 400;
 
 // The points as drawn: all of them, or past `most` the last one of each
-// local day.
+// local day, unless they are all of one day.
 QList<ScorePoint> pointsShown(const QList<ScorePoint> &points, qsizetype most = kMostAnswersDrawn);
 
 // The date format along the bottom: hours within a single local day, months
