@@ -175,9 +175,9 @@ void ProgressWindow::display(const ProgressView &view)
     m_setAsideText->setText(setAside.join(u'\n'));
     m_setAside->setVisible(!setAside.isEmpty());
 
-    QList<double> scores;
+    QList<ScorePoint> scores;
     for (const HistoryRow &row : view.chart)
-        scores << row.answer.scoreAfter.toDouble();
+        scores << ScorePoint{row.when, row.answer.scoreAfter.toDouble()};
     m_chart->setScores(scores);
 
     QList<QStringList> levels;

@@ -1,12 +1,23 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "progress/score_chart.h"
 
+#include <QFontMetricsF>
+#include <QHelpEvent>
+#include <QKeyEvent>
+#include <QLocale>
 #include <QPainter>
+#include <QToolTip>
 
 #include <algorithm>
 #include <cmath>
 
 namespace {
+
+const QString kNothing = QStringLiteral("Aucune réponse pour ce joueur sur cette période.");
+constexpr double kTick = 4;    // length of a tick mark
+constexpr double kGap = 6;     // between a label and its tick, and around the chart
+constexpr double kMarker = 3;  // radius of an answer's point
+constexpr double kCurrent = 6; // radius of the ring round the point reached
 
 // WCAG's relative luminance and contrast ratio.
 double luminance(const QColor &colour)
@@ -35,53 +46,251 @@ QColor lineColour(const QPalette &palette)
     return palette.color(QPalette::WindowText);
 }
 
+QString scoreText(double score)
+{
+    return QLocale(QLocale::French, QLocale::France).toString(score, 'f', 0);
+}
+
 } // namespace
+
+// Where everything goes at the widget's size and font. The points stand
+// one after the other in the order of the answers, not at their times: a
+// child plays in bursts, thirty answers in ten minutes then nothing for
+// three days, and on a time axis each session would be a vertical smear
+// between long empty stretches. In order, every answer gets the same room
+// and the dates underneath still say when each stretch was played.
+struct ScoreChart::Layout
+{
+    QRectF area;
+    ScoreScale scale;
+    QStringList dates; // each point's label along the bottom
+    QList<qsizetype> ticks;
+    double dateWidth = 0;
+    qsizetype count = 0;
+
+    double x(qsizetype i) const
+    {
+        return count == 1 ? area.center().x()
+                          : area.left() + area.width() * double(i) / double(count - 1);
+    }
+    double y(double score) const
+    {
+        return area.bottom() - area.height() * (score - scale.low) / (scale.high - scale.low);
+    }
+};
+
+ScoreChart::Layout ScoreChart::layout() const
+{
+    Layout layout;
+    layout.count = m_points.size();
+    const QFontMetricsF metrics(font());
+    const QString format = dateFormat(m_points);
+    for (const ScorePoint &point : m_points) {
+        layout.dates << point.when.toLocalTime().toString(format);
+        if (layout.dates.size() == 1 ||
+            layout.dates.last() != layout.dates[layout.dates.size() - 2])
+            layout.dateWidth =
+                std::max(layout.dateWidth, metrics.horizontalAdvance(layout.dates.last()));
+    }
+    // Labels are centred on their lines and ticks, so half a label overhangs.
+    const double top = std::max(metrics.height() / 2, kCurrent) + kGap;
+    const double bottom = kTick + kGap + metrics.height();
+    const double rows = height() - top - bottom;
+    const auto [low, high] = std::minmax_element(
+        m_points.begin(), m_points.end(),
+        [](const ScorePoint &a, const ScorePoint &b) { return a.score < b.score; });
+    // A label every two lines of text leaves a line's room between them.
+    layout.scale =
+        scoreScale(low->score, high->score, std::max(1, int(rows / (2 * metrics.height()))));
+    double scoreWidth = 0;
+    for (double score = layout.scale.low; score <= layout.scale.high + layout.scale.step / 2;
+         score += layout.scale.step)
+        scoreWidth = std::max(scoreWidth, metrics.horizontalAdvance(scoreText(score)));
+    const double left = std::max(scoreWidth + kTick + 2 * kGap, layout.dateWidth / 2 + kGap);
+    const double right = std::max(layout.dateWidth / 2, kCurrent) + kGap;
+    layout.area = QRectF(left, top, width() - left - right, rows);
+    layout.ticks = dateTicks(layout.dates, layout.area.width(),
+                             layout.dateWidth + metrics.horizontalAdvance(QStringLiteral("M")));
+    return layout;
+}
 
 ScoreChart::ScoreChart()
 {
     setMinimumSize(480, 200);
+    setFocusPolicy(Qt::StrongFocus);
     setAccessibleName(QStringLiteral("courbe du score"));
+    describe();
 }
 
-void ScoreChart::setScores(const QList<double> &scores)
+void ScoreChart::setScores(const QList<ScorePoint> &scores)
 {
-    m_scores = scores;
-    setAccessibleDescription(scores.isEmpty() ? QStringLiteral("aucune réponse")
-                                              : QStringLiteral("de %1 à %2 en %3 réponses")
-                                                    .arg(scores.first())
-                                                    .arg(scores.last())
-                                                    .arg(scores.size()));
+    m_points = pointsShown(scores);
+    m_answers = scores.size();
+    m_current = -1;
+    describe();
     update();
+}
+
+QString ScoreChart::pointText(qsizetype index) const
+{
+    const ScorePoint &point = m_points[index];
+    return QStringLiteral("%1 : score %2")
+        .arg(point.when.toLocalTime().toString(u"dd/MM/yyyy HH:mm"), scoreText(point.score));
+}
+
+void ScoreChart::describe()
+{
+    QString description;
+    if (m_points.isEmpty())
+        description = kNothing;
+    else if (m_current >= 0)
+        description = pointText(m_current);
+    else
+        description = QStringLiteral("score de %1 à %2 en %3 réponses, du %4 au %5%6 ; les flèches "
+                                     "gauche et droite lisent chaque point")
+                          .arg(scoreText(m_points.first().score), scoreText(m_points.last().score))
+                          .arg(m_answers)
+                          .arg(m_points.first().when.toLocalTime().toString(u"dd/MM/yyyy"),
+                               m_points.last().when.toLocalTime().toString(u"dd/MM/yyyy"),
+                               m_points.size() < m_answers
+                                   ? QStringLiteral(", un point par jour (sa dernière réponse)")
+                                   : QString());
+    // Qt tells screen readers of the change (QAccessible::DescriptionChanged),
+    // so the point reached is read as the arrows move.
+    if (description != accessibleDescription())
+        setAccessibleDescription(description);
+}
+
+void ScoreChart::setCurrent(qsizetype index)
+{
+    m_current = std::clamp<qsizetype>(index, 0, m_points.size() - 1);
+    describe();
+    update();
+}
+
+void ScoreChart::keyPressEvent(QKeyEvent *event)
+{
+    if (m_points.isEmpty())
+        return QWidget::keyPressEvent(event);
+    // From nowhere, the way back starts at the last answer.
+    const qsizetype last = m_points.size() - 1;
+    switch (event->key()) {
+    case Qt::Key_Left:
+        return setCurrent(m_current < 0 ? last : m_current - 1);
+    case Qt::Key_Right:
+        return setCurrent(m_current < 0 ? 0 : m_current + 1);
+    case Qt::Key_Home:
+        return setCurrent(0);
+    case Qt::Key_End:
+        return setCurrent(last);
+    default:
+        return QWidget::keyPressEvent(event);
+    }
+}
+
+void ScoreChart::focusInEvent(QFocusEvent *event)
+{
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void ScoreChart::focusOutEvent(QFocusEvent *event)
+{
+    QWidget::focusOutEvent(event);
+    update();
+}
+
+bool ScoreChart::event(QEvent *event)
+{
+    if (event->type() != QEvent::ToolTip || m_points.isEmpty())
+        return QWidget::event(event);
+    // The answer in the column under the pointer, wherever it is in height.
+    const auto *help = static_cast<QHelpEvent *>(event);
+    const Layout layout = this->layout();
+    const double spacing = layout.count > 1 ? layout.area.width() / double(layout.count - 1) : 0;
+    const qsizetype nearest = std::clamp<qsizetype>(
+        spacing > 0 ? std::lround((help->pos().x() - layout.area.left()) / spacing) : 0, 0,
+        layout.count - 1);
+    if (std::abs(help->pos().x() - layout.x(nearest)) > std::max(spacing / 2, 2 * kCurrent)) {
+        QToolTip::hideText();
+        event->ignore();
+    } else {
+        QToolTip::showText(help->globalPos(), pointText(nearest), this);
+    }
+    return true;
 }
 
 void ScoreChart::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF area = QRectF(rect()).adjusted(40, 10, -10, -20);
-    painter.setPen(palette().color(QPalette::WindowText));
-    painter.drawLine(area.bottomLeft(), area.bottomRight());
-    painter.drawLine(area.bottomLeft(), area.topLeft());
-    if (m_scores.isEmpty())
+    const QColor text = palette().color(QPalette::WindowText);
+    if (hasFocus()) {
+        painter.setPen(QPen(text, 1, Qt::DashLine));
+        painter.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+    }
+    painter.setPen(text);
+    if (m_points.isEmpty()) {
+        painter.drawText(rect().adjusted(int(kGap), 0, -int(kGap), 0),
+                         Qt::AlignCenter | Qt::TextWordWrap, kNothing);
         return;
-    const auto [low, high] = std::minmax_element(m_scores.begin(), m_scores.end());
-    const double bottom = std::min(*low, 0.0), span = std::max(*high - bottom, 1.0);
-    painter.drawText(QRectF(0, area.top() - 6, 36, 14), Qt::AlignRight,
-                     QString::number(bottom + span));
-    painter.drawText(QRectF(0, area.bottom() - 8, 36, 14), Qt::AlignRight, QString::number(bottom));
+    }
+    const Layout layout = this->layout();
+    const QRectF &area = layout.area;
+    const QFontMetricsF metrics(font());
+    const ScoreScale &scale = layout.scale;
+
+    // The score axis: a faint line at each round step, its label at its left.
+    QColor faint = text;
+    faint.setAlphaF(0.2f);
+    for (double score = scale.low; score <= scale.high + scale.step / 2; score += scale.step) {
+        const double y = layout.y(score);
+        painter.setPen(faint);
+        painter.drawLine(QPointF(area.left(), y), QPointF(area.right(), y));
+        painter.setPen(text);
+        painter.drawLine(QPointF(area.left() - kTick, y), QPointF(area.left(), y));
+        painter.drawText(
+            QRectF(0, y - metrics.height() / 2, area.left() - kTick - kGap, metrics.height()),
+            Qt::AlignRight | Qt::AlignVCenter, scoreText(score));
+    }
+    painter.drawLine(area.bottomLeft(), area.topLeft());
+    painter.drawLine(area.bottomLeft(), area.bottomRight());
+    // Below zero a score has been lost: the zero line says where that starts.
+    if (scale.low <= 0 && scale.high >= 0) {
+        painter.setPen(QPen(text, 2));
+        painter.drawLine(QPointF(area.left(), layout.y(0)), QPointF(area.right(), layout.y(0)));
+    }
+
+    // The dates along the bottom.
+    painter.setPen(text);
+    for (const qsizetype i : layout.ticks) {
+        const double x = layout.x(i);
+        painter.drawLine(QPointF(x, area.bottom()), QPointF(x, area.bottom() + kTick));
+        painter.drawText(QRectF(x - layout.dateWidth / 2, area.bottom() + kTick + kGap / 2,
+                                layout.dateWidth, metrics.height()),
+                         Qt::AlignHCenter | Qt::AlignTop, layout.dates[i]);
+    }
+
     QPolygonF line;
-    const double steps = double(std::max<qsizetype>(m_scores.size() - 1, 1));
-    // A single answer stands in the middle.
-    const double first = m_scores.size() == 1 ? area.center().x() : area.left();
-    for (qsizetype i = 0; i < m_scores.size(); ++i)
-        line << QPointF(first + area.width() * double(i) / steps,
-                        area.bottom() - area.height() * (m_scores[i] - bottom) / span);
+    for (qsizetype i = 0; i < layout.count; ++i)
+        line << QPointF(layout.x(i), layout.y(m_points[i].score));
     const QColor colour = lineColour(palette());
     painter.setPen(QPen(colour, 2));
     painter.drawPolyline(line);
-    // One answer has no line to draw: it is a point.
-    if (line.size() == 1) {
+    // Each answer is a point while they stand apart; a single answer has
+    // only its point.
+    if (line.size() == 1 || area.width() / double(line.size()) >= 4 * kMarker) {
         painter.setBrush(colour);
-        painter.drawEllipse(line.first(), 4, 4);
+        painter.setPen(Qt::NoPen);
+        for (const QPointF &point : line)
+            painter.drawEllipse(point, kMarker, kMarker);
+    }
+    if (m_current >= 0) {
+        const QPointF point = line[m_current];
+        painter.setBrush(Qt::NoBrush);
+        painter.setPen(QPen(text, 1, Qt::DashLine));
+        painter.drawLine(QPointF(point.x(), area.top()), QPointF(point.x(), area.bottom()));
+        painter.setPen(QPen(text, 2));
+        painter.drawEllipse(point, kCurrent, kCurrent);
     }
 }

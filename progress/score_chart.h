@@ -1,22 +1,38 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "progress/chart_axes.h"
+
 #include <QList>
 #include <QWidget>
 
-// The score after each answer, as a line; a single answer is a point. Drawn
-// with QPainter: one line and two axes need no chart library, which would
-// bring Qt's OpenGL libraries into the package and the Windows build. Screen
-// readers get the tables; the chart's description says where the score went.
+// The score after each answer, as a line over the dates of the answers; a
+// single answer is a point. Drawn with QPainter: one line and two axes need
+// no chart library, which would bring Qt's OpenGL libraries into the package
+// and the Windows build. The arrow keys walk the answers; the chart's
+// description reads the one reached, for screen readers too.
 class ScoreChart final : public QWidget
 {
 public:
     ScoreChart();
-    void setScores(const QList<double> &scores);
+    // Oldest first.
+    void setScores(const QList<ScorePoint> &scores);
 
 protected:
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
 
 private:
-    QList<double> m_scores;
+    struct Layout;
+    Layout layout() const;
+    QString pointText(qsizetype index) const;
+    void setCurrent(qsizetype index);
+    void describe();
+
+    QList<ScorePoint> m_points; // as drawn: each answer, or each day's last
+    qsizetype m_answers = 0;
+    qsizetype m_current = -1; // the point the keyboard reached, if any
 };
