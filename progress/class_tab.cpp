@@ -4,6 +4,7 @@
 #include "classroom/class_queries.h"
 #include "progress/mastery_marks.h"
 #include "progress/notice_line.h"
+#include "progress/report_pdf.h"
 #include "progress/tables.h"
 #include "quiz/tables.h"
 #include "services/worker_thread.h"
@@ -198,8 +199,10 @@ ClassTab::ClassTab(QWidget *parent)
     m_status->say({QStringLiteral("calcul…"), {}});
     auto *exportButton = new QPushButton(QStringLiteral("Exporter la classe…"));
     auto *eraseButton = new QPushButton(QStringLiteral("Effacer les réponses de cet élève"));
+    auto *reportButton = new QPushButton(QStringLiteral("Enregistrer en PDF…"));
     auto *actions = new QHBoxLayout;
     actions->addWidget(exportButton);
+    actions->addWidget(reportButton);
     actions->addWidget(eraseButton);
     actions->addStretch();
     auto *layout = new QVBoxLayout(this);
@@ -215,6 +218,7 @@ ClassTab::ClassTab(QWidget *parent)
     });
     connect(exportButton, &QPushButton::clicked, this, &ClassTab::exportClass);
     connect(eraseButton, &QPushButton::clicked, this, &ClassTab::eraseChild);
+    connect(reportButton, &QPushButton::clicked, this, &ClassTab::saveReport);
     m_thread->post([queries = m_queries] { queries->load(); });
 }
 
@@ -248,6 +252,7 @@ void ClassTab::display(const ClassView &view)
     if (const ClassChild *current = m_model->child(m_children->currentIndex().row()))
         chosen = *current;
     m_model->setChildren(view.children);
+    m_shown = view;
     const int row = chosen ? m_model->rowOf(&*chosen) : 0;
     if (row >= 0 && m_model->rowCount() > 0)
         chooseCell(m_children, row, column);
@@ -266,6 +271,20 @@ void ClassTab::exportClass()
     if (!file.isEmpty())
         m_thread->post(
             [queries = m_queries, name = QFile::encodeName(file)] { queries->exportTo(name); });
+}
+
+// The class's grid on paper, written on the class's thread: a school's
+// thousands of children take many pages.
+void ClassTab::saveReport()
+{
+    const QString file =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Enregistrer en PDF"),
+                                     QStringLiteral("classe.pdf"), QStringLiteral("PDF (*.pdf)"));
+    if (file.isEmpty())
+        return;
+    m_thread->post([queries = m_queries, file, view = m_shown] {
+        Q_EMIT queries->done({writeClassReport(file, view), {}});
+    });
 }
 
 void ClassTab::eraseChild()

@@ -34,6 +34,7 @@ private:
     void display(const ClassView &view);
     void exportClass();
     void eraseChild();
+    void saveReport();
 
     ClassQueries *m_queries; // lives on the thread, which owns it
     std::unique_ptr<WorkerThread> m_thread;
@@ -43,4 +44,5 @@ private:
     QTableWidget *m_carries;
     QTime m_shownAt;                    // when the class was last read from its server
     std::optional<ClassView> m_waiting; // arrived while a name was typed
+    ClassView m_shown;                  // what a report of the class holds
 };

@@ -6,6 +6,7 @@
 #include "progress/class_tab.h"
 #include "progress/mastery_marks.h"
 #include "progress/notice_line.h"
+#include "progress/report_pdf.h"
 #include "progress/score_chart.h"
 #include "progress/tables.h"
 #include "progress/window_size.h"
@@ -72,6 +73,7 @@ ProgressWindow::ProgressWindow(QWidget *parent)
         m_players->addItem(playerName(key), key);
     auto *exportButton = new QPushButton(QStringLiteral("Exporter…"));
     auto *clearButton = new QPushButton(QStringLiteral("Effacer l'historique"));
+    auto *reportButton = new QPushButton(QStringLiteral("Enregistrer en PDF…"));
     m_setAsideText->setWordWrap(true);
     m_setAsideText->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto *understood = new QPushButton(QStringLiteral("Compris"));
@@ -82,9 +84,10 @@ ProgressWindow::ProgressWindow(QWidget *parent)
     m_setAside->hide();
 
     auto *choices = new QHBoxLayout;
-    for (QWidget *widget : {static_cast<QWidget *>(m_players), static_cast<QWidget *>(m_period),
-                            static_cast<QWidget *>(exportButton),
-                            static_cast<QWidget *>(clearButton), static_cast<QWidget *>(m_status)})
+    for (QWidget *widget :
+         {static_cast<QWidget *>(m_players), static_cast<QWidget *>(m_period),
+          static_cast<QWidget *>(exportButton), static_cast<QWidget *>(reportButton),
+          static_cast<QWidget *>(clearButton), static_cast<QWidget *>(m_status)})
         choices->addWidget(widget);
     // This computer's history; beside it the class, for a teacher whose
     // connection to the class's server is set up.
@@ -118,6 +121,7 @@ ProgressWindow::ProgressWindow(QWidget *parent)
     connect(m_period, &QComboBox::currentIndexChanged, this, &ProgressWindow::refresh);
     connect(exportButton, &QPushButton::clicked, this, &ProgressWindow::exportCsv);
     connect(clearButton, &QPushButton::clicked, this, &ProgressWindow::clearPlayer);
+    connect(reportButton, &QPushButton::clicked, this, &ProgressWindow::saveReport);
     connect(understood, &QPushButton::clicked, this, &ProgressWindow::dismissSetAside);
     connect(m_queries, &ProgressQueries::loaded, this, &ProgressWindow::display);
     connect(m_queries, &ProgressQueries::done, this, &ProgressWindow::finished);
@@ -165,6 +169,7 @@ void ProgressWindow::display(const ProgressView &view)
     m_problem->say(
         {(view.problem + u' ' + view.classStatus.text).trimmed(), view.classStatus.details});
     m_playerAnswers = view.playerAnswers;
+    m_shown = view;
     QStringList setAside;
     for (const SetAside &file : view.setAside)
         setAside << QStringLiteral("L'historique était abîmé : il a été mis de côté le %1 dans "
@@ -215,6 +220,20 @@ void ProgressWindow::exportCsv()
     m_status->setText(QStringLiteral("export…"));
     m_thread->post(
         [queries = m_queries, name = QFile::encodeName(file)] { queries->exportTo(name); });
+}
+
+// A page for a parents' meeting: what the window shows of the player.
+void ProgressWindow::saveReport()
+{
+    const QString file = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Enregistrer en PDF"),
+        QStringLiteral("additions-%1.pdf").arg(player()), QStringLiteral("PDF (*.pdf)"));
+    if (file.isEmpty())
+        return;
+    const QString failure =
+        writeChildReport(file, m_players->currentText(), m_period->currentText(), m_shown);
+    if (!failure.isEmpty())
+        warn(this, {failure, {}});
 }
 
 void ProgressWindow::clearPlayer()

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "history/progress_queries.h"
+
 #include <QWidget>
 
 #include <memory>
@@ -13,7 +15,6 @@ class QPushButton;
 class QTableWidget;
 class ScoreChart;
 class WorkerThread;
-struct ProgressView;
 
 // "Progrès": for a parent or a teacher, per player and period, the score
 // over time, each level's answers and share right, and the last answers, in
@@ -35,6 +36,7 @@ private:
     void finished(const QString &failure);
     void exportCsv();
     void clearPlayer();
+    void saveReport();
     void dismissSetAside();
     QString player() const;
 
@@ -52,4 +54,5 @@ private:
     QTableWidget *m_levels;
     QTableWidget *m_last;
     int m_playerAnswers = 0; // what an erasure of the player would take
+    ProgressView m_shown;    // what a report of the player holds
 };

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "progress/report_pdf.h"
 
-#include "classroom/mastery.h"
+#include "history/mastery.h"
 #include "progress/tables.h"
 #include "quiz/tables.h"
 

@@ -132,11 +132,20 @@ def play(orca, open_progress):
                        ("premier nombre", first)]:
         press("shift+Tab")
         expect(orca.said(), "%s texte. | %d sélectionné." % (box, value))
-    # The adults' program beside the game: its table reads out what its
-    # chart shows.
+    # The adults' program beside the game: a mark per level, each read with
+    # its count; the chart says where the score went; its tables read out
+    # what the chart shows.
     open_progress()
     expect(orca.said(), "Additions : progrès.", "joueur 1 liste déroulante.")
-    press("Tab", "Tab", "Tab", "Tab")
+    press("Tab", "Tab", "Tab", "Tab", "Tab")
+    expect(orca.said(), "maîtrise par niveau.", "tableau avec 1 ligne 5 colonnes")
+    press("Right")
+    expect(orca.said(), "moins de 200 : familier, 1 réponse(s) juste(s) sur 1")
+    press("Left")
+    expect(orca.said(), "moins de 50 : commencé, 0 réponse(s) juste(s) sur 1")
+    press("Tab")
+    expect(orca.said(), "courbe du score", "score de 2 à 1 en 2 réponses")
+    press("Tab")
     expect(orca.said(), "réponses par niveau.", "tableau avec 2 lignes")
     press("Tab")
     expect(orca.said(), "dernières réponses.", "tableau avec 2 lignes")
