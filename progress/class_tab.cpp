@@ -31,12 +31,14 @@
 
 namespace {
 
-enum Column { MachineColumn, PlayerColumn, NameColumn, AnswersColumn, ShareColumn, FirstLevel };
+// A child is named by the teacher, or else by their computer and player key.
+enum Column { ChildColumn, AnswersColumn, ShareColumn, FirstLevel };
 constexpr int kLastActivity = FirstLevel + int(kLevels.size());
 
 QString nameTip()
 {
-    return QStringLiteral("Le nom que vous donnez à l'élève reste sur cet ordinateur.");
+    return QStringLiteral("F2 ou un double clic : le nom que vous donnez à l'élève, qui reste "
+                          "sur cet ordinateur.");
 }
 
 } // namespace
@@ -81,51 +83,46 @@ public:
     }
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override
     {
-        if (orientation == Qt::Horizontal && role == Qt::ToolTipRole && section == NameColumn)
+        if (orientation == Qt::Horizontal && role == Qt::ToolTipRole && section == ChildColumn)
             return nameTip();
         if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
             return QAbstractTableModel::headerData(section, orientation, role);
         switch (section) {
-        case MachineColumn:
-            return QStringLiteral("Poste");
-        case PlayerColumn:
-            return QStringLiteral("Joueur");
-        case NameColumn:
-            return QStringLiteral("Nom");
+        case ChildColumn:
+            return QStringLiteral("Élève");
         case AnswersColumn:
             return QStringLiteral("Réponses");
         case ShareColumn:
             return QStringLiteral("Part juste");
         case kLastActivity:
-            return QStringLiteral("Dernière activité");
+            return QStringLiteral("Dernière\nactivité");
         default:
             return levelName(kLevels[size_t(section - FirstLevel)].bound);
         }
     }
     QVariant data(const QModelIndex &index, int role) const override
     {
-        if (role == Qt::ToolTipRole && index.column() == NameColumn)
-            return nameTip();
         const ClassChild *shown = child(index.row());
         if (!shown)
             return {};
+        if (index.column() == ChildColumn && role == Qt::ToolTipRole)
+            return QStringLiteral("%1, %2. %3").arg(shown->machine, shown->player, nameTip());
         if (index.column() >= FirstLevel && index.column() < kLastActivity)
             return markData(*shown, kLevels[size_t(index.column() - FirstLevel)].bound, role);
         if (role != Qt::DisplayRole && role != Qt::EditRole)
             return {};
         switch (index.column()) {
-        case MachineColumn:
-            return shown->machine;
-        case PlayerColumn:
-            return shown->player;
-        case NameColumn:
-            return shown->name;
+        case ChildColumn:
+            if (role == Qt::EditRole)
+                return shown->name;
+            return shown->name.isEmpty() ? shown->machine + QStringLiteral(", ") + shown->player
+                                         : shown->name;
         case AnswersColumn:
             return QString::number(shown->total.answers);
         case ShareColumn:
             return shareText(shown->total);
         default:
-            return shown->last.toLocalTime().toString(u"dd/MM/yyyy HH:mm");
+            return shown->last.toLocalTime().toString(u"dd/MM HH:mm");
         }
     }
     // A level's cell: its mark, coloured, its count on hover and for a
@@ -151,11 +148,11 @@ public:
     Qt::ItemFlags flags(const QModelIndex &index) const override
     {
         const Qt::ItemFlags flags = QAbstractTableModel::flags(index);
-        return index.column() == NameColumn ? flags | Qt::ItemIsEditable : flags;
+        return index.column() == ChildColumn ? flags | Qt::ItemIsEditable : flags;
     }
     bool setData(const QModelIndex &index, const QVariant &value, int role) override
     {
-        if (role != Qt::EditRole || index.column() != NameColumn || !child(index.row()))
+        if (role != Qt::EditRole || index.column() != ChildColumn || !child(index.row()))
             return false;
         ClassChild &named = m_children[index.row()];
         named.name = value.toString();
@@ -310,7 +307,7 @@ bool ClassTab::eventFilter(QObject *watched, QEvent *event)
     if (watched == m_children && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent *>(event)->key() == Qt::Key_F2 &&
         m_children->currentIndex().isValid()) {
-        const QModelIndex name = m_model->index(m_children->currentIndex().row(), NameColumn);
+        const QModelIndex name = m_model->index(m_children->currentIndex().row(), ChildColumn);
         m_children->setCurrentIndex(name);
         m_children->edit(name);
         return true;

@@ -2,8 +2,8 @@
 #include "class_server_fixture.h"
 #include "classroom/class_queries.h"
 #include "classroom/class_sender.h"
-#include "history/mastery.h"
 #include "history/history_recorder.h"
+#include "history/mastery.h"
 #include "history/progress_queries.h"
 
 #include <QCoreApplication>
