@@ -17,7 +17,13 @@ SetCompressor /SOLID lzma
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Additions"
 
 Name "Additions"
+; French elides before a vowel: "d'Additions", never NSIS's "de Additions".
+Caption "Installation d'Additions"
+UninstallCaption "Désinstallation d'Additions"
 OutFile "${OUTFILE}"
+; A file that cannot be written stops the installation, silent or not:
+; never "skipped", which a silent install would report as success.
+AllowSkipFiles off
 InstallDir "$LOCALAPPDATA\Programs\Additions"
 InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
 RequestExecutionLevel user
@@ -33,6 +39,7 @@ VIAddVersionKey /LANG=1036 "LegalCopyright" "GPL-3.0-or-later"
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
 !define MUI_FINISHPAGE_RUN "$INSTDIR\additions.exe"
+!define MUI_FINISHPAGE_TITLE "Fin de l'installation d'Additions"
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_PAGE_FINISH
@@ -77,7 +84,13 @@ Section "Additions"
         WriteRegStr HKCU "${UNINSTALL_KEY}" "CreatedParent" "$0"
     ${EndIf}
     SetOutPath "$INSTDIR"
+    ClearErrors
     File /r "${STAGE}/*"
+    ; A full disk: the status says so, and no shortcut points at half a game.
+    ${If} ${Errors}
+        SetErrorLevel 2
+        Quit
+    ${EndIf}
     WriteUninstaller "$INSTDIR\uninstall.exe"
     CreateShortCut "$SMPROGRAMS\Additions.lnk" "$INSTDIR\additions.exe" "" \
         "$INSTDIR\additions.exe" 0 SW_SHOWNORMAL "" "Un jeu pour apprendre à faire des additions"
