@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "classroom/class_connection.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QSqlError>
@@ -47,10 +48,33 @@ QString cause(const QString &libpq)
     return QStringLiteral("le réseau est coupé, ou le serveur est arrêté");
 }
 
+// On Windows, libpq and OpenSSL look for their settings where the build
+// machine kept them (C:\usr\local\ssl, and a folder under C:\ for
+// pg_service.conf): folders that any user of the computer may create, and
+// plant a service naming another server in. They look in the program's own
+// folder instead, which only whoever installed it can write. Settings the
+// user's own environment gives stay.
+void confineSettings()
+{
+#ifdef Q_OS_WIN
+    static const bool confined = [] {
+        const QByteArray folder =
+            QFile::encodeName(QDir::toNativeSeparators(QCoreApplication::applicationDirPath()));
+        if (!qEnvironmentVariableIsSet("PGSYSCONFDIR"))
+            qputenv("PGSYSCONFDIR", folder);
+        if (!qEnvironmentVariableIsSet("OPENSSL_CONF"))
+            qputenv("OPENSSL_CONF", folder + "\\openssl.cnf");
+        return true;
+    }();
+    Q_UNUSED(confined);
+#endif
+}
+
 } // namespace
 
 bool ClassConnection::configured(const char *service)
 {
+    confineSettings();
     // Where libpq looks, in its order: the user's file, then the system's.
     const QString user =
         qEnvironmentVariableIsSet("PGSERVICEFILE")
@@ -93,6 +117,7 @@ bool ClassConnection::open()
 {
     if (m_db.isOpen())
         return true;
+    confineSettings();
     if (!m_db.isValid()) {
         if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
             return failed(QStringLiteral("Le serveur de la classe ne peut pas être joint : le "
