@@ -241,3 +241,41 @@ ChildNames &ClassQueries::names()
         m_names = std::make_unique<ChildNames>(QStringLiteral("additions-class-names"));
     return *m_names;
 }
+
+void ClassQueries::loadChild(const ChildNames::Child &child)
+{
+    ChildDetail detail{child.first, child.second, {}, {}, {}};
+    if (!connect()) {
+        detail.problem = m_server.problem();
+        Q_EMIT childLoaded(detail);
+        return;
+    }
+    QSqlQuery query(m_server.db());
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT %1 FROM additions.answers WHERE machine = ? AND "
+                                 "player = ? ORDER BY received DESC LIMIT ?")
+                      .arg(QString::fromLatin1(kAnswerColumns)));
+    query.addBindValue(child.first);
+    query.addBindValue(child.second);
+    query.addBindValue(kChildAnswers);
+    bool read = query.exec();
+    while (read && query.next())
+        detail.answers.append(rowOf(query));
+    std::reverse(detail.answers.begin(), detail.answers.end());
+    query.prepare(QStringLiteral("SELECT carries, SUM(answers), SUM(right_answers) FROM "
+                                 "additions.totals WHERE machine = ? AND player = ? AND "
+                                 "carries >= 0 GROUP BY carries"));
+    query.addBindValue(child.first);
+    query.addBindValue(child.second);
+    read = read && query.exec();
+    while (read && query.next())
+        detail.carries.insert(query.value(0).toInt(),
+                              {query.value(1).toInt(), query.value(2).toInt()});
+    if (!read) {
+        const Notice failure = serverFailed(query.lastError());
+        query = QSqlQuery();
+        detail.problem = failure.text;
+        m_server.failed(failure.text, failure.details);
+    }
+    Q_EMIT childLoaded(detail);
+}

@@ -33,9 +33,14 @@ public:
     // The teacher's name for a child, kept on this machine; an empty name
     // forgets it.
     void name(const ChildNames::Child &child, const QString &name);
+    // One child's last answers and their sums by carries.
+    void loadChild(const ChildNames::Child &child);
+    // As many of a child's last answers as the chart draws.
+    static constexpr int kChildAnswers = 500;
 
 Q_SIGNALS:
     void loaded(const ClassView &view);
+    void childLoaded(const ChildDetail &child);
     // The end of an export or an erasure: empty when it succeeded, else why.
     void done(const Notice &failure);
 

@@ -24,3 +24,14 @@ struct ClassView
     QString problem;          // why the class cannot be shown, in French
     QString details;          // the library's words behind it
 };
+
+// One child at a glance: their answers for the chart (oldest first, the
+// last ones only), and how they do by the number of carries of the sums.
+struct ChildDetail
+{
+    QString machine;
+    QString player;
+    QList<HistoryRow> answers;
+    QMap<int, Tally> carries;
+    QString problem; // why it cannot be shown, in French
+};

@@ -2,9 +2,11 @@
 #include "progress/class_tab.h"
 
 #include "classroom/class_queries.h"
+#include "history/progress_queries.h"
 #include "progress/mastery_marks.h"
 #include "progress/notice_line.h"
 #include "progress/report_pdf.h"
+#include "progress/score_chart.h"
 #include "progress/tables.h"
 #include "quiz/tables.h"
 #include "services/worker_thread.h"
@@ -14,7 +16,9 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QHBoxLayout>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
@@ -22,6 +26,7 @@
 #include <QSignalBlocker>
 #include <QTableView>
 #include <QTableWidget>
+#include <QTabWidget>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -177,9 +182,12 @@ ClassTab::ClassTab(QWidget *parent)
           },
           this)),
       m_children(new QTableView),
-      m_carries(readOnlyTable(
-          QStringLiteral("réponses selon les retenues"),
-          {QStringLiteral("Retenues"), QStringLiteral("Réponses"), QStringLiteral("Part juste")}))
+      m_carries(readOnlyTable(QStringLiteral("réponses de la classe selon les retenues"),
+                              carriesHeaders())),
+      m_childTitle(new QLabel), m_childChart(new ScoreChart),
+      m_childLast(readOnlyTable(QStringLiteral("dernières réponses de l'élève"), answerHeaders())),
+      m_childCarries(
+          readOnlyTable(QStringLiteral("sommes de l'élève selon les retenues"), carriesHeaders()))
 {
     setUpTable(m_children, QStringLiteral("élèves de la classe"));
     m_children->setModel(m_model);
@@ -205,9 +213,26 @@ ClassTab::ClassTab(QWidget *parent)
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(actions);
     layout->addWidget(m_status);
-    layout->addWidget(m_children, 4);
+    layout->addWidget(m_children, 3);
     layout->addWidget(markLegend());
-    layout->addWidget(m_carries, 1);
+    // Below the grid, the chosen child at a glance, or the class by carries.
+    auto *child = new QWidget;
+    auto *childLayout = new QGridLayout(child);
+    m_childTitle->setWordWrap(true);
+    childLayout->addWidget(m_childTitle, 0, 0, 1, 3);
+    childLayout->addWidget(m_childChart, 1, 0);
+    childLayout->addWidget(m_childLast, 1, 1);
+    childLayout->addWidget(m_childCarries, 1, 2);
+    childLayout->setColumnStretch(0, 3);
+    childLayout->setColumnStretch(1, 3);
+    childLayout->setColumnStretch(2, 2);
+    auto *below = new QTabWidget;
+    below->addTab(child, QStringLiteral("L'élève choisi"));
+    below->addTab(m_carries, QStringLiteral("La classe selon les retenues"));
+    layout->addWidget(below, 2);
+    connect(m_children->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            &ClassTab::askForChosenChild);
+    connect(m_queries, &ClassQueries::childLoaded, this, &ClassTab::showChild);
     connect(m_queries, &ClassQueries::loaded, this, &ClassTab::display);
     connect(m_queries, &ClassQueries::done, this, [this](const Notice &failure) {
         if (!failure.text.isEmpty())
@@ -253,11 +278,47 @@ void ClassTab::display(const ClassView &view)
     const int row = chosen ? m_model->rowOf(&*chosen) : 0;
     if (row >= 0 && m_model->rowCount() > 0)
         chooseCell(m_children, row, column);
-    QList<QStringList> carries;
-    for (const auto &[count, tally] : view.carries.asKeyValueRange())
-        carries << QStringList{QString::number(count), QString::number(tally.answers),
-                               shareText(tally)};
-    fillTable(m_carries, carries);
+    fillTable(m_carries, carriesRows(view.carries));
+    // The chosen child's answers may have changed too.
+    askForChosenChild();
+}
+
+void ClassTab::askForChosenChild()
+{
+    const ClassChild *child = m_model->child(m_children->currentIndex().row());
+    if (!child) {
+        showChild({});
+        return;
+    }
+    m_thread->post([queries = m_queries, chosen = std::pair(child->machine, child->player)] {
+        queries->loadChild(chosen);
+    });
+}
+
+void ClassTab::showChild(const ChildDetail &detail)
+{
+    const ClassChild *child = m_model->child(m_children->currentIndex().row());
+    // An answer for a child the teacher has since left waits for the next.
+    if (child && (child->machine != detail.machine || child->player != detail.player))
+        return;
+    if (!child)
+        m_childTitle->setText(QStringLiteral("Choisissez un élève dans la liste."));
+    else if (!detail.problem.isEmpty())
+        m_childTitle->setText(detail.problem);
+    else
+        m_childTitle->setText(
+            QStringLiteral("%1 : ses %2 dernières réponses, et les sommes selon leurs retenues, "
+                           "les plus difficiles d'abord.")
+                .arg(child->name.isEmpty() ? child->machine + QStringLiteral(", ") + child->player
+                                           : child->name)
+                .arg(detail.answers.size()));
+    m_childChart->setAnswers(child ? detail.answers : QList<HistoryRow>());
+    QList<QStringList> last;
+    for (qsizetype i = detail.answers.size() - 1;
+         child && i >= 0 && last.size() < ProgressQueries::kLastAnswers; --i)
+        last << answerCells(detail.answers[i]);
+    fillTable(m_childLast, last);
+    fillTable(m_childCarries, child ? carriesRows(detail.carries) : QList<QStringList>());
 }
 
 void ClassTab::exportClass()

@@ -12,13 +12,17 @@
 class ChildrenModel;
 class ClassQueries;
 class NoticeLine;
+class QLabel;
+class ScoreChart;
 class QTableView;
 class QTableWidget;
 class WorkerThread;
 
 // "Classe": for a teacher, every computer and player of their classes, with
-// their answers, share right, mastery per level and last activity, and the
-// class's answers by the carries their sums make. It follows the class as
+// their answers, share right, mastery per level and last activity; the
+// chosen child at a glance (their score over time, last answers and the
+// sums they find hardest), and the class's answers by the carries their
+// sums make. It follows the class as
 // children answer. The server knows computers and player keys only: the
 // names a teacher gives stay on the teacher's machine.
 class ClassTab final : public QWidget
@@ -35,6 +39,8 @@ private:
     void exportClass();
     void eraseChild();
     void saveReport();
+    void askForChosenChild();
+    void showChild(const ChildDetail &child);
 
     ClassQueries *m_queries; // lives on the thread, which owns it
     std::unique_ptr<WorkerThread> m_thread;
@@ -42,6 +48,10 @@ private:
     ChildrenModel *m_model;
     QTableView *m_children;
     QTableWidget *m_carries;
+    QLabel *m_childTitle;
+    ScoreChart *m_childChart;
+    QTableWidget *m_childLast;
+    QTableWidget *m_childCarries;
     QTime m_shownAt;                    // when the class was last read from its server
     std::optional<ClassView> m_waiting; // arrived while a name was typed
     ClassView m_shown;                  // what a report of the class holds

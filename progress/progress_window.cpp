@@ -38,14 +38,6 @@ QString playerName(const QString &key)
                : key;
 }
 
-// A score the game could not keep is shown as such: the window showed it,
-// the next game will not.
-QString scoreShown(const AnswerRecord &answer)
-{
-    return answer.scoreKept ? answer.scoreAfter
-                            : answer.scoreAfter + QStringLiteral(" (non gardé)");
-}
-
 } // namespace
 
 ProgressWindow::ProgressWindow(QWidget *parent)
@@ -57,10 +49,7 @@ ProgressWindow::ProgressWindow(QWidget *parent)
       m_levels(readOnlyTable(QStringLiteral("réponses par niveau"),
                              {QStringLiteral("Niveau"), QStringLiteral("Réponses"),
                               QStringLiteral("Justes"), QStringLiteral("Part juste")})),
-      m_last(readOnlyTable(QStringLiteral("dernières réponses"),
-                           {QStringLiteral("Date"), QStringLiteral("Problème"),
-                            QStringLiteral("Réponse"), QStringLiteral("Juste"),
-                            QStringLiteral("Score")}))
+      m_last(readOnlyTable(QStringLiteral("dernières réponses"), answerHeaders()))
 {
     setWindowTitle(QStringLiteral("Additions : progrès"));
     m_players->setAccessibleName(QStringLiteral("joueur"));
@@ -180,10 +169,7 @@ void ProgressWindow::display(const ProgressView &view)
     m_setAsideText->setText(setAside.join(u'\n'));
     m_setAside->setVisible(!setAside.isEmpty());
 
-    QList<ScorePoint> scores;
-    for (const HistoryRow &row : view.chart)
-        scores << ScorePoint{row.when, row.answer.scoreAfter.toDouble()};
-    m_chart->setScores(scores);
+    m_chart->setAnswers(view.chart);
 
     QList<QStringList> levels;
     for (const auto &[bound, tally] : view.levels.asKeyValueRange())
@@ -195,11 +181,7 @@ void ProgressWindow::display(const ProgressView &view)
 
     QList<QStringList> last;
     for (const HistoryRow &row : view.last)
-        last << QStringList{row.when.toLocalTime().toString(u"dd/MM/yyyy HH:mm"),
-                            row.answer.first + QStringLiteral(" + ") + row.answer.second,
-                            row.answer.answer,
-                            row.answer.right ? QStringLiteral("oui") : QStringLiteral("non"),
-                            scoreShown(row.answer)};
+        last << answerCells(row);
     fillTable(m_last, last);
 }
 

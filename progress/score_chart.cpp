@@ -131,6 +131,15 @@ void ScoreChart::setScores(const QList<ScorePoint> &scores)
     update();
 }
 
+void ScoreChart::setAnswers(const QList<HistoryRow> &answers)
+{
+    QList<ScorePoint> scores;
+    scores.reserve(answers.size());
+    for (const HistoryRow &row : answers)
+        scores << ScorePoint{row.when, row.answer.scoreAfter.toDouble()};
+    setScores(scores);
+}
+
 QString ScoreChart::pointText(qsizetype index) const
 {
     const ScorePoint &point = m_points[index];

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "history/history_row.h"
 #include "progress/chart_axes.h"
 
 #include <QList>
@@ -17,6 +18,8 @@ public:
     ScoreChart();
     // Oldest first.
     void setScores(const QList<ScorePoint> &scores);
+    // The score after each of these answers, oldest first.
+    void setAnswers(const QList<HistoryRow> &answers);
 
 protected:
     bool event(QEvent *event) override;

@@ -146,3 +146,42 @@ QString shareText(const Tally &tally)
                                  tally.right > 0 ? 1 : 0, tally.right < tally.answers ? 99 : 100);
     return QStringLiteral("%1 %").arg(share);
 }
+
+QStringList answerHeaders()
+{
+    return {QStringLiteral("Date"), QStringLiteral("Problème"), QStringLiteral("Réponse"),
+            QStringLiteral("Juste"), QStringLiteral("Score")};
+}
+
+// A score the game could not keep is shown as such: the window showed it,
+// the next game will not.
+QStringList answerCells(const HistoryRow &row)
+{
+    const AnswerRecord &answer = row.answer;
+    return {row.when.toLocalTime().toString(u"dd/MM/yyyy HH:mm"),
+            answer.first + QStringLiteral(" + ") + answer.second, answer.answer,
+            answer.right ? QStringLiteral("oui") : QStringLiteral("non"),
+            answer.scoreKept ? answer.scoreAfter
+                             : answer.scoreAfter + QStringLiteral(" (non gardé)")};
+}
+
+QStringList carriesHeaders()
+{
+    return {QStringLiteral("Retenues"), QStringLiteral("Réponses"), QStringLiteral("Part juste")};
+}
+
+QList<QStringList> carriesRows(const QMap<int, Tally> &carries)
+{
+    QList<std::pair<int, Tally>> hardestFirst;
+    for (const auto &[count, tally] : carries.asKeyValueRange())
+        hardestFirst.append({count, tally});
+    std::stable_sort(hardestFirst.begin(), hardestFirst.end(), [](const auto &a, const auto &b) {
+        return qint64(a.second.right) * b.second.answers <
+               qint64(b.second.right) * a.second.answers;
+    });
+    QList<QStringList> rows;
+    for (const auto &[count, tally] : hardestFirst)
+        rows << QStringList{QString::number(count), QString::number(tally.answers),
+                            shareText(tally)};
+    return rows;
+}

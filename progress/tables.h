@@ -3,6 +3,7 @@
 
 #include "history/history_row.h"
 
+#include <QMap>
 #include <QStringList>
 
 class QTableView;
@@ -24,3 +25,13 @@ void chooseCell(QTableView *table, int row, int column);
 QString levelName(int bound);
 // The share of right answers, "67 %"; empty without answers.
 QString shareText(const Tally &tally);
+
+// An answer as the tables of last answers show it: when, the sum, the
+// answer, whether it was right, the score after it.
+QStringList answerCells(const HistoryRow &row);
+QStringList answerHeaders();
+
+// By the number of carries their sums make: the answers and share right, a
+// row each, the hardest (the smallest share right) first.
+QList<QStringList> carriesRows(const QMap<int, Tally> &carries);
+QStringList carriesHeaders();

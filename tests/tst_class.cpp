@@ -195,6 +195,18 @@ private Q_SLOTS:
         QVERIFY(m_server.answer(u"poste1"_s, 1).ok);
         QVERIFY(loaded.wait(2000));
         QCOMPARE(answers(), 7);
+        // One child at a glance: their answers in the order given, and their
+        // sums by carries; another class's child is nobody's here.
+        QSignalSpy child(&queries, &ClassQueries::childLoaded);
+        queries.loadChild({u"poste1"_s, u"1_joueur"_s});
+        queries.loadChild({u"poste2"_s, u"1_joueur"_s});
+        const ChildDetail mine = child.takeFirst().at(0).value<ChildDetail>();
+        QStringList scores;
+        for (const HistoryRow &row : mine.answers)
+            scores << row.answer.scoreAfter;
+        QCOMPARE(scores, (QStringList{u"0"_s, u"1"_s, u"2"_s, u"0"_s}));
+        QCOMPARE(mine.carries.value(0).answers, 4);
+        QVERIFY(child.takeFirst().at(0).value<ChildDetail>().answers.isEmpty());
 
         // The teacher's name for a child, kept on the teacher's machine; the
         // class in a spreadsheet with it; a child's answers erased on
