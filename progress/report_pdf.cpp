@@ -26,19 +26,10 @@ constexpr int kResolution = 300;
 constexpr double kMarginMm = 15;
 constexpr double kTablePoints = 9.5;
 
-// The words of mastery() from none to mastered: a cell's mark is the word's
-// place here, drawn as a circle filled that far.
-const QStringList &masteryWords()
-{
-    static const QStringList words{QStringLiteral("pas commencé"), QStringLiteral("commencé"),
-                                   QStringLiteral("familier"), QStringLiteral("maîtrisé")};
-    return words;
-}
-
 struct Cell
 {
     QString text;
-    qsizetype mark = -1; // a mastery mark before the text, none when negative
+    qsizetype mark = -1; // a Mastery mark before the text (a circle filled that far), or none
 };
 using Row = QList<Cell>;
 
@@ -311,7 +302,7 @@ void drawLegend(Report &report)
         report.painter().setPen(Qt::black);
         report.painter().drawText(line.adjusted(size + report.mm(2), 0, 0, 0),
                                   Qt::AlignLeft | Qt::AlignVCenter,
-                                  masteryWords()[i] + QStringLiteral(" : ") + meanings[i]);
+                                  masteryName(Mastery(i)) + QStringLiteral(" : ") + meanings[i]);
     }
 }
 
@@ -326,8 +317,8 @@ QList<Row> masteryRows(const QList<ClassChild> &children)
     for (const ClassChild &child : children) {
         Row row{Cell{childName(child)}};
         for (const Level &level : kLevels) {
-            const QString word = mastery(child.recent.value(level.bound));
-            row << Cell{word, masteryWords().indexOf(word)};
+            const Mastery mark = masteryOf(child.recent.value(level.bound));
+            row << Cell{masteryName(mark), qsizetype(mark)};
         }
         row << Cell{QString::number(child.total.answers)} << Cell{shareText(child.total)};
         rows << row;
