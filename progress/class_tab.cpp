@@ -18,6 +18,7 @@
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLabel>
@@ -191,6 +192,9 @@ ClassTab::ClassTab(QWidget *parent)
 {
     setUpTable(m_children, QStringLiteral("élèves de la classe"));
     m_children->setModel(m_model);
+    // Columns as wide as the rows on screen need: measuring a thousand rows
+    // of a large class would hold the window up each time it fills.
+    m_children->horizontalHeader()->setResizeContentsPrecision(0);
     // The teacher names a child in place (F2 or a double click); the name
     // stays on this machine.
     m_children->setEditTriggers(QAbstractItemView::DoubleClicked |
