@@ -248,6 +248,15 @@ private Q_SLOTS:
                     u"localhost:%1:additions:*:secret\n"_s.arg(server.m_port).toUtf8()) > 0);
         serviceFile.close();
         passwords.close();
+        // An OpenSSL setting planted where OpenSSL's build looks by default,
+        // in a folder any user may create: it would hold TLS to 1.2.
+        const QString planted = program.section(u"/drive_c/"_s, 0, 0) + u"/drive_c/usr/local/ssl"_s;
+        QVERIFY(QDir().mkpath(planted));
+        QFile openssl(planted + u"/openssl.cnf"_s);
+        QVERIFY(openssl.open(QIODevice::WriteOnly) &&
+                openssl.write("openssl_conf = planted\n[planted]\nssl_conf = ssl\n[ssl]\n"
+                              "system_default = tls\n[tls]\nMaxProtocol = TLSv1.2\n") > 0);
+        openssl.close();
 
         QTemporaryDir home;
         {
@@ -276,14 +285,15 @@ private Q_SLOTS:
             u"SELECT 1 / (COUNT(DISTINCT id) = 5 AND COUNT(*) = 5)::int FROM additions.answers"_s);
         QVERIFY2(overTls.ok, qPrintable(overTls.error));
 
-        // The teacher's Progrès joins the class over TLS and listens to it.
+        // The teacher's Progrès joins the class over TLS and listens to it,
+        // with the server's best TLS: the planted setting is not read.
         QProcess adults;
         adults.start(u"wine"_s, {program.section(u'/', 0, -2) + u"/additions-progres.exe"_s});
         const auto teacherListens = [&] {
             return server
                 .psql(u"postgres"_s, u"additions"_s,
                       u"SELECT 1 / COUNT(*)::int FROM pg_stat_activity JOIN pg_stat_ssl "
-                      "USING (pid) WHERE usename = 'prof_a' AND ssl"_s)
+                      "USING (pid) WHERE usename = 'prof_a' AND ssl AND version = 'TLSv1.3'"_s)
                 .ok;
         };
         QVERIFY2(waitUntil(teacherListens, 60000, 500), "Progrès did not join the class");
