@@ -4,24 +4,142 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QMap>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
 
 #include <algorithm>
+#include <optional>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 namespace {
 
-bool hasService(const QString &file, const QString &service)
+using Parameters = QMap<QString, QString>;
+
+// A service's parameters in a libpq service file ("key=value" lines under
+// "[service]"); none when the file or the section is not there.
+std::optional<Parameters> serviceSection(const QString &file, const QString &service)
 {
     QFile services(file);
     if (!services.open(QIODevice::ReadOnly | QIODevice::Text))
-        return false;
-    while (!services.atEnd())
-        if (services.readLine().trimmed() == "[" + service.toUtf8() + "]")
-            return true;
-    return false;
+        return std::nullopt;
+    std::optional<Parameters> found;
+    bool inside = false;
+    while (!services.atEnd()) {
+        QString line = QString::fromUtf8(services.readLine()).trimmed();
+        if (line.startsWith(QChar(0xFEFF))) // a byte-order mark, from Notepad
+            line = line.mid(1).trimmed();
+        if (line.isEmpty() || line.startsWith(u'#'))
+            continue;
+        if (line.startsWith(u'[')) {
+            inside = line == u'[' + service + u']';
+            if (inside && !found)
+                found = Parameters();
+            continue;
+        }
+        const qsizetype equals = line.indexOf(u'=');
+        if (inside && equals > 0)
+            found->insert(line.left(equals).trimmed(), line.mid(equals + 1).trimmed());
+    }
+    return found;
 }
+
+#ifdef Q_OS_WIN
+// A file's short path, in ASCII, where the file system keeps one: libpq and
+// OpenSSL open files through the ANSI code page.
+QString ansiPath(const QString &path)
+{
+    const std::wstring wide = QDir::toNativeSeparators(path).toStdWString();
+    std::wstring shortPath(MAX_PATH, L'\0');
+    const DWORD length = GetShortPathNameW(wide.c_str(), shortPath.data(), MAX_PATH);
+    return length > 0 && length < MAX_PATH ? QString::fromWCharArray(shortPath.data(), int(length))
+                                           : path;
+}
+
+// The password libpq's password file gives this connection: lines
+// "host:port:database:user:password", '*' matching anything, '\\' escaping.
+QString passwordFor(const QString &file, const Parameters &connection)
+{
+    QFile passwords(file);
+    if (!passwords.open(QIODevice::ReadOnly | QIODevice::Text))
+        return {};
+    const QStringList wanted{
+        connection.value(QStringLiteral("host"), QStringLiteral("localhost")),
+        connection.value(QStringLiteral("port"), QStringLiteral("5432")),
+        connection.value(QStringLiteral("dbname"), connection.value(QStringLiteral("user"))),
+        connection.value(QStringLiteral("user"))};
+    while (!passwords.atEnd()) {
+        const QString line = QString::fromUtf8(passwords.readLine()).trimmed();
+        QStringList fields{QString()};
+        for (qsizetype i = 0; i < line.size(); ++i) {
+            if (line[i] == u'\\' && i + 1 < line.size())
+                fields.last() += line[++i];
+            else if (line[i] == u':' && fields.size() < 5)
+                fields << QString();
+            else
+                fields.last() += line[i];
+        }
+        if (line.startsWith(u'#') || fields.size() != 5)
+            continue;
+        bool matches = true;
+        for (int i = 0; i < 4; ++i)
+            matches = matches && (fields[i] == u"*" || fields[i] == wanted[i]);
+        if (matches)
+            return fields[4];
+    }
+    return {};
+}
+
+// libpq finds its service, password and certificates through the ANSI code
+// page: an account whose name is outside it ("Łucja Şahin") would have no
+// class. The program reads them itself, with Unicode paths, and gives libpq
+// the parameters, and the certificates' short paths.
+bool setUpFromFiles(QSqlDatabase &db, const QString &service, const QString &fixed)
+{
+    const QString own = qEnvironmentVariable("APPDATA") + QStringLiteral("/postgresql/");
+    std::optional<Parameters> parameters = serviceSection(
+        qEnvironmentVariable("PGSERVICEFILE", own + QStringLiteral(".pg_service.conf")), service);
+    if (!parameters)
+        parameters = serviceSection(
+            qEnvironmentVariable("PGSYSCONFDIR") + QStringLiteral("/pg_service.conf"), service);
+    if (!parameters)
+        return false;
+    Parameters &p = *parameters;
+    if (!p.contains(QStringLiteral("sslrootcert")) &&
+        QFile::exists(own + QStringLiteral("root.crt")))
+        p.insert(QStringLiteral("sslrootcert"), own + QStringLiteral("root.crt"));
+    if (!p.contains(QStringLiteral("password")))
+        p.insert(QStringLiteral("password"),
+                 passwordFor(p.value(QStringLiteral("passfile"),
+                                     qEnvironmentVariable("PGPASSFILE",
+                                                          own + QStringLiteral("pgpass.conf"))),
+                             p));
+    db.setHostName(p.take(QStringLiteral("host")));
+    const int port = p.take(QStringLiteral("port")).toInt();
+    db.setPort(port > 0 ? port : -1);
+    db.setUserName(p.take(QStringLiteral("user")));
+    db.setDatabaseName(p.value(QStringLiteral("dbname"), db.userName()));
+    db.setPassword(p.take(QStringLiteral("password")));
+    for (const char *overridden :
+         {"dbname", "passfile", "sslmode", "connect_timeout", "application_name", "service"})
+        p.remove(QString::fromLatin1(overridden));
+    QStringList options{fixed};
+    for (const auto &[key, value] : p.asKeyValueRange()) {
+        const bool file = QStringList{QStringLiteral("sslrootcert"), QStringLiteral("sslcert"),
+                                      QStringLiteral("sslkey"), QStringLiteral("sslcrl")}
+                              .contains(key);
+        QString quoted = file ? ansiPath(value) : value;
+        quoted.replace(u'\\', QStringLiteral("\\\\")).replace(u'\'', QStringLiteral("\\'"));
+        options << key + QStringLiteral("='") + quoted + u'\'';
+    }
+    db.setConnectOptions(options.join(u';'));
+    return true;
+}
+#endif
 
 // Why libpq could not connect, in French, from the causes an adult can act
 // on; libpq's own words go behind "Détails".
@@ -89,7 +207,7 @@ bool ClassConnection::configured(const char *service)
                                                    : QStringLiteral("/etc/postgresql-common")) +
         QStringLiteral("/pg_service.conf");
     const QString name = QString::fromLatin1(service);
-    return hasService(user, name) || hasService(system, name);
+    return serviceSection(user, name) || serviceSection(system, name);
 }
 
 ClassConnection::ClassConnection(const char *service, const QString &connectionName)
@@ -124,10 +242,14 @@ bool ClassConnection::open()
                                          "pilote PostgreSQL de Qt manque (paquet "
                                          "libqt6sql6-psql)."));
         m_db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_name);
-        // The service names the server, the database and the role.
-        m_db.setConnectOptions(QStringLiteral("service=%1;connect_timeout=2;sslmode=verify-full;"
-                                              "application_name=additions")
-                                   .arg(m_service));
+        // The service names the server, the database and the role; TLS is
+        // checked whatever it says.
+        const QString fixed =
+            QStringLiteral("connect_timeout=2;sslmode=verify-full;application_name=additions");
+#ifdef Q_OS_WIN
+        if (!setUpFromFiles(m_db, m_service, fixed))
+#endif
+            m_db.setConnectOptions(QStringLiteral("service=%1;").arg(m_service) + fixed);
     }
     // open()'s own result: lastError() may still hold an earlier failure.
     if (!m_db.open()) {

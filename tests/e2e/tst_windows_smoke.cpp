@@ -231,10 +231,20 @@ private Q_SLOTS:
         // A computer new to the class: the earlier tests' answers stay out.
         const QString user = program.section(u"/AppData/"_s, 0, 0);
         QVERIFY(QDir(user + u"/AppData/Local/Additions"_s).removeRecursively());
-        // libpq's files on Windows, in %APPDATA%\postgresql.
-        QDir settings(user + u"/AppData/Roaming/postgresql"_s);
+        // libpq's files, for an account whose name is outside the ANSI code
+        // page, in a folder of that name that PGSERVICEFILE and PGPASSFILE
+        // name (Wine sets %APPDATA% itself).
+        const QString drive = program.section(u"/drive_c/"_s, 0, 0) + u"/drive_c"_s;
+        const QString folder = u"users/Łucja Şahin/postgresql"_s;
+        QDir settings(drive + u'/' + folder);
         QVERIFY(settings.mkpath(u"."_s));
-        const QString authority = u"Z:"_s + server.m_dir.filePath(u"school.crt"_s);
+        const QString windowsFolder = u"C:\\"_s + QString(folder).replace(u'/', u'\\');
+        qputenv("PGSERVICEFILE", (windowsFolder + u"\\.pg_service.conf"_s).toUtf8());
+        qputenv("PGPASSFILE", (windowsFolder + u"\\pgpass.conf"_s).toUtf8());
+        QFile::remove(settings.filePath(u"root.crt"_s));
+        QVERIFY(
+            QFile::copy(server.m_dir.filePath(u"school.crt"_s), settings.filePath(u"root.crt"_s)));
+        const QString authority = windowsFolder + u"\\root.crt"_s;
         QString services;
         for (const auto &[service, role] : {std::pair{u"additions"_s, u"poste1"_s},
                                             std::pair{u"additions-enseignant"_s, u"prof_a"_s}})
