@@ -113,42 +113,23 @@ public:
             return {};
         if (index.column() == ChildColumn && role == Qt::ToolTipRole)
             return QStringLiteral("%1, %2. %3").arg(shown->machine, shown->player, nameTip());
-        if (index.column() >= FirstLevel && index.column() < kLastActivity)
-            return markData(*shown, kLevels[size_t(index.column() - FirstLevel)].bound, role);
+        if (index.column() >= FirstLevel && index.column() < kLastActivity) {
+            const int bound = kLevels[size_t(index.column() - FirstLevel)].bound;
+            return markCellData(bound, shown->recent.value(bound), role);
+        }
         if (role != Qt::DisplayRole && role != Qt::EditRole)
             return {};
         switch (index.column()) {
         case ChildColumn:
             if (role == Qt::EditRole)
                 return shown->name;
-            return shown->name.isEmpty() ? shown->machine + QStringLiteral(", ") + shown->player
-                                         : shown->name;
+            return shownName(*shown);
         case AnswersColumn:
             return QString::number(shown->total.answers);
         case ShareColumn:
             return shareText(shown->total);
         default:
             return shown->last.toLocalTime().toString(u"dd/MM HH:mm");
-        }
-    }
-    // A level's cell: its mark, coloured, its count on hover and for a
-    // screen reader.
-    static QVariant markData(const ClassChild &shown, int bound, int role)
-    {
-        const Tally last = shown.recent.value(bound);
-        const MarkLook look = markLook(masteryOf(last));
-        switch (role) {
-        case Qt::DisplayRole:
-            return markText(masteryOf(last));
-        case Qt::ToolTipRole:
-        case Qt::AccessibleTextRole:
-            return markDescription(bound, last);
-        case Qt::BackgroundRole:
-            return look.fill.isValid() ? QVariant(look.fill) : QVariant();
-        case Qt::ForegroundRole:
-            return look.text.isValid() ? QVariant(look.text) : QVariant();
-        default:
-            return {};
         }
     }
     Qt::ItemFlags flags(const QModelIndex &index) const override
@@ -313,8 +294,7 @@ void ClassTab::showChild(const ChildDetail &detail)
         m_childTitle->setText(
             QStringLiteral("%1 : ses %2 dernières réponses, et les sommes selon leurs retenues, "
                            "les plus difficiles d'abord.")
-                .arg(child->name.isEmpty() ? child->machine + QStringLiteral(", ") + child->player
-                                           : child->name)
+                .arg(shownName(*child))
                 .arg(detail.answers.size()));
     m_childChart->setAnswers(child ? detail.answers : QList<HistoryRow>());
     QList<QStringList> last;

@@ -41,6 +41,29 @@ QString markDescription(int bound, const Tally &last)
            QStringLiteral(", %1 réponse(s) juste(s) sur %2").arg(last.right).arg(last.answers);
 }
 
+QVariant markCellData(int bound, const Tally &last, int role)
+{
+    const MarkLook look = markLook(masteryOf(last));
+    switch (role) {
+    case Qt::DisplayRole:
+        return markText(masteryOf(last));
+    case Qt::ToolTipRole:
+    case Qt::AccessibleTextRole:
+        return markDescription(bound, last);
+    case Qt::BackgroundRole:
+        return look.fill.isValid() ? QVariant(look.fill) : QVariant();
+    case Qt::ForegroundRole:
+        return look.text.isValid() ? QVariant(look.text) : QVariant();
+    default:
+        return {};
+    }
+}
+
+QString shownName(const ClassChild &child)
+{
+    return child.name.isEmpty() ? child.machine + QStringLiteral(", ") + child.player : child.name;
+}
+
 QLabel *markLegend()
 {
     QStringList marks;
@@ -78,19 +101,15 @@ QTableWidget *markRow()
 
 void fillMarkRow(QTableWidget *row, const QMap<int, Tally> &recent)
 {
-    QList<QStringList> texts{{}};
-    for (const auto &level : kLevels)
-        texts[0] << markText(masteryOf(recent.value(level.bound)));
-    fillTable(row, texts);
+    row->setRowCount(1);
     for (int column = 0; column < int(kLevels.size()); ++column) {
         const int bound = kLevels[size_t(column)].bound;
-        QTableWidgetItem *cell = row->item(0, column);
-        const MarkLook look = markLook(masteryOf(recent.value(bound)));
-        if (look.fill.isValid()) {
-            cell->setBackground(look.fill);
-            cell->setForeground(look.text);
-        }
-        cell->setToolTip(markDescription(bound, recent.value(bound)));
-        cell->setData(Qt::AccessibleTextRole, cell->toolTip());
+        auto *cell = new QTableWidgetItem;
+        for (const int role : {Qt::DisplayRole, Qt::ToolTipRole, Qt::AccessibleTextRole,
+                               Qt::BackgroundRole, Qt::ForegroundRole})
+            cell->setData(role, markCellData(bound, recent.value(bound), role));
+        row->setItem(0, column, cell);
     }
+    if (row->currentRow() < 0)
+        chooseCell(row, 0, 0);
 }

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "classroom/class_view.h"
 #include "history/mastery.h"
 
 #include <QColor>
 #include <QMap>
 #include <QString>
+#include <QVariant>
 
 class QLabel;
 class QTableWidget;
@@ -28,6 +30,14 @@ QString markText(Mastery level);
 // "moins de 200 : familier, 14 réponses justes sur les 20 dernières", as a
 // screen reader reads a cell and a tooltip shows it.
 QString markDescription(int bound, const Tally &last);
+
+// A grid's cell for a level: its mark's text, colours, and its count on
+// hover and for a screen reader, by Qt's item role.
+QVariant markCellData(int bound, const Tally &last, int role);
+
+// A child as a grid names them: the teacher's name, else their computer and
+// player key.
+QString shownName(const ClassChild &child);
 
 // The legend under a grid.
 QLabel *markLegend();

@@ -2,6 +2,7 @@
 #include "progress/report_pdf.h"
 
 #include "history/mastery.h"
+#include "progress/mastery_marks.h"
 #include "progress/tables.h"
 #include "quiz/tables.h"
 
@@ -306,16 +307,11 @@ void drawLegend(Report &report)
     }
 }
 
-QString childName(const ClassChild &child)
-{
-    return child.name.isEmpty() ? child.machine + QStringLiteral(", ") + child.player : child.name;
-}
-
 QList<Row> masteryRows(const QList<ClassChild> &children)
 {
     QList<Row> rows;
     for (const ClassChild &child : children) {
-        Row row{Cell{childName(child)}};
+        Row row{Cell{shownName(child)}};
         for (const Level &level : kLevels) {
             const Mastery mark = masteryOf(child.recent.value(level.bound));
             row << Cell{masteryName(mark), qsizetype(mark)};
