@@ -48,6 +48,27 @@ std::optional<Parameters> serviceSection(const QString &file, const QString &ser
     return found;
 }
 
+// A service as libpq finds it, in its order: the user's file, then the
+// system's.
+std::optional<Parameters> findService(const QString &service)
+{
+    const QString user =
+        qEnvironmentVariableIsSet("PGSERVICEFILE")
+            ? qEnvironmentVariable("PGSERVICEFILE")
+#ifdef Q_OS_WIN
+            : qEnvironmentVariable("APPDATA") + QStringLiteral("/postgresql/.pg_service.conf");
+#else
+            : QDir::homePath() + QStringLiteral("/.pg_service.conf");
+#endif
+    const QString system =
+        (qEnvironmentVariableIsSet("PGSYSCONFDIR") ? qEnvironmentVariable("PGSYSCONFDIR")
+                                                   : QStringLiteral("/etc/postgresql-common")) +
+        QStringLiteral("/pg_service.conf");
+    if (std::optional<Parameters> found = serviceSection(user, service))
+        return found;
+    return serviceSection(system, service);
+}
+
 #ifdef Q_OS_WIN
 // A file's short path, in ASCII, where the file system keeps one: libpq and
 // OpenSSL open files through the ANSI code page.
@@ -101,11 +122,7 @@ QString passwordFor(const QString &file, const Parameters &connection)
 bool setUpFromFiles(QSqlDatabase &db, const QString &service, const QString &fixed)
 {
     const QString own = qEnvironmentVariable("APPDATA") + QStringLiteral("/postgresql/");
-    std::optional<Parameters> parameters = serviceSection(
-        qEnvironmentVariable("PGSERVICEFILE", own + QStringLiteral(".pg_service.conf")), service);
-    if (!parameters)
-        parameters = serviceSection(
-            qEnvironmentVariable("PGSYSCONFDIR") + QStringLiteral("/pg_service.conf"), service);
+    std::optional<Parameters> parameters = findService(service);
     if (!parameters)
         return false;
     Parameters &p = *parameters;
@@ -193,21 +210,7 @@ void confineSettings()
 bool ClassConnection::configured(const char *service)
 {
     confineSettings();
-    // Where libpq looks, in its order: the user's file, then the system's.
-    const QString user =
-        qEnvironmentVariableIsSet("PGSERVICEFILE")
-            ? qEnvironmentVariable("PGSERVICEFILE")
-#ifdef Q_OS_WIN
-            : qEnvironmentVariable("APPDATA") + QStringLiteral("/postgresql/.pg_service.conf");
-#else
-            : QDir::homePath() + QStringLiteral("/.pg_service.conf");
-#endif
-    const QString system =
-        (qEnvironmentVariableIsSet("PGSYSCONFDIR") ? qEnvironmentVariable("PGSYSCONFDIR")
-                                                   : QStringLiteral("/etc/postgresql-common")) +
-        QStringLiteral("/pg_service.conf");
-    const QString name = QString::fromLatin1(service);
-    return serviceSection(user, name) || serviceSection(system, name);
+    return findService(QString::fromLatin1(service)).has_value();
 }
 
 ClassConnection::ClassConnection(const char *service, const QString &connectionName)
