@@ -36,6 +36,7 @@ public:
     bool succeeded(int timeoutMs = 60000)
     {
         if (!m_process.waitForFinished(timeoutMs) && m_process.state() != QProcess::NotRunning) {
+            m_timedOut = true;
             m_process.kill();
             m_process.waitForFinished();
             return false;
@@ -44,9 +45,11 @@ public:
     }
     QString output() { return QString::fromUtf8(m_process.readAllStandardOutput()); }
     QProcess &process() { return m_process; }
+    bool timedOut() const { return m_timedOut; }
 
 private:
     QProcess m_process;
+    bool m_timedOut = false;
 };
 
 struct ToolResult
@@ -73,8 +76,11 @@ inline ToolResult runTool(const QString &program, const QStringList &arguments,
     result.ok = run.succeeded(timeoutMs);
     result.output = run.process().readAllStandardOutput();
     if (!result.ok)
-        result.error = program + u' ' + arguments.join(u' ') + QStringLiteral(": ") +
-                       QString::fromLocal8Bit(run.process().readAllStandardError());
+        result.error =
+            program + u' ' + arguments.join(u' ') +
+            (run.timedOut() ? QStringLiteral(" (killed: still running after %1 ms)").arg(timeoutMs)
+                            : QString()) +
+            QStringLiteral(": ") + QString::fromLocal8Bit(run.process().readAllStandardError());
     return result;
 }
 

@@ -392,6 +392,12 @@ private Q_SLOTS:
     {
         if (!QFile::exists(u"/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"_s))
             QSKIP("libfaketime is not installed (./test installs it)");
+#if defined(ADDITIONS_SANITIZED)
+        // The sanitizers' runtime reads the clock before libfaketime has set
+        // itself up, and the probe then hangs now and then; the plain build
+        // runs this test.
+        QSKIP("libfaketime and the sanitizers' runtime do not start together reliably");
+#endif
         const QString wrong = u"4"_s, right = u"3"_s;
         const auto sends = [this](int count, const QString &player, const QString &answer,
                                   const QString &clock = {}) {
