@@ -245,19 +245,38 @@ private Q_SLOTS:
         QVERIFY(
             QFile::copy(server.m_dir.filePath(u"school.crt"_s), settings.filePath(u"root.crt"_s)));
         const QString authority = windowsFolder + u"\\root.crt"_s;
-        QString services;
-        for (const auto &[service, role] : {std::pair{u"additions"_s, u"poste1"_s},
-                                            std::pair{u"additions-enseignant"_s, u"prof_a"_s}})
-            services += u"[%1]\nhost=localhost\nport=%2\ndbname=additions\nuser=%3\n"
-                        "sslrootcert=%4\n"_s.arg(service, server.m_port, role, authority);
-        QFile serviceFile(settings.filePath(u".pg_service.conf"_s));
-        QFile passwords(settings.filePath(u"pgpass.conf"_s));
-        QVERIFY(serviceFile.open(QIODevice::WriteOnly) && serviceFile.write(services.toUtf8()) > 0);
-        QVERIFY(passwords.open(QIODevice::WriteOnly) &&
-                passwords.write(
-                    u"localhost:%1:additions:*:secret\n"_s.arg(server.m_port).toUtf8()) > 0);
-        serviceFile.close();
-        passwords.close();
+        const auto service = [&](const QString &name, const QString &role,
+                                 const QString &authorityFile) {
+            return u"[%1]\nhost=localhost\nport=%2\ndbname=additions\nuser=%3\n"
+                   "sslrootcert=%4\n"_s.arg(name, server.m_port, role, authorityFile);
+        };
+        const auto write = [](const QString &file, const QString &text) {
+            QFile out(file);
+            return out.open(QIODevice::WriteOnly) &&
+                   out.write(text.toUtf8()) == text.toUtf8().size();
+        };
+        // The teacher's service and password are the teacher's own; the
+        // computer's, password included, is in pg_service.conf beside the
+        // programs, for every account, with the school's certificate.
+        QVERIFY(write(settings.filePath(u".pg_service.conf"_s),
+                      service(u"additions-enseignant"_s, u"prof_a"_s, authority)));
+        QVERIFY(write(settings.filePath(u"pgpass.conf"_s),
+                      u"localhost:%1:additions:prof_a:secret\n"_s.arg(server.m_port)));
+        const QString programs = program.section(u'/', 0, -2);
+        QFile::remove(programs + u"/school.crt"_s);
+        QVERIFY(QFile::copy(server.m_dir.filePath(u"school.crt"_s), programs + u"/school.crt"_s));
+        QVERIFY(write(
+            programs + u"/pg_service.conf"_s,
+            service(u"additions"_s, u"poste1"_s, windowsPath(drive, programs) + u"\\school.crt"_s) +
+                u"password=secret\n"_s));
+        // libpq's build names its own folder for the computer's service, a
+        // folder under C:\\ that any user may create: a service planted
+        // there, as another role, is never read.
+        const QString buildFolder = libpqBuildFolder(programs + u"/libpq.dll"_s);
+        QVERIFY2(!buildFolder.isEmpty(), "libpq.dll names no folder for its settings");
+        QVERIFY(QDir().mkpath(drive + buildFolder));
+        QVERIFY(write(drive + buildFolder + u"/pg_service.conf"_s,
+                      service(u"additions"_s, u"intrus"_s, authority) + u"password=secret\n"_s));
         // An OpenSSL setting planted where OpenSSL's build looks by default,
         // in a folder any user may create: it would hold TLS to 1.2.
         const QString planted = program.section(u"/drive_c/"_s, 0, 0) + u"/drive_c/usr/local/ssl"_s;
@@ -313,6 +332,26 @@ private Q_SLOTS:
     }
 
 private:
+    // The Windows path of a file under Wine's drive C.
+    static QString windowsPath(const QString &drive, const QString &path)
+    {
+        return u"C:"_s + path.mid(drive.size()).replace(u'/', u'\\');
+    }
+
+    // The folder of settings libpq's build wrote into it ("/…/etc/…").
+    static QString libpqBuildFolder(const QString &library)
+    {
+        QFile file(library);
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        const QByteArray bytes = file.readAll();
+        const qsizetype at = bytes.indexOf("/pq-installed/etc");
+        if (at < 0)
+            return {};
+        const qsizetype start = bytes.lastIndexOf('\0', at) + 1;
+        return QString::fromLocal8Bit(bytes.mid(start, bytes.indexOf('\0', at) - start));
+    }
+
     QString m_installer;
     QString m_clipboardHelper;
 };
