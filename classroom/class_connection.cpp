@@ -262,11 +262,15 @@ bool ClassConnection::open()
                           .arg(m_service, cause(libpq)),
                       libpq);
     }
-    if (m_versionAgreed) {
-        m_problem.clear();
-        m_details.clear();
-        return true;
-    }
+    if (!m_versionAgreed && !agreeOnVersion())
+        return false;
+    m_problem.clear();
+    m_details.clear();
+    return true;
+}
+
+bool ClassConnection::agreeOnVersion()
+{
     int found = 0;
     QSqlError error;
     {
@@ -292,7 +296,5 @@ bool ClassConnection::open()
                                      "toutes ses réponses.")
                           .arg(m_service));
     m_versionAgreed = true;
-    m_problem.clear();
-    m_details.clear();
     return true;
 }

@@ -46,6 +46,10 @@ public:
     bool failed(const QString &sentence, const QString &details = {});
 
 private:
+    // Whether the server runs this program's version of the class's
+    // tables; false, with the reason kept, when not.
+    bool agreeOnVersion();
+
     QString m_service;
     QString m_name;
     QSqlDatabase m_db;

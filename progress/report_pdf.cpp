@@ -175,11 +175,6 @@ QString today()
     return QLocale(QLocale::French).toString(QDate::currentDate(), u"d MMMM yyyy");
 }
 
-QString when(const QDateTime &time)
-{
-    return time.toLocalTime().toString(u"dd/MM/yyyy HH:mm");
-}
-
 // The score after each answer, oldest first, as a black line over two axes,
 // the lowest and highest scores on the left, the first and last days below.
 void drawChart(Report &report, const QList<HistoryRow> &chart)
@@ -207,9 +202,9 @@ void drawChart(Report &report, const QList<HistoryRow> &chart)
     painter.drawText(QRectF(block.left(), area.bottom() - line / 2, labels, line), Qt::AlignRight,
                      QString::number(bottom));
     const QRectF days(area.left(), area.bottom() + line * 0.3, area.width(), line);
-    painter.drawText(days, Qt::AlignLeft, when(chart.first().when));
+    painter.drawText(days, Qt::AlignLeft, shownTime(chart.first().when));
     if (chart.size() > 1)
-        painter.drawText(days, Qt::AlignRight, when(chart.last().when));
+        painter.drawText(days, Qt::AlignRight, shownTime(chart.last().when));
 
     QPolygonF points;
     const double steps = double(std::max<qsizetype>(scores.size() - 1, 1));
@@ -249,11 +244,13 @@ QList<Row> levelRows(const QMap<int, Tally> &levels)
 QList<Row> answerRows(const QList<HistoryRow> &last)
 {
     QList<Row> rows;
-    for (const HistoryRow &row : last)
-        rows << Row{{when(row.when)},
-                    {row.answer.first + QStringLiteral(" + ") + row.answer.second},
-                    {row.answer.answer},
-                    {row.answer.right ? QStringLiteral("oui") : QStringLiteral("non")}};
+    // The tables' cells but the score, which the chart above shows.
+    for (const HistoryRow &row : last) {
+        Row cells;
+        for (const QString &text : answerCells(row).first(4))
+            cells << Cell{text};
+        rows << cells;
+    }
     return rows;
 }
 

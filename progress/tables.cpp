@@ -147,6 +147,11 @@ QString shareText(const Tally &tally)
     return QStringLiteral("%1 %").arg(share);
 }
 
+QString shownTime(const QDateTime &when)
+{
+    return when.toLocalTime().toString(u"dd/MM/yyyy HH:mm");
+}
+
 QStringList answerHeaders()
 {
     return {QStringLiteral("Date"), QStringLiteral("Problème"), QStringLiteral("Réponse"),
@@ -158,9 +163,8 @@ QStringList answerHeaders()
 QStringList answerCells(const HistoryRow &row)
 {
     const AnswerRecord &answer = row.answer;
-    return {row.when.toLocalTime().toString(u"dd/MM/yyyy HH:mm"),
-            answer.first + QStringLiteral(" + ") + answer.second, answer.answer,
-            answer.right ? QStringLiteral("oui") : QStringLiteral("non"),
+    return {shownTime(row.when), answer.first + QStringLiteral(" + ") + answer.second,
+            answer.answer, answer.right ? QStringLiteral("oui") : QStringLiteral("non"),
             answer.scoreKept ? answer.scoreAfter
                              : answer.scoreAfter + QStringLiteral(" (non gardé)")};
 }

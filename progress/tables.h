@@ -26,6 +26,9 @@ QString levelName(int bound);
 // The share of right answers, "67 %"; empty without answers.
 QString shareText(const Tally &tally);
 
+// When an answer was given, as the tables and reports show it.
+QString shownTime(const QDateTime &when);
+
 // An answer as the tables of last answers show it: when, the sum, the
 // answer, whether it was right, the score after it.
 QStringList answerCells(const HistoryRow &row);

@@ -238,7 +238,7 @@ private Q_SLOTS:
         const QString folder = u"users/Łucja Şahin/postgresql"_s;
         QDir settings(drive + u'/' + folder);
         QVERIFY(settings.mkpath(u"."_s));
-        const QString windowsFolder = u"C:\\"_s + QString(folder).replace(u'/', u'\\');
+        const QString windowsFolder = windowsPath(drive, settings.path());
         qputenv("PGSERVICEFILE", (windowsFolder + u"\\.pg_service.conf"_s).toUtf8());
         qputenv("PGPASSFILE", (windowsFolder + u"\\pgpass.conf"_s).toUtf8());
         QFile::remove(settings.filePath(u"root.crt"_s));
