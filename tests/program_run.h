@@ -46,6 +46,14 @@ public:
     QString output() { return QString::fromUtf8(m_process.readAllStandardOutput()); }
     QProcess &process() { return m_process; }
     bool timedOut() const { return m_timedOut; }
+    // Why it did not succeed, for a test's failure message.
+    QString failure(int timeoutMs = 60000)
+    {
+        return m_timedOut ? QStringLiteral("killed: still running after %1 ms").arg(timeoutMs)
+                          : QStringLiteral("exit code %1: %2")
+                                .arg(m_process.exitCode())
+                                .arg(QString::fromLocal8Bit(m_process.readAllStandardError()));
+    }
 
 private:
     QProcess m_process;
@@ -76,11 +84,8 @@ inline ToolResult runTool(const QString &program, const QStringList &arguments,
     result.ok = run.succeeded(timeoutMs);
     result.output = run.process().readAllStandardOutput();
     if (!result.ok)
-        result.error =
-            program + u' ' + arguments.join(u' ') +
-            (run.timedOut() ? QStringLiteral(" (killed: still running after %1 ms)").arg(timeoutMs)
-                            : QString()) +
-            QStringLiteral(": ") + QString::fromLocal8Bit(run.process().readAllStandardError());
+        result.error = program + u' ' + arguments.join(u' ') + QStringLiteral(" (") +
+                       run.failure(timeoutMs) + u')';
     return result;
 }
 
