@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtEndian>
@@ -50,6 +51,16 @@ int countBursts(const QByteArray &wav)
         }
     }
     return bursts;
+}
+
+// The recorder writes 16-bit mono at this rate after the WAV header, so the
+// file's size says how much it has heard, however late a loaded machine
+// started it.
+constexpr int kRecordingRate = 48000;
+
+qint64 recordedMs(const QString &wav)
+{
+    return std::max<qint64>(0, QFileInfo(wav).size() - 44) / (kRecordingRate / 1000 * 2);
 }
 
 } // namespace
@@ -119,13 +130,18 @@ private Q_SLOTS:
         const QString recording = home.filePath(u"heard.wav"_s);
         QProcess recorder;
         recorder.setProcessEnvironment(m_environment);
-        recorder.start(u"parecord"_s, {u"--latency-msec=20"_s, u"--device=rec.monitor"_s,
-                                       u"--file-format=wav"_s, recording});
+        recorder.start(u"parecord"_s,
+                       {u"--latency-msec=20"_s, u"--device=rec.monitor"_s, u"--file-format=wav"_s,
+                        u"--format=s16le"_s, u"--channels=1"_s, u"--rate=%1"_s.arg(kRecordingRate),
+                        recording});
         QVERIFY(recorder.waitForStarted());
-        QTest::qSleep(400);
+        QVERIFY2(waitUntil([&] { return recordedMs(recording) >= 300; }, 15000),
+                 "the recorder hears nothing");
+        const qint64 clicked = recordedMs(recording);
         game.click("Command2");
         QVERIFY(waitUntil([&] { return !game.read("Text5").isEmpty(); }, 5000));
-        QTest::qSleep(1500); // three bells and their gaps take about a second
+        // Three bells and their gaps take about a second.
+        QVERIFY(waitUntil([&] { return recordedMs(recording) >= clicked + 1500; }, 15000));
         ::kill(static_cast<pid_t>(recorder.processId()), SIGINT);
         QVERIFY(recorder.waitForFinished(5000));
 
