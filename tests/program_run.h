@@ -36,7 +36,7 @@ public:
     bool succeeded(int timeoutMs = 60000)
     {
         if (!m_process.waitForFinished(timeoutMs) && m_process.state() != QProcess::NotRunning) {
-            m_timedOut = true;
+            m_timedOutAfterMs = timeoutMs;
             m_process.kill();
             m_process.waitForFinished();
             return false;
@@ -45,19 +45,20 @@ public:
     }
     QString output() { return QString::fromUtf8(m_process.readAllStandardOutput()); }
     QProcess &process() { return m_process; }
-    bool timedOut() const { return m_timedOut; }
+    bool timedOut() const { return m_timedOutAfterMs > 0; }
     // Why it did not succeed, for a test's failure message.
-    QString failure(int timeoutMs = 60000)
+    QString failure()
     {
-        return m_timedOut ? QStringLiteral("killed: still running after %1 ms").arg(timeoutMs)
-                          : QStringLiteral("exit code %1: %2")
-                                .arg(m_process.exitCode())
-                                .arg(QString::fromLocal8Bit(m_process.readAllStandardError()));
+        return timedOut()
+                   ? QStringLiteral("killed: still running after %1 ms").arg(m_timedOutAfterMs)
+                   : QStringLiteral("exit code %1: %2")
+                         .arg(m_process.exitCode())
+                         .arg(QString::fromLocal8Bit(m_process.readAllStandardError()));
     }
 
 private:
     QProcess m_process;
-    bool m_timedOut = false;
+    int m_timedOutAfterMs = 0;
 };
 
 struct ToolResult
@@ -84,8 +85,8 @@ inline ToolResult runTool(const QString &program, const QStringList &arguments,
     result.ok = run.succeeded(timeoutMs);
     result.output = run.process().readAllStandardOutput();
     if (!result.ok)
-        result.error = program + u' ' + arguments.join(u' ') + QStringLiteral(" (") +
-                       run.failure(timeoutMs) + u')';
+        result.error =
+            program + u' ' + arguments.join(u' ') + QStringLiteral(" (") + run.failure() + u')';
     return result;
 }
 
