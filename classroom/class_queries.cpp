@@ -32,9 +32,16 @@ constexpr const char *kChildren =
     "cardinality(array_positions(r.results, true)) "
     "FROM additions.children c LEFT JOIN additions.recent r "
     "ON r.machine = c.machine AND r.player = c.player ORDER BY c.machine, c.player";
+// The class's answers by the carries their sums make, or one child's.
 constexpr const char *kCarries =
     "SELECT carries, SUM(answers), SUM(right_answers) FROM additions.totals "
-    "WHERE carries >= 0 GROUP BY carries";
+    "WHERE carries >= 0 %1 GROUP BY carries";
+
+void readCarries(QSqlQuery &query, QMap<int, Tally> &carries)
+{
+    while (query.next())
+        carries.insert(query.value(0).toInt(), {query.value(1).toInt(), query.value(2).toInt()});
+}
 
 // "poste2" before "poste10", as a teacher counts: each text's collation key
 // is made once, and compared as bytes.
@@ -150,16 +157,13 @@ void ClassQueries::load()
                                                {query.value(6).toInt(), query.value(7).toInt()});
     }
     sortAsATeacherCounts(view.children);
-    read = read && query.exec(QString::fromLatin1(kCarries));
-    while (read && query.next())
-        view.carries.insert(query.value(0).toInt(),
-                            {query.value(1).toInt(), query.value(2).toInt()});
-    if (!read) {
-        const Notice failure = serverFailed(query.lastError());
-        query = QSqlQuery(); // freed while the connection is there to free it
+    read = read && query.exec(QString::fromLatin1(kCarries).arg(QString()));
+    if (read) {
+        readCarries(query, view.carries);
+    } else {
+        const Notice failure = readingFailed(query);
         view.problem = failure.text;
         view.details = failure.details;
-        m_server.failed(failure.text, failure.details);
         reloadAfter(kRetryDelayMs);
     }
     Q_EMIT loaded(view);
@@ -235,6 +239,14 @@ void ClassQueries::name(const ChildNames::Child &child, const QString &name)
     load();
 }
 
+Notice ClassQueries::readingFailed(QSqlQuery &query)
+{
+    const Notice failure = serverFailed(query.lastError());
+    query = QSqlQuery(); // freed while the connection is there to free it
+    m_server.failed(failure.text, failure.details);
+    return failure;
+}
+
 ChildNames &ClassQueries::names()
 {
     if (!m_names)
@@ -262,20 +274,14 @@ void ClassQueries::loadChild(const ChildNames::Child &child)
     while (read && query.next())
         detail.answers.append(rowOf(query));
     std::reverse(detail.answers.begin(), detail.answers.end());
-    query.prepare(QStringLiteral("SELECT carries, SUM(answers), SUM(right_answers) FROM "
-                                 "additions.totals WHERE machine = ? AND player = ? AND "
-                                 "carries >= 0 GROUP BY carries"));
+    query.prepare(
+        QString::fromLatin1(kCarries).arg(QStringLiteral("AND machine = ? AND player = ?")));
     query.addBindValue(child.first);
     query.addBindValue(child.second);
     read = read && query.exec();
-    while (read && query.next())
-        detail.carries.insert(query.value(0).toInt(),
-                              {query.value(1).toInt(), query.value(2).toInt()});
-    if (!read) {
-        const Notice failure = serverFailed(query.lastError());
-        query = QSqlQuery();
-        detail.problem = failure.text;
-        m_server.failed(failure.text, failure.details);
-    }
+    if (read)
+        readCarries(query, detail.carries);
+    else
+        detail.problem = readingFailed(query).text;
     Q_EMIT childLoaded(detail);
 }

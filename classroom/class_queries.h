@@ -11,6 +11,8 @@
 
 #include <memory>
 
+class QSqlQuery;
+
 // A teacher's view of their classes, from the class's server through the
 // teacher's own libpq service "additions-enseignant", on a thread of its
 // own. Row-level security on the server limits it to the teacher's
@@ -49,6 +51,9 @@ private:
     void reloadSoon();
     // A reload within `delayMs`, one for however many are asked meanwhile.
     void reloadAfter(int delayMs);
+    // A read the server refused: the query freed, the connection told, and
+    // why in French.
+    Notice readingFailed(QSqlQuery &query);
     ChildNames &names();
 
     ClassConnection m_server;

@@ -260,11 +260,11 @@ void ClassTab::display(const ClassView &view)
         chosen = *current;
     m_model->setChildren(view.children);
     m_shown = view;
+    m_asked.reset(); // their answers may have changed too
     const int row = chosen ? m_model->rowOf(&*chosen) : 0;
     if (row >= 0 && m_model->rowCount() > 0)
         chooseCell(m_children, row, column);
     fillTable(m_carries, carriesRows(view.carries));
-    // The chosen child's answers may have changed too.
     askForChosenChild();
 }
 
@@ -272,12 +272,17 @@ void ClassTab::askForChosenChild()
 {
     const ClassChild *child = m_model->child(m_children->currentIndex().row());
     if (!child) {
+        m_asked.reset();
         showChild({});
         return;
     }
-    m_thread->post([queries = m_queries, chosen = std::pair(child->machine, child->player)] {
-        queries->loadChild(chosen);
-    });
+    // Choosing the cell again after a reload moves the grid's current row
+    // when it has the keyboard: one read for both.
+    const ChildNames::Child chosen{child->machine, child->player};
+    if (m_asked == chosen)
+        return;
+    m_asked = chosen;
+    m_thread->post([queries = m_queries, chosen] { queries->loadChild(chosen); });
 }
 
 void ClassTab::showChild(const ChildDetail &detail)
