@@ -279,13 +279,10 @@ private Q_SLOTS:
                       service(u"additions"_s, u"intrus"_s, authority) + u"password=secret\n"_s));
         // An OpenSSL setting planted where OpenSSL's build looks by default,
         // in a folder any user may create: it would hold TLS to 1.2.
-        const QString planted = program.section(u"/drive_c/"_s, 0, 0) + u"/drive_c/usr/local/ssl"_s;
-        QVERIFY(QDir().mkpath(planted));
-        QFile openssl(planted + u"/openssl.cnf"_s);
-        QVERIFY(openssl.open(QIODevice::WriteOnly) &&
-                openssl.write("openssl_conf = planted\n[planted]\nssl_conf = ssl\n[ssl]\n"
-                              "system_default = tls\n[tls]\nMaxProtocol = TLSv1.2\n") > 0);
-        openssl.close();
+        QVERIFY(QDir().mkpath(drive + u"/usr/local/ssl"_s));
+        QVERIFY(write(drive + u"/usr/local/ssl/openssl.cnf"_s,
+                      u"openssl_conf = planted\n[planted]\nssl_conf = ssl\n[ssl]\n"
+                      "system_default = tls\n[tls]\nMaxProtocol = TLSv1.2\n"_s));
 
         QTemporaryDir home;
         {
@@ -297,7 +294,7 @@ private Q_SLOTS:
                 game.answer(error);
             QVERIFY2(server.waitForCount(u"poste1"_s, 3, 60), "the answers did not arrive");
             // An upgrade while the game runs would leave a mix of versions.
-            const QString core = program.section(u'/', 0, -2) + u"/Qt6Core.dll"_s;
+            const QString core = programs + u"/Qt6Core.dll"_s;
             const QDateTime installed = QFileInfo(core).lastModified();
             QVERIFY2(!runTool(u"wine"_s, {m_installer, u"/S"_s}, {}, 180000).ok,
                      "a silent upgrade over a running game says it succeeded");
@@ -317,7 +314,7 @@ private Q_SLOTS:
         // The teacher's Progrès joins the class over TLS and listens to it,
         // with the server's best TLS: the planted setting is not read.
         QProcess adults;
-        adults.start(u"wine"_s, {program.section(u'/', 0, -2) + u"/additions-progres.exe"_s});
+        adults.start(u"wine"_s, {programs + u"/additions-progres.exe"_s});
         const auto teacherListens = [&] {
             return server
                 .psql(u"postgres"_s, u"additions"_s,
