@@ -335,7 +335,9 @@ $$;
 
 -- A computer of a class, and a teacher of one, with their passwords and at
 -- most a few connections at once: one stolen password cannot take the
--- others' places. Run again, they set a new password.
+-- others' places. Run again, they set a new password, the old one refused
+-- from then on; a computer moves to the class given, its answers with it,
+-- and a teacher gains the class given, keeping their others.
 CREATE OR REPLACE FUNCTION additions.add_role(p_role name, p_group name, p_limit integer,
                                               p_password text)
 RETURNS void
@@ -369,6 +371,33 @@ BEGIN ATOMIC
     SELECT additions.add_role(p_role, 'additions_teacher', 4, p_password);
     INSERT INTO additions.teachers VALUES (p_role, p_class) ON CONFLICT DO NOTHING;
 END;
+-- The same with a password the server makes (122 random bits) and returns
+-- once: a password typed in a statement stays in psql's history, and in the
+-- server's log when the statement fails.
+CREATE OR REPLACE FUNCTION additions.add_computer(p_role name, p_class text)
+RETURNS text
+LANGUAGE plpgsql
+SET search_path = pg_catalog, pg_temp
+AS $$
+DECLARE
+    made text := replace(gen_random_uuid()::text, '-', '');
+BEGIN
+    PERFORM additions.add_computer(p_role, p_class, made);
+    RETURN made;
+END
+$$;
+CREATE OR REPLACE FUNCTION additions.add_teacher(p_role name, p_class text)
+RETURNS text
+LANGUAGE plpgsql
+SET search_path = pg_catalog, pg_temp
+AS $$
+DECLARE
+    made text := replace(gen_random_uuid()::text, '-', '');
+BEGIN
+    PERFORM additions.add_teacher(p_role, p_class, made);
+    RETURN made;
+END
+$$;
 
 -- The roles added by hand, before these functions, get their limits too.
 DO $$
