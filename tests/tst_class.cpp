@@ -449,88 +449,6 @@ private Q_SLOTS:
         QCOMPARE(count.value(0).toInt(), 2);
     }
 
-    // A computer set up once, as the README says, for every account on it:
-    // two accounts play, and both send as that computer.
-    void oneComputerEveryAccount()
-    {
-        QFile readme(QStringLiteral(ADDITIONS_SOURCE_DIR) + u"/README.md"_s);
-        QVERIFY(readme.open(QIODevice::ReadOnly | QIODevice::Text));
-        QString service = readmeBlock(QString::fromUtf8(readme.readAll()),
-                                      u"On each child's computer, once for every account"_s);
-        QVERIFY(service.contains(u"password="_s));
-        service
-            .replace(u"host=serveur.ecole.example"_s,
-                     u"host=%1\nport=%2"_s.arg(m_server.m_dir.path(), m_server.m_port))
-            .replace(u"user=poste12"_s, u"user=poste1"_s)
-            .replace(u"password=mot-de-passe-du-poste"_s, u"password=secret"_s);
-        // The server's socket is in its folder, which any account may cross.
-        QFile::setPermissions(m_server.m_dir.path(),
-                              QFile::permissions(m_server.m_dir.path()) | QFile::ExeOther);
-        QTemporaryDir computer; // its /etc and its accounts' homes
-        QFile::setPermissions(computer.path(), QFile::ReadOwner | QFile::WriteOwner |
-                                                   QFile::ExeOwner | QFile::ExeOther);
-        const QString etc = computer.filePath(u"etc"_s);
-        QVERIFY(QDir().mkpath(etc));
-        QFile system(etc + u"/pg_service.conf"_s);
-        QVERIFY(system.open(QIODevice::WriteOnly) && system.write(service.toUtf8()) > 0);
-        system.close();
-        QFile::setPermissions(etc, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                       QFile::ReadOther | QFile::ExeOther);
-        QFile::setPermissions(system.fileName(), QFile::ReadOwner | QFile::WriteOwner |
-                                                     QFile::ReadGroup | QFile::ReadOther);
-        // Two accounts of their own when the test is root; else two homes.
-        for (const QString &account : {u"65533"_s, u"65532"_s}) {
-            const QString home = computer.filePath(account);
-            QVERIFY(QDir().mkpath(home));
-            QProcessEnvironment environment;
-            environment.insert(u"PGSYSCONFDIR"_s, etc);
-            environment.insert(u"HOME"_s, home);
-            environment.insert(u"XDG_DATA_HOME"_s, home + u"/.local/share"_s);
-            QStringList command{QCoreApplication::applicationDirPath() + u"/history_probe"_s,
-                                u"1_joueur"_s, u"2"_s};
-            if (::geteuid() == 0) {
-                QVERIFY(::chown(QFile::encodeName(home).constData(), account.toUInt(),
-                                account.toUInt()) == 0);
-                command = QStringList{u"--reuid="_s + account, u"--regid="_s + account,
-                                      u"--clear-groups"_s} +
-                          command;
-                command.prepend(u"setpriv"_s);
-            }
-            const ToolResult played = runTool(command.first(), command.mid(1), environment, 30000);
-            QVERIFY2(played.ok, qPrintable(played.error));
-        }
-        QCOMPARE(m_server.count(u"poste1"_s), 4);
-    }
-
-    // The README's commands for the server, run as written on a new one.
-    void readmeSetsUpAServer()
-    {
-        QFile readme(QStringLiteral(ADDITIONS_SOURCE_DIR) + u"/README.md"_s);
-        QVERIFY(readme.open(QIODevice::ReadOnly | QIODevice::Text));
-        const QString text = QString::fromUtf8(readme.readAll());
-        const QStringList commands =
-            readmeBlock(text, u"On the server, as a superuser"_s).split(u'\n', Qt::SkipEmptyParts);
-        QCOMPARE(commands.size(), 4);
-        ThrowawayClassServer fresh;
-        fresh.startBare();
-        QProcessEnvironment server;
-        server.insert(u"PATH"_s, classfixture::kBin + u":"_s + qEnvironmentVariable("PATH"));
-        server.insert(u"PGHOST"_s, fresh.m_dir.path());
-        server.insert(u"PGPORT"_s, fresh.m_port);
-        server.insert(u"PGUSER"_s, u"postgres"_s);
-        for (QString command : commands) {
-            command.replace(u"/usr/share/additions/"_s,
-                            QStringLiteral(ADDITIONS_SOURCE_DIR) + u"/classroom/"_s);
-            const ToolResult run = runTool(u"sh"_s, {u"-c"_s, command}, server, 60000);
-            QVERIFY2(run.ok, qPrintable(command + u": "_s + run.error));
-        }
-        QVERIFY(fresh.psql(u"poste12"_s, u"additions"_s, recordAs(u"1_joueur"_s, 1)).ok);
-        QVERIFY(fresh
-                    .psql(u"mme_martin"_s, u"additions"_s,
-                          u"SELECT 1 / COUNT(*)::int FROM additions.answers"_s)
-                    .ok);
-    }
-
     // The administrator's file stops at its first error; a server of
     // another version is said so, in French, and keeps every answer; the
     // first version's database keeps its answers when the file runs over it.
@@ -588,20 +506,6 @@ private Q_SLOTS:
     }
 
 private:
-    // The README's first indented block after `after`, unindented.
-    static QString readmeBlock(const QString &text, const QString &after)
-    {
-        const qsizetype at = text.indexOf(after);
-        QStringList lines;
-        for (const QString &line : text.mid(at < 0 ? text.size() : at).split(u'\n').mid(1)) {
-            if (line.startsWith(u"    "_s))
-                lines << line.trimmed();
-            else if (!lines.isEmpty())
-                break;
-        }
-        return lines.join(u'\n') + u'\n';
-    }
-
     // Progrès on prof_a's computer: the teacher's service, and a history.
     void asTeacher()
     {
