@@ -19,7 +19,8 @@ HistoryRow rowOf(const QSqlQuery &query, int first)
     return {when.toUTC(),
             {value(1).toString(), value(2).toInt(), value(3).toString(), value(4).toString(),
              value(5).toString(), value(6).toInt() != 0, value(7).toInt(), value(8).toString(),
-             value(9).toInt() != 0}};
+             value(9).toInt() != 0},
+            {}};
 }
 
 HistoryDatabase::HistoryDatabase(const QString &connectionName) : m_connection(connectionName)
@@ -115,14 +116,17 @@ bool HistoryDatabase::insert(const HistoryRow &row)
         return false;
     QSqlQuery query(m_db);
     query.prepare(
-        QStringLiteral("INSERT INTO answers (%1, uuid) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+        QStringLiteral("INSERT INTO answers (%1, uuid, boot_id, since_boot_ms) VALUES (?, ?, ?, ?, "
+                       "?, ?, ?, ?, ?, ?, ?, ?, ?)")
             .arg(QString::fromLatin1(kAnswerColumns)));
     const AnswerRecord &a = row.answer;
     for (const QVariant &value :
          {QVariant(storedTime(row.when)), QVariant(a.player), QVariant(a.bound), QVariant(a.first),
           QVariant(a.second), QVariant(a.answer), QVariant(a.right ? 1 : 0), QVariant(a.stake),
           QVariant(a.scoreAfter), QVariant(a.scoreKept ? 1 : 0),
-          QVariant(QUuid::createUuid().toString(QUuid::WithoutBraces))})
+          QVariant(QUuid::createUuid().toString(QUuid::WithoutBraces)),
+          row.boot.boot.isEmpty() ? QVariant() : QVariant(row.boot.boot),
+          row.boot.boot.isEmpty() ? QVariant() : QVariant(row.boot.sinceBootMs)})
         query.addBindValue(value);
     return query.exec() || failed(query.lastError());
 }

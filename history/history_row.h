@@ -2,6 +2,7 @@
 #pragma once
 
 #include "services/answer_recorder.h"
+#include "services/boot_clock.h"
 
 #include <QDateTime>
 
@@ -12,6 +13,9 @@ struct HistoryRow
 {
     QDateTime when; // UTC; shown in local time
     AnswerRecord answer;
+    // The same moment on the clock since start-up, which sets `when` right
+    // when the calendar clock was wrong as the child answered.
+    BootInstant boot{};
 };
 
 // How many answers, and how many of them right: of a level, of a number of

@@ -13,14 +13,24 @@ constexpr const char *kCreateAnswers =
     "player VARCHAR(1000) NOT NULL, bound INTEGER NOT NULL, first_number VARCHAR(1000) NOT NULL, "
     "second_number VARCHAR(1000) NOT NULL, answer VARCHAR(1000) NOT NULL, is_right SMALLINT NOT "
     "NULL, stake INTEGER NOT NULL, score_after VARCHAR(1000) NOT NULL, score_kept SMALLINT, "
-    "uuid VARCHAR(36), sent SMALLINT NOT NULL DEFAULT 0, refusal VARCHAR(1000))";
+    "uuid VARCHAR(36), sent SMALLINT NOT NULL DEFAULT 0, refusal VARCHAR(1000), boot_id "
+    "VARCHAR(40), "
+    "since_boot_ms INTEGER)";
 // The history is a class's outbox: each answer's own id, made here, and
 // whether the class's server has it (1), or refused it for good (2, with
-// its reason). Histories from before a class get them on opening.
+// its reason), and the moment on the clock since start-up, which sets its
+// time right as it is sent. Histories from before a class get them on
+// opening.
 constexpr const char *kAddClassColumns[][2] = {
     {"uuid", "ALTER TABLE answers ADD COLUMN uuid VARCHAR(36)"},
     {"sent", "ALTER TABLE answers ADD COLUMN sent SMALLINT NOT NULL DEFAULT 0"},
-    {"refusal", "ALTER TABLE answers ADD COLUMN refusal VARCHAR(1000)"}};
+    {"refusal", "ALTER TABLE answers ADD COLUMN refusal VARCHAR(1000)"},
+    {"boot_id", "ALTER TABLE answers ADD COLUMN boot_id VARCHAR(40)"},
+    {"since_boot_ms", "ALTER TABLE answers ADD COLUMN since_boot_ms INTEGER"}};
+// What the outbox last knew of its class's server: the server's own
+// identity, and its last erasure of this computer's answers.
+constexpr const char *kCreateOutboxState =
+    "CREATE TABLE IF NOT EXISTS outbox_state (name VARCHAR(100) PRIMARY KEY, value VARCHAR(1000))";
 // The last answers of a player, newest first; each level's totals over a
 // period, from the index alone; the answers not yet sent.
 constexpr const char *kCreateIndexes[] = {
@@ -95,6 +105,7 @@ QSqlError createOrUpgrade(QSqlDatabase &db)
                   kFromFirstVersion[3]});
     run(kCreateAnswers);
     run(kCreateSetAside);
+    run(kCreateOutboxState);
     for (const auto &[column, sql] : kAddClassColumns)
         if (!error.isValid() && !has(column))
             run(sql);

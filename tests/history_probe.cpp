@@ -32,7 +32,7 @@ int main(int argc, char *argv[])
                                   1,
                                   QString::number(i),
                                   true};
-        if (!history.insert({QDateTime::currentDateTimeUtc(), answer})) {
+        if (!history.insert({QDateTime::currentDateTimeUtc(), answer, BootInstant::now()})) {
             QTextStream(stderr) << history.problem() << '\n';
             return 1;
         }
