@@ -2,18 +2,26 @@
 #include "classroom/class_connection.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QLibrary>
 #include <QMap>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
 
 #include <algorithm>
 #include <optional>
+#include <type_traits>
 
 #ifdef Q_OS_WIN
+#include <winsock2.h>
+#define poll WSAPoll
 #include <windows.h>
+#else
+#include <poll.h>
 #endif
 
 namespace {
@@ -158,28 +166,164 @@ bool setUpFromFiles(QSqlDatabase &db, const QString &service, const QString &fix
 }
 #endif
 
-// Why libpq could not connect, in French, from the causes an adult can act
-// on; libpq's own words go behind "Détails".
-QString cause(const QString &libpq)
+// libpq's own calls, from the library the PostgreSQL driver loaded: a
+// failed connection is asked again through them, to learn its SQLSTATE.
+namespace pq {
+using Connection = void;
+// libpq-fe.h: PGRES_POLLING_FAILED .. PGRES_POLLING_OK, CONNECTION_OK,
+// PQERRORS_SQLSTATE.
+enum Polling { kFailed = 0, kReading = 1, kWriting = 2, kOk = 3 };
+constexpr int kConnectionOk = 0;
+constexpr int kErrorsSqlState = 3;
+
+struct Library
 {
-    const auto says = [&libpq](std::initializer_list<const char *> words) {
-        return std::any_of(words.begin(), words.end(), [&libpq](const char *word) {
-            return libpq.contains(QLatin1StringView(word), Qt::CaseInsensitive);
-        });
+    Connection *(*connectStart)(const char *conninfo) = nullptr;
+    int (*setErrorVerbosity)(Connection *, int) = nullptr;
+    int (*connectPoll)(Connection *) = nullptr;
+    int (*socket)(const Connection *) = nullptr;
+    int (*status)(const Connection *) = nullptr;
+    int (*needsPassword)(const Connection *) = nullptr;
+    char *(*errorMessage)(const Connection *) = nullptr;
+    void (*finish)(Connection *) = nullptr;
+
+    static const Library *get()
+    {
+        static const Library library = [] {
+            Library found;
+#ifdef Q_OS_WIN
+            QLibrary pq(QStringLiteral("libpq"));
+#else
+            QLibrary pq(QStringLiteral("pq"), 5);
+#endif
+            const auto resolve = [&pq](auto &function, const char *name) {
+                function =
+                    reinterpret_cast<std::remove_reference_t<decltype(function)>>(pq.resolve(name));
+            };
+            resolve(found.connectStart, "PQconnectStart");
+            resolve(found.setErrorVerbosity, "PQsetErrorVerbosity");
+            resolve(found.connectPoll, "PQconnectPoll");
+            resolve(found.socket, "PQsocket");
+            resolve(found.status, "PQstatus");
+            resolve(found.needsPassword, "PQconnectionNeedsPassword");
+            resolve(found.errorMessage, "PQerrorMessage");
+            resolve(found.finish, "PQfinish");
+            return found;
+        }();
+        return library.connectStart && library.setErrorVerbosity && library.connectPoll &&
+                       library.socket && library.status && library.needsPassword &&
+                       library.errorMessage && library.finish
+                   ? &library
+                   : nullptr;
+    }
+};
+
+// How a connection attempt ended, in terms that do not depend on a language.
+struct Attempt
+{
+    bool connected = false;
+    bool timedOut = false;
+    bool needsPassword = false;
+    QString sqlState; // what the server answered, if it did
+};
+
+// A connection tried as libpq makes it, for `deadline` at most, then closed.
+std::optional<Attempt> attempt(const QByteArray &conninfo, std::chrono::milliseconds deadline)
+{
+    const Library *pq = Library::get();
+    if (!pq)
+        return std::nullopt;
+    Connection *connection = pq->connectStart(conninfo.constData());
+    if (!connection)
+        return std::nullopt;
+    // Messages then read "FATAL:  28P01", in any language.
+    pq->setErrorVerbosity(connection, kErrorsSqlState);
+    Attempt result;
+    QDeadlineTimer timer(deadline);
+    int polling = kWriting;
+    while (polling != kOk && polling != kFailed && !result.timedOut) {
+        const int socket = pq->socket(connection);
+        if (socket < 0)
+            break;
+        pollfd wait{};
+        wait.fd = static_cast<decltype(wait.fd)>(socket);
+        wait.events = polling == kReading ? POLLIN : POLLOUT;
+        const int ready = ::poll(&wait, 1, int(std::max<qint64>(timer.remainingTime(), 0)));
+        if (ready < 0)
+            break;
+        if (ready == 0)
+            result.timedOut = true;
+        else
+            polling = pq->connectPoll(connection);
+    }
+    result.connected = pq->status(connection) == kConnectionOk;
+    result.needsPassword = pq->needsPassword(connection) != 0;
+    const QRegularExpression state(QStringLiteral(":  ([0-9A-Z]{5})\\s*$"),
+                                   QRegularExpression::MultilineOption);
+    result.sqlState = state.match(QString::fromUtf8(pq->errorMessage(connection))).captured(1);
+    pq->finish(connection);
+    return result;
+}
+} // namespace pq
+
+// A connection string's value, quoted for libpq.
+QString quotedValue(QString value)
+{
+    return u'\'' +
+           value.replace(u'\\', QStringLiteral("\\\\")).replace(u'\'', QStringLiteral("\\'")) +
+           u'\'';
+}
+
+// Why a connection failed, in French, from what libpq and the server say in
+// any language: the server's SQLSTATE, the connection's status, and whether
+// the same server is reached when its certificate is not checked (without a
+// password, which an impostor would then receive). libpq's own words go
+// behind "Détails".
+QString cause(const QSqlDatabase &db, bool teacher)
+{
+    QStringList parameters{db.connectOptions().split(u';', Qt::SkipEmptyParts)};
+    const auto add = [&parameters](const char *key, const QString &value) {
+        if (!value.isEmpty())
+            parameters << QString::fromLatin1(key) + u'=' + quotedValue(value);
     };
-    if (says({"password", "authentication failed"}))
-        return QStringLiteral("le serveur a refusé le mot de passe de cet ordinateur "
-                              "(fichier .pgpass ou pgpass.conf)");
-    if (says({"certificate", "SSL", "TLS"}))
-        return QStringLiteral("le certificat du serveur n'a pas été reconnu (certificat de "
-                              "l'autorité de l'école, nom du serveur)");
-    if (says({"timeout"}))
-        return QStringLiteral("le serveur n'a pas répondu à temps");
-    if (says({"too many", "connection slots", "connection limit"}))
-        return QStringLiteral("le serveur a trop de connexions ouvertes pour cet ordinateur");
-    if (says({"does not exist", "not permitted to log in", "no pg_hba.conf entry"}))
-        return QStringLiteral("le serveur ne connaît pas cet ordinateur : son administrateur "
-                              "doit l'ajouter");
+    add("host", db.hostName());
+    add("port", db.port() > 0 ? QString::number(db.port()) : QString());
+    add("dbname", db.databaseName());
+    add("user", db.userName());
+    const QString common = parameters.join(u' ');
+    add("password", db.password());
+    const std::optional<pq::Attempt> checked =
+        pq::attempt(parameters.join(u' ').toUtf8(), std::chrono::seconds(5));
+    const QString password = teacher ? QStringLiteral("votre mot de passe d'enseignant")
+                                     : QStringLiteral("le mot de passe de cet ordinateur");
+    const QString unknown = teacher ? QStringLiteral("vous") : QStringLiteral("cet ordinateur");
+    if (checked) {
+        const QString &state = checked->sqlState;
+        if (state == u"28P01")
+            return QStringLiteral("le serveur a refusé %1 (fichier .pgpass ou pgpass.conf)")
+                .arg(password);
+        if (state == u"28000" || state == u"3D000")
+            return QStringLiteral("le serveur ne connaît pas %1 : son administrateur doit "
+                                  "l'ajouter")
+                .arg(unknown);
+        if (state == u"53300")
+            return QStringLiteral("le serveur a trop de connexions ouvertes pour %1").arg(unknown);
+        if (state.startsWith(u"57P"))
+            return QStringLiteral("le serveur redémarre ou s'arrête");
+        if (checked->needsPassword)
+            return QStringLiteral("il manque %1 (fichier .pgpass ou pgpass.conf)").arg(password);
+        if (checked->timedOut)
+            return QStringLiteral("le serveur n'a pas répondu à temps");
+        const std::optional<pq::Attempt> unchecked = pq::attempt(
+            (common + QStringLiteral(" sslmode=require sslrootcert=additions-none password='' "
+                                     "passfile=additions-none"))
+                .toUtf8(),
+            std::chrono::seconds(5));
+        if (unchecked &&
+            (unchecked->connected || unchecked->needsPassword || !unchecked->sqlState.isEmpty()))
+            return QStringLiteral("le certificat du serveur n'a pas été reconnu (certificat de "
+                                  "l'autorité de l'école, nom du serveur)");
+    }
     return QStringLiteral("le réseau est coupé, ou le serveur est arrêté");
 }
 
@@ -213,8 +357,10 @@ bool ClassConnection::configured(const char *service)
     return findService(QString::fromLatin1(service)).has_value();
 }
 
-ClassConnection::ClassConnection(const char *service, const QString &connectionName)
-    : m_service(QString::fromLatin1(service)), m_name(connectionName)
+ClassConnection::ClassConnection(const char *service, const QString &connectionName,
+                                 std::chrono::milliseconds statementLimit)
+    : m_service(QString::fromLatin1(service)), m_name(connectionName),
+      m_statementLimit(statementLimit)
 {}
 
 ClassConnection::~ClassConnection()
@@ -246,9 +392,11 @@ bool ClassConnection::open()
                                          "libqt6sql6-psql)."));
         m_db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_name);
         // The service names the server, the database and the role; TLS is
-        // checked whatever it says.
-        const QString fixed =
-            QStringLiteral("connect_timeout=2;sslmode=verify-full;application_name=additions");
+        // checked whatever it says. A network that goes silent mid-statement
+        // is given up within seconds, not the system's two hours.
+        const QString fixed = QStringLiteral(
+            "connect_timeout=2;sslmode=verify-full;application_name=additions;keepalives=1;"
+            "keepalives_idle=5;keepalives_interval=2;keepalives_count=3;tcp_user_timeout=10000");
 #ifdef Q_OS_WIN
         if (!setUpFromFiles(m_db, m_service, fixed))
 #endif
@@ -259,8 +407,23 @@ bool ClassConnection::open()
         const QString libpq = m_db.lastError().text().trimmed();
         return failed(QStringLiteral("Le serveur de la classe (service « %1 ») n'a pas pu être "
                                      "joint : %2.")
-                          .arg(m_service, cause(libpq)),
+                          .arg(m_service, cause(m_db, m_service == QLatin1StringView(kTeacher))),
                       libpq);
+    }
+    if (m_statementLimit.count() > 0) {
+        QSqlQuery limits(m_db);
+        const qint64 ms = m_statementLimit.count();
+        if (!limits.exec(QStringLiteral("SET statement_timeout = %1").arg(ms)) ||
+            !limits.exec(QStringLiteral("SET lock_timeout = %1").arg(std::min<qint64>(ms, 3000))) ||
+            !limits.exec(
+                QStringLiteral("SET idle_in_transaction_session_timeout = %1").arg(3 * ms))) {
+            const QString details = limits.lastError().text().trimmed();
+            limits = QSqlQuery();
+            return failed(QStringLiteral("Le serveur de la classe (service « %1 ») n'a pas "
+                                         "répondu.")
+                              .arg(m_service),
+                          details);
+        }
     }
     if (!m_versionAgreed && !agreeOnVersion())
         return false;

@@ -4,6 +4,8 @@
 #include <QSqlDatabase>
 #include <QString>
 
+#include <chrono>
+
 // A connection to the class's server: the school's PostgreSQL, reached
 // through a libpq service that the administrator sets up (pg_service.conf,
 // the password in ~/.pgpass or a client certificate). Where no such service
@@ -19,13 +21,17 @@ public:
     static constexpr const char *kTeacher = "additions-enseignant";
     // The version of classe.sql this program speaks; it sends nothing to
     // another.
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
 
     // Whether libpq would find the service: in $PGSERVICEFILE (or
     // ~/.pg_service.conf), or in the system's pg_service.conf.
     static bool configured(const char *service);
 
-    ClassConnection(const char *service, const QString &connectionName);
+    // With a statement limit, each statement of the connection ends within
+    // it (and a lock is waited for a few seconds at most), failing with
+    // SQLSTATE 57014 or 55P03.
+    ClassConnection(const char *service, const QString &connectionName,
+                    std::chrono::milliseconds statementLimit = {});
     ~ClassConnection();
     ClassConnection(const ClassConnection &) = delete;
     ClassConnection &operator=(const ClassConnection &) = delete;
@@ -52,6 +58,7 @@ private:
 
     QString m_service;
     QString m_name;
+    std::chrono::milliseconds m_statementLimit;
     QSqlDatabase m_db;
     QString m_problem;
     QString m_details;

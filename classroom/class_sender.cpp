@@ -10,9 +10,14 @@
 
 #include <optional>
 
+using namespace std::chrono_literals;
+
 namespace {
 
 constexpr int kBatch = 100;
+// Statements of the sender's own, on a server that another session blocks
+// or that is busy: the answers wait for the next try.
+constexpr auto kStatementLimit = 10s;
 
 // An answer the class's server does not have yet.
 struct PendingAnswer
@@ -22,44 +27,54 @@ struct PendingAnswer
     HistoryRow row;
 };
 
+// Runs one statement on the history, its values bound in order.
+bool runOn(HistoryDatabase &history, const QString &sql, const QVariantList &values = {})
+{
+    QSqlQuery query(history.connection());
+    query.prepare(sql);
+    for (const QVariant &value : values)
+        query.addBindValue(value);
+    return query.exec() || history.failed(query.lastError());
+}
+
 // The oldest answers not yet on the class's server, at most `count`.
 // Answers recorded before a class was set up get their id now.
 std::optional<QList<PendingAnswer>> unsent(HistoryDatabase &history, int count)
 {
-    QSqlQuery query(history.connection());
-    query.prepare(QStringLiteral("SELECT %1, id, uuid FROM answers WHERE sent = 0 ORDER BY id "
-                                 "LIMIT ?")
-                      .arg(QString::fromLatin1(kAnswerColumns)));
-    query.addBindValue(count);
     if (!history.isOpen())
         return std::nullopt;
+    QSqlQuery query(history.connection());
+    query.prepare(QStringLiteral("SELECT %1, id, uuid, boot_id, since_boot_ms FROM answers "
+                                 "WHERE sent = 0 ORDER BY id LIMIT ?")
+                      .arg(QString::fromLatin1(kAnswerColumns)));
+    query.addBindValue(count);
     if (!query.exec()) {
         history.failed(query.lastError());
         return std::nullopt;
     }
     QList<PendingAnswer> pending;
-    while (query.next())
-        pending.append({query.value(10).toLongLong(), query.value(11).toString(), rowOf(query)});
+    while (query.next()) {
+        HistoryRow row = rowOf(query);
+        if (!query.isNull(12))
+            row.boot = {query.value(12).toString(), query.value(13).toLongLong()};
+        pending.append({query.value(10).toLongLong(), query.value(11).toString(), row});
+    }
     query.finish();
     for (PendingAnswer &answer : pending) {
         if (!answer.uuid.isEmpty())
             continue;
         answer.uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
-        QSqlQuery give(history.connection());
-        give.prepare(QStringLiteral("UPDATE answers SET uuid = ? WHERE id = ? AND uuid IS NULL"));
-        give.addBindValue(answer.uuid);
-        give.addBindValue(answer.id);
-        if (!give.exec()) {
-            history.failed(give.lastError());
+        if (!runOn(history,
+                   QStringLiteral("UPDATE answers SET uuid = ? WHERE id = ? AND uuid IS NULL"),
+                   {answer.uuid, answer.id}))
             return std::nullopt;
-        }
     }
     return pending;
 }
 
 // What became of a batch on the server: each answer sent (or known
-// already), forgotten (made before its child's answers were erased there),
-// or refused for good, with the server's reason.
+// already), forgotten (certainly made before its child's answers were
+// erased there), or refused, with the reason.
 struct BatchOutcome
 {
     QList<qint64> sent;
@@ -74,61 +89,98 @@ bool keepOutcome(HistoryDatabase &history, const BatchOutcome &outcome)
     QSqlDatabase &db = history.connection();
     if (!db.transaction())
         return history.failed(db.lastError());
-    QSqlQuery query(db);
-    const auto run = [&query](const char *sql, const QVariantList &values) {
-        query.prepare(QString::fromLatin1(sql));
-        for (const QVariant &value : values)
-            query.addBindValue(value);
-        return query.exec();
-    };
     bool kept = true;
     for (qint64 id : outcome.sent)
-        kept = kept && run("UPDATE answers SET sent = 1 WHERE id = ?", {id});
+        kept = kept &&
+               runOn(history, QStringLiteral("UPDATE answers SET sent = 1 WHERE id = ?"), {id});
     for (qint64 id : outcome.erased)
-        kept = kept && run("DELETE FROM answers WHERE id = ?", {id});
+        kept = kept && runOn(history, QStringLiteral("DELETE FROM answers WHERE id = ?"), {id});
     for (const auto &[id, reason] : outcome.refused)
-        kept = kept && run("UPDATE answers SET sent = 2, refusal = ? WHERE id = ?",
-                           {reason.left(1000), id});
+        kept =
+            kept &&
+            runOn(history, QStringLiteral("UPDATE answers SET sent = 2, refusal = ? WHERE id = ?"),
+                  {reason.left(1000), id});
     if (kept && db.commit())
         return true;
-    const QSqlError error = kept ? db.lastError() : query.lastError();
+    const QSqlError error = db.lastError();
     db.rollback();
-    return history.failed(error);
+    return kept ? history.failed(error) : false;
 }
 
-// A refusal that sending again would meet again: the server's checks (data
-// exceptions, broken constraints). Anything else (the network, a server
-// restarting, too many answers this hour, rights an administrator will
-// mend) passes.
-bool lasting(const QSqlError &error)
+// A failure that goes by itself, for which the answer waits and the queue
+// holds: the connection lost (no code, or class 08), a conflict with another
+// session (40001, 40P01), a server out of resources or past the computer's
+// hourly limit (class 53), a lock or statement that took too long (55P03,
+// 57014), a server shutting down or starting (57P). Anything else is about
+// that one answer, which is set aside.
+bool transient(const QSqlError &error)
 {
     const QString state = error.nativeErrorCode();
-    return state.startsWith(QStringLiteral("22")) || state.startsWith(QStringLiteral("23"));
+    return state.isEmpty() || state.startsWith(u"08") || state.startsWith(u"53") ||
+           state.startsWith(u"57P") ||
+           QStringList{QStringLiteral("40001"), QStringLiteral("40P01"), QStringLiteral("55P03"),
+                       QStringLiteral("57014")}
+               .contains(state);
 }
 
-// How many answers wait, how many the server refused, and the last
-// refusal's reason.
+// Why the server refused an answer, in French: the class's own checks say it
+// in French already; the server's other refusals are named by their code,
+// the server's words being in its own language.
+QString refusalReason(const QSqlError &error)
+{
+    const QString state = error.nativeErrorCode();
+    if (state == u"23514" || state == u"P0001") {
+        // "ERROR:  message" (the severity in the server's language), then
+        // context lines.
+        QString text = error.databaseText().section(u'\n', 0, 0);
+        const qsizetype message = text.indexOf(QStringLiteral(":  "));
+        return (message < 0 ? text : text.mid(message + 3))
+            .remove(QStringLiteral("(") + state + u')')
+            .trimmed();
+    }
+    if (state == u"54000")
+        return QStringLiteral("trop long pour le serveur de la classe");
+    if (state == u"42501")
+        return QStringLiteral("cet ordinateur n'a pas le droit d'envoyer des réponses : "
+                              "l'administrateur du serveur doit l'ajouter à une classe");
+    if (state.startsWith(u"22"))
+        return QStringLiteral("une valeur que le serveur de la classe ne prend pas (code %1)")
+            .arg(state);
+    return QStringLiteral("refusée par le serveur de la classe (code %1)").arg(state);
+}
+
+// A value of the outbox's state: what it last knew of its server.
+QString stateValue(HistoryDatabase &history, const char *name)
+{
+    QSqlQuery query(history.connection());
+    query.prepare(QStringLiteral("SELECT value FROM outbox_state WHERE name = ?"));
+    query.addBindValue(QString::fromLatin1(name));
+    return query.exec() && query.next() ? query.value(0).toString() : QString();
+}
+
+bool keepStateValue(HistoryDatabase &history, const char *name, const QString &value)
+{
+    return runOn(history, QStringLiteral("INSERT OR REPLACE INTO outbox_state VALUES (?, ?)"),
+                 {QString::fromLatin1(name), value});
+}
+
+// How many answers wait, and those the server refused, by reason.
 struct OutboxCounts
 {
     int waiting = 0;
-    int refused = 0;
-    QString reason;
+    QList<std::pair<QString, int>> refused;
 };
 
 OutboxCounts outboxCounts(HistoryDatabase &history)
 {
     QSqlQuery query(history.connection());
     OutboxCounts counts;
-    if (query.exec(
-            QStringLiteral("SELECT sent, COUNT(*) FROM answers WHERE sent <> 1 GROUP BY sent")))
+    if (query.exec(QStringLiteral("SELECT COUNT(*) FROM answers WHERE sent = 0")) && query.next())
+        counts.waiting = query.value(0).toInt();
+    if (query.exec(QStringLiteral("SELECT refusal, COUNT(*) FROM answers WHERE sent = 2 GROUP BY "
+                                  "refusal ORDER BY MAX(id) DESC")))
         while (query.next())
-            (query.value(0).toInt() == 0 ? counts.waiting : counts.refused) =
-                query.value(1).toInt();
-    if (counts.refused > 0 &&
-        query.exec(QStringLiteral(
-            "SELECT refusal FROM answers WHERE sent = 2 ORDER BY id DESC LIMIT 1")) &&
-        query.next())
-        counts.reason = query.value(0).toString();
+            counts.refused.append({query.value(0).toString(), query.value(1).toInt()});
     return counts;
 }
 
@@ -142,8 +194,54 @@ std::unique_ptr<AnswerForwarder> ClassSender::ifConfigured()
 }
 
 ClassSender::ClassSender(const QString &connectionName)
-    : m_server(ClassConnection::kComputer, connectionName)
+    : m_server(ClassConnection::kComputer, connectionName, kStatementLimit)
 {}
+
+bool ClassSender::meetServer(HistoryDatabase &history)
+{
+    QSqlQuery query(m_server.db());
+    if (!query.exec(QStringLiteral("SELECT identity, fresh_since, last_erasure FROM "
+                                   "additions.computer_state()")) ||
+        !query.next()) {
+        const QSqlError error = query.lastError();
+        query = QSqlQuery();
+        return m_server.failed(QStringLiteral("Le serveur de la classe n'a pas répondu."),
+                               error.text().trimmed());
+    }
+    const QString identity = query.value(0).toString();
+    const QDateTime freshSince = query.value(1).toDateTime();
+    const QString erasure = query.isNull(2) ? QString() : storedTime(query.value(2).toDateTime());
+    query = QSqlQuery();
+    const QString known = stateValue(history, "identity");
+    QSqlDatabase &db = history.connection();
+    if (!db.transaction())
+        return history.failed(db.lastError());
+    bool kept = true;
+    if (!known.isEmpty() && known != identity) {
+        // Another database than the one that took the answers: it has them
+        // all again, unless it was started afresh on purpose, when only the
+        // answers made since go.
+        kept = freshSince.isValid()
+                   ? runOn(history,
+                           QStringLiteral("UPDATE answers SET sent = 1 WHERE sent = 0 AND "
+                                          "answered_at < ?"),
+                           {storedTime(freshSince)})
+                   : runOn(history, QStringLiteral("UPDATE answers SET sent = 0 WHERE sent = 1"));
+    }
+    // Answers set aside are offered again at each start, and after an
+    // erasure on the server: those it now takes go.
+    if (kept && (!m_offeredAgain || erasure != stateValue(history, "erasure")))
+        kept = runOn(history,
+                     QStringLiteral("UPDATE answers SET sent = 0, refusal = NULL WHERE sent = 2"));
+    kept = kept && keepStateValue(history, "identity", identity) &&
+           keepStateValue(history, "erasure", erasure);
+    if (!kept || !db.commit()) {
+        db.rollback();
+        return history.failed(db.lastError());
+    }
+    m_offeredAgain = true;
+    return true;
+}
 
 bool ClassSender::forward(HistoryDatabase &history)
 {
@@ -152,16 +250,20 @@ bool ClassSender::forward(HistoryDatabase &history)
                                                         "et partiront dès qu'il répondra.");
         return false;
     }
+    if (!meetServer(history)) {
+        m_problem = history.problem().isEmpty() ? m_server.problem() : history.problem();
+        return false;
+    }
     QSqlDatabase &db = m_server.db();
     // The queries go before the connection closes, which would leave them
     // nothing to free their statements on.
     const auto failed = [this, &db](const QSqlError &error,
                                     std::initializer_list<QSqlQuery *> queries = {}) {
+        db.rollback();
         for (QSqlQuery *query : queries)
             *query = QSqlQuery();
         m_problem = QStringLiteral("Le serveur de la classe n'a pas pris les réponses (%1).")
                         .arg(error.text().trimmed());
-        db.rollback();
         return m_server.failed(m_problem, error.text().trimmed());
     };
     for (;;) {
@@ -183,26 +285,33 @@ bool ClassSender::forward(HistoryDatabase &history)
         QSqlQuery savepoint(db), record(db);
         record.prepare(
             QStringLiteral("SELECT additions.record_answer(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-        // The server sets this computer's clock right by how far it is from its own.
-        const QString clock = storedTime(QDateTime::currentDateTimeUtc());
+        // Each answer's time as this computer's clock reads it now, set
+        // right by the time since start-up when it was made since; the
+        // server sets this clock right by how far it is from its own.
+        const QDateTime clock = QDateTime::currentDateTimeUtc();
+        const BootInstant now = BootInstant::now();
         BatchOutcome outcome;
         for (const PendingAnswer &pending : *batch) {
             const AnswerRecord &a = pending.row.answer;
+            const TrustedTime when = whenItHappened(pending.row.when, pending.row.boot, now, clock);
             for (const QVariant &value :
                  {QVariant(QUuid::fromString(pending.uuid)), QVariant(a.player), QVariant(a.bound),
                   QVariant(a.first), QVariant(a.second), QVariant(a.answer), QVariant(a.right),
                   QVariant(a.stake), QVariant(a.scoreAfter), QVariant(a.scoreKept),
-                  QVariant(storedTime(pending.row.when)), QVariant(clock)})
+                  QVariant(storedTime(when.when)), QVariant(storedTime(clock))})
                 record.addBindValue(value);
             if (!savepoint.exec(QStringLiteral("SAVEPOINT answer")))
                 return failed(savepoint.lastError(), {&savepoint, &record});
             if (record.exec() && record.next()) {
-                (record.value(0).toString() == u"erased" ? outcome.erased : outcome.sent)
+                // Made before its child's answers were erased there: it
+                // leaves this computer too, when its time is certain.
+                (record.value(0).toString() == u"erased" && when.certain ? outcome.erased
+                                                                         : outcome.sent)
                     << pending.id;
-            } else if (const QSqlError error = record.lastError(); lasting(error)) {
+            } else if (const QSqlError error = record.lastError(); !transient(error)) {
                 if (!savepoint.exec(QStringLiteral("ROLLBACK TO SAVEPOINT answer")))
                     return failed(savepoint.lastError(), {&savepoint, &record});
-                outcome.refused.append({pending.id, error.databaseText().trimmed()});
+                outcome.refused.append({pending.id, refusalReason(error)});
             } else {
                 return failed(error, {&savepoint, &record});
             }
@@ -237,13 +346,20 @@ ProgressQueries::OutboxStatus outboxStatus()
                               .arg(reachable->text);
             status.details = reachable->details;
         }
-        if (counts.refused > 0)
-            status.text +=
-                QStringLiteral("%1 réponse(s) ont été refusées par le serveur de la classe "
-                               "(« %2 ») : elles restent dans l'historique de cet "
-                               "ordinateur.")
-                    .arg(counts.refused)
-                    .arg(counts.reason);
+        if (!counts.refused.isEmpty()) {
+            QStringList reasons;
+            int refused = 0;
+            for (const auto &[reason, count] : counts.refused) {
+                reasons << QStringLiteral("« %1 » : %2").arg(reason).arg(count);
+                refused += count;
+            }
+            status.text += QStringLiteral("%1 réponse(s) ont été refusées par le serveur de la "
+                                          "classe (%2) : elles restent dans l'historique de cet "
+                                          "ordinateur, et lui seront proposées à nouveau au "
+                                          "prochain démarrage du jeu.")
+                               .arg(refused)
+                               .arg(reasons.join(QStringLiteral(" ; ")));
+        }
         status.text = status.text.simplified();
         return status;
     };

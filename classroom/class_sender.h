@@ -11,7 +11,9 @@
 // Sends this computer's answers to the class's server, as the computer's
 // role. The history on this computer stays the record, and is the outbox:
 // each answer carries an id made here, the server keeps an answer sent
-// twice once, and an answer is marked sent once the server has it.
+// twice once, and an answer is marked sent once the server has it. Only a
+// failure that goes by itself (the network, a busy or blocked server) holds
+// the queue; an answer the server refuses is set aside with its reason.
 class ClassSender final : public AnswerForwarder
 {
 public:
@@ -25,8 +27,14 @@ public:
     QString problem() const override { return m_problem; }
 
 private:
+    // Asks the server who it is, as it connects: a database that is not the
+    // one that took the answers gets them again, and answers set aside are
+    // offered again at each start and after an erasure.
+    bool meetServer(HistoryDatabase &history);
+
     ClassConnection m_server;
     QString m_problem;
+    bool m_offeredAgain = false;
 };
 
 // What Progrès says of this computer's outbox: how many answers wait for

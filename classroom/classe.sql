@@ -1,5 +1,5 @@
 -- SPDX-License-Identifier: GPL-3.0-or-later
--- Additions: a class on the school's PostgreSQL server, version 2.
+-- Additions: a class on the school's PostgreSQL server, version 3.
 --
 -- Run by the administrator, as a superuser, in the class database (the
 -- README gives the commands). It stops at the first error, changing
@@ -39,12 +39,34 @@ GRANT USAGE ON SCHEMA additions TO additions_machine, additions_teacher;
 -- additions.version() and send nothing to one they do not know.
 CREATE TABLE IF NOT EXISTS additions.schema_version (version integer NOT NULL);
 DELETE FROM additions.schema_version;
-INSERT INTO additions.schema_version VALUES (2);
+INSERT INTO additions.schema_version VALUES (3);
 CREATE OR REPLACE FUNCTION additions.version()
 RETURNS integer
 LANGUAGE sql STABLE SECURITY DEFINER
 SET search_path = pg_catalog, pg_temp
 AS $$ SELECT max(version) FROM additions.schema_version $$;
+
+-- This database's own identity. A computer that meets another one (the
+-- database made again, or restored from a backup) sends again every answer
+-- it holds, which the ids keep once; unless the administrator started it
+-- afresh on purpose (a new school year: additions.start_afresh()), when
+-- only the answers made since are sent. A copy of the database, or a
+-- restore to an earlier point of its log, is another identity too: the
+-- database's and the cluster's own ids, and the log's timeline, are part
+-- of it.
+CREATE TABLE IF NOT EXISTS additions.identity (
+    id uuid NOT NULL DEFAULT gen_random_uuid(),
+    fresh_since timestamptz
+);
+INSERT INTO additions.identity (id) SELECT gen_random_uuid()
+    WHERE NOT EXISTS (SELECT FROM additions.identity);
+CREATE OR REPLACE FUNCTION additions.start_afresh()
+RETURNS void
+LANGUAGE sql
+SET search_path = pg_catalog, pg_temp
+BEGIN ATOMIC
+    UPDATE additions.identity SET id = gen_random_uuid(), fresh_since = now();
+END;
 
 -- Each class's teachers hear of its answers on a channel of its own, whose
 -- name only they can read.
@@ -107,6 +129,9 @@ CREATE TABLE IF NOT EXISTS additions.answers (
 );
 ALTER TABLE additions.answers
     ADD COLUMN IF NOT EXISTS received bigint GENERATED ALWAYS AS IDENTITY;
+-- False for an answer whose time its computer could not vouch for (a clock
+-- years off): it is kept, with the time it arrived.
+ALTER TABLE additions.answers ADD COLUMN IF NOT EXISTS time_trusted boolean NOT NULL DEFAULT true;
 DROP INDEX IF EXISTS additions.answers_by_level;
 CREATE INDEX IF NOT EXISTS answers_in_order ON additions.answers (machine, player, bound, received);
 
@@ -252,6 +277,21 @@ INSERT INTO additions.totals SELECT * FROM additions.counted;
 INSERT INTO additions.children SELECT * FROM additions.counted_children;
 INSERT INTO additions.recent SELECT * FROM additions.counted_recent;
 
+-- What a computer asks as it connects: the database's identity, when it was
+-- started afresh, and the last time one of its children's answers were
+-- erased (answers it set aside may now be taken).
+CREATE OR REPLACE FUNCTION additions.computer_state(OUT identity text, OUT fresh_since timestamptz,
+                                                    OUT last_erasure timestamptz)
+LANGUAGE sql STABLE SECURITY DEFINER
+SET search_path = pg_catalog, pg_temp
+AS $$
+    SELECT concat_ws(':', i.id, d.oid, s.system_identifier, c.timeline_id), i.fresh_since,
+           (SELECT max(erased_at) FROM additions.erasures WHERE machine = session_user)
+    FROM additions.identity i, pg_database d, pg_control_system() s, pg_control_checkpoint() c
+    WHERE d.datname = current_database()
+    LIMIT 1
+$$;
+
 -- The one thing a computer may do: record an answer, as itself. What the
 -- game can send, and no more: keys and numbers as long as its boxes hold
 -- (32767 characters), one of its levels or none, a stake a score holds, at
@@ -259,6 +299,9 @@ INSERT INTO additions.recent SELECT * FROM additions.counted_recent;
 -- children answer, and a week's waiting answers within hours). A refusal
 -- that lasts is a check_violation; one that passes (too many answers this
 -- hour) a configuration_limit_exceeded, and the computer tries again later.
+-- A time is a matter of plausibility, never a reason to lose an answer: one
+-- from more than five years ago, or to come, is kept with the time it
+-- arrived, marked as untrusted.
 -- Returns 'added', 'known' (sent before) or 'erased' (made before its
 -- child's answers were erased: the computer forgets it too).
 CREATE OR REPLACE FUNCTION additions.record_answer(
@@ -272,6 +315,7 @@ AS $$
 DECLARE
     computer additions.machines;
     added integer;
+    trusted boolean;
 BEGIN
     IF length(p_player) NOT BETWEEN 1 AND 32767 OR greatest(length(p_first), length(p_second),
        length(p_answer), length(p_score)) > 32767 OR p_bound NOT IN (0, 50, 200, 1000, 5000, 10000)
@@ -279,11 +323,13 @@ BEGIN
         RAISE EXCEPTION 'ce n''est pas une réponse que le jeu envoie'
             USING ERRCODE = 'check_violation';
     END IF;
-    -- The computer's clock, set right; never a time to come.
-    p_when := least(p_when + (now() - p_clock), now());
-    IF p_when < now() - interval '5 years' THEN
-        RAISE EXCEPTION 'une réponse de plus de cinq ans' USING ERRCODE = 'check_violation';
+    -- The computer's clock, set right.
+    p_when := p_when + (now() - p_clock);
+    trusted := p_when BETWEEN now() - interval '5 years' AND now() + interval '1 minute';
+    IF NOT trusted THEN
+        p_when := now();
     END IF;
+    p_when := least(p_when, now());
     SELECT * INTO computer FROM additions.machines WHERE role = session_user FOR UPDATE;
     IF NOT FOUND THEN
         RAISE EXCEPTION 'l''ordinateur % n''est dans aucune classe', session_user
@@ -305,15 +351,16 @@ BEGIN
         RAISE EXCEPTION 'trop de joueurs sur % (200 au plus)', session_user
             USING ERRCODE = 'check_violation';
     END IF;
+    -- An erasure on request wins over a time that cannot be placed.
     IF EXISTS (SELECT FROM additions.erasures WHERE machine = session_user AND player = p_player
-               AND erased_at >= p_when) THEN
+               AND (erased_at >= p_when OR NOT trusted)) THEN
         RETURN 'erased';
     END IF;
     INSERT INTO additions.answers (id, machine, player, bound, first_number, second_number,
                                    answer, is_right, stake, score_after, score_kept,
-                                   answered_at)
+                                   answered_at, time_trusted)
     VALUES (p_id, session_user, p_player, p_bound, p_first, p_second, p_answer, p_right,
-            p_stake, p_score, p_kept, p_when)
+            p_stake, p_score, p_kept, p_when, trusted)
     ON CONFLICT (id) DO NOTHING;
     GET DIAGNOSTICS added = ROW_COUNT;
     RETURN CASE WHEN added > 0 THEN 'added' ELSE 'known' END;
@@ -430,6 +477,7 @@ GRANT SELECT ON additions.classes, additions.machines, additions.teachers, addit
                 additions.children, additions.recent TO additions_teacher;
 GRANT SELECT, DELETE ON additions.answers TO additions_teacher;
 GRANT EXECUTE ON FUNCTION additions.version TO additions_machine, additions_teacher;
+GRANT EXECUTE ON FUNCTION additions.computer_state TO additions_machine;
 GRANT EXECUTE ON FUNCTION additions.taught_machines TO additions_teacher;
 GRANT EXECUTE ON FUNCTION
     additions.record_answer(uuid, text, integer, text, text, text, boolean, integer, text, boolean,

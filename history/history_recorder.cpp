@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <mutex>
 
 using namespace std::chrono_literals;
 
@@ -17,66 +18,65 @@ namespace {
 // A forwarder that fails is tried again later and later.
 constexpr auto kFirstRetry = 2s;
 constexpr auto kLastRetry = 60s;
+// What closing gives the last answers: a stuck disk, and a server, so long.
+constexpr auto kLastWrite = 1s;
+constexpr auto kLastSend = 3s;
+
+// Each problem once, for the adult who reads the standard error.
+void sayOnce(const QString &problem, QString &said)
+{
+    if (problem.isEmpty() || problem == said)
+        return;
+    said = problem;
+    QTextStream(stderr) << said << Qt::endl;
+}
 
 } // namespace
 
-// Lives on the recorder's thread, with the history and the forwarder.
-// Forwarding waits for no click: answers are written first.
-class HistoryRecorder::Writer final : public QObject
+// The writer's thread tells the sender's of each answer written, for as
+// long as the sender's thread is there: the writer's may outlive it when a
+// disk does not answer at closing.
+struct HistoryRecorder::Wakeup
+{
+    std::mutex mutex;
+    WorkerThread *sending = nullptr;
+    Sender *sender = nullptr;
+    void written();
+};
+
+// Lives on the sender's thread, with a connection of its own to the history
+// and the forwarder. One try for however many answers are written meanwhile.
+class HistoryRecorder::Sender final : public QObject
 {
 public:
-    explicit Writer(std::unique_ptr<AnswerForwarder> forwarder)
+    explicit Sender(std::unique_ptr<AnswerForwarder> forwarder)
         : m_forwarder(std::move(forwarder)), m_planned(this)
     {
         m_planned.setSingleShot(true);
-        QObject::connect(&m_planned, &QTimer::timeout, this, &Writer::forwardNow);
+        QObject::connect(&m_planned, &QTimer::timeout, this, &Sender::forwardNow);
     }
 
-    void insert(const HistoryRow &row)
-    {
-        if (!history().insert(row))
-            say(history().problem());
-        forwardSoon(0ms);
-    }
-
-    // Answers left unforwarded by an earlier game go first, then each
-    // answer after it is written: one try for however many come meanwhile.
     void forwardSoon(std::chrono::milliseconds delay)
     {
-        if (m_forwarder && !m_planned.isActive())
+        if (!m_planned.isActive())
             m_planned.start(delay);
     }
 
     void forwardNow()
     {
-        if (!m_forwarder)
-            return;
-        if (m_forwarder->forward(history())) {
+        m_planned.stop();
+        if (!m_history)
+            m_history = std::make_unique<HistoryDatabase>(QStringLiteral("additions-sender"));
+        if (m_forwarder->forward(*m_history)) {
             m_retry = kFirstRetry;
             return;
         }
-        say(m_forwarder->problem());
+        sayOnce(m_forwarder->problem(), m_said);
         forwardSoon(m_retry);
         m_retry = std::min<std::chrono::milliseconds>(m_retry * 2, kLastRetry);
     }
 
 private:
-    HistoryDatabase &history()
-    {
-        if (!m_history)
-            m_history = std::make_unique<HistoryDatabase>(QStringLiteral("additions-recorder"));
-        return *m_history;
-    }
-
-    // Each problem once, for the adult who reads the standard error.
-    void say(const QString &problem)
-    {
-        if (problem.isEmpty() || problem == m_said)
-            return;
-        m_said = problem;
-        QTextStream(stderr) << m_said << Qt::endl;
-    }
-
     std::unique_ptr<HistoryDatabase> m_history;
     std::unique_ptr<AnswerForwarder> m_forwarder;
     QTimer m_planned;
@@ -84,27 +84,71 @@ private:
     QString m_said;
 };
 
-HistoryRecorder::HistoryRecorder(std::unique_ptr<AnswerForwarder> forwarder)
-    : m_forwards(forwarder != nullptr), m_writer(new Writer(std::move(forwarder))),
-      m_thread(std::make_unique<WorkerThread>(m_writer))
+void HistoryRecorder::Wakeup::written()
 {
-    if (m_forwards)
-        m_thread->post([writer = m_writer] { writer->forwardSoon(0ms); });
+    const std::lock_guard lock(mutex);
+    if (sending)
+        sending->post([sender = this->sender] { sender->forwardSoon(0ms); });
+}
+
+// Lives on the recorder's thread, with the history.
+class HistoryRecorder::Writer final : public QObject
+{
+public:
+    explicit Writer(std::shared_ptr<Wakeup> wakeup) : m_wakeup(std::move(wakeup)) {}
+
+    void insert(const HistoryRow &row)
+    {
+        if (!m_history)
+            m_history = std::make_unique<HistoryDatabase>(QStringLiteral("additions-recorder"));
+        if (!m_history->insert(row))
+            sayOnce(m_history->problem(), m_said);
+        else if (m_wakeup)
+            m_wakeup->written();
+    }
+
+private:
+    std::unique_ptr<HistoryDatabase> m_history;
+    std::shared_ptr<Wakeup> m_wakeup;
+    QString m_said;
+};
+
+HistoryRecorder::HistoryRecorder(std::unique_ptr<AnswerForwarder> forwarder)
+{
+    if (forwarder) {
+        m_wakeup = std::make_shared<Wakeup>();
+        m_sender = new Sender(std::move(forwarder));
+        m_sending = std::make_unique<WorkerThread>(m_sender);
+        m_wakeup->sending = m_sending.get();
+        m_wakeup->sender = m_sender;
+        // Answers left unforwarded by an earlier game go first.
+        m_sending->post([sender = m_sender] { sender->forwardSoon(0ms); });
+    }
+    m_writer = new Writer(m_wakeup);
+    m_thread = std::make_unique<WorkerThread>(m_writer);
 }
 
 HistoryRecorder::~HistoryRecorder()
 {
-    // The last answers are forwarded before the game closes; a stuck disk
-    // must not keep it from closing, and a server is given the time of one
-    // connection.
-    if (m_forwards)
-        m_thread->post([writer = m_writer] { writer->forwardNow(); });
-    m_thread->finish(m_forwards ? 3s : 1s);
+    // Every answer clicked is written first, whatever the server does; a
+    // stuck disk must not keep the game from closing.
+    m_thread->finish(kLastWrite);
+    if (!m_sending)
+        return;
+    {
+        const std::lock_guard lock(m_wakeup->mutex);
+        m_wakeup->sending = nullptr;
+    }
+    // Then the last answers are forwarded, for as long as a connection
+    // takes; past that, sending is abandoned, and they go at the next start.
+    m_sending->post([sender = m_sender] { sender->forwardNow(); });
+    m_sending->finish(kLastSend);
 }
 
 void HistoryRecorder::record(const AnswerRecord &answer)
 {
-    m_thread->post([writer = m_writer, row = HistoryRow{QDateTime::currentDateTimeUtc(), answer}] {
+    m_thread->post([writer = m_writer,
+                    row = HistoryRow{QDateTime::currentDateTimeUtc(), answer, BootInstant::now()}] {
         writer->insert(row);
     });
 }

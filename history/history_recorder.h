@@ -11,7 +11,8 @@ class HistoryDatabase;
 class WorkerThread;
 
 // Where this computer's answers go once written: a class's server. It runs
-// on the recorder's thread.
+// on a thread of its own, with a connection of its own to the history, so
+// that a server that does not answer never holds up a record.
 class AnswerForwarder
 {
 public:
@@ -26,10 +27,11 @@ public:
 // waits for the disk, a lock or a damaged file, and the child is never told
 // of them. The database is opened at the first answer, not at start-up. On
 // close, what is queued is written, for at most a second. With a forwarder,
-// answers are then forwarded from the same thread, and those it could not
-// forward are tried again later and later, and at the next start. A failure
-// is said once, in French, on the standard error; the adults' program says
-// it too.
+// each answer written is then forwarded from a second thread, and those it
+// could not forward are tried again later and later, and at the next start:
+// the network never delays a record, and closing gives the forwarder a few
+// seconds before it is abandoned. A failure is said once, in French, on the
+// standard error; the adults' program says it too.
 class HistoryRecorder final : public AnswerRecorder
 {
 public:
@@ -39,7 +41,11 @@ public:
 
 private:
     class Writer;
-    bool m_forwards;
+    class Sender;
+    struct Wakeup;
+    std::shared_ptr<Wakeup> m_wakeup; // how the writer's thread wakes the sender's
+    Sender *m_sender = nullptr;       // lives on its thread, which owns it
+    std::unique_ptr<WorkerThread> m_sending;
     Writer *m_writer; // lives on the thread, which owns it
     std::unique_ptr<WorkerThread> m_thread;
 };

@@ -48,6 +48,25 @@ public:
         startBare();
         if (QTest::currentTestFailed())
             return;
+        makeClassDatabase();
+        // Over the network a password too: the first matching line of
+        // pg_hba.conf wins, so it goes before initdb's own.
+        QFile rules(data() + u"/pg_hba.conf"_s);
+        QVERIFY(rules.open(QIODevice::ReadWrite));
+        const QByteArray before = rules.readAll();
+        rules.seek(0);
+        rules.write("hostssl all all 127.0.0.1/32 scram-sha-256\n" + before);
+        rules.close();
+        QVERIFY(asServer({kBin + u"pg_ctl"_s, u"-D"_s, data(), u"reload"_s}).ok);
+    }
+
+    // The class database, made anew (as a new school year, or after a
+    // mistake) with its two computers and its teacher.
+    void makeClassDatabase()
+    {
+        QVERIFY(
+            psql(u"postgres"_s, u"postgres"_s, u"DROP DATABASE IF EXISTS additions WITH (FORCE)"_s)
+                .ok);
         QVERIFY(psql(u"postgres"_s, u"postgres"_s, u"CREATE DATABASE additions"_s).ok);
         const ToolResult schema =
             runTool(kBin + u"psql"_s,
@@ -61,15 +80,6 @@ public:
                      "SELECT additions.add_computer('poste2', 'B', 'secret'); "
                      "SELECT additions.add_teacher('prof_a', 'A', 'secret');"_s)
                     .ok);
-        // Over the network a password too: the first matching line of
-        // pg_hba.conf wins, so it goes before initdb's own.
-        QFile rules(data() + u"/pg_hba.conf"_s);
-        QVERIFY(rules.open(QIODevice::ReadWrite));
-        const QByteArray before = rules.readAll();
-        rules.seek(0);
-        rules.write("hostssl all all 127.0.0.1/32 scram-sha-256\n" + before);
-        rules.close();
-        QVERIFY(asServer({kBin + u"pg_ctl"_s, u"-D"_s, data(), u"reload"_s}).ok);
     }
 
     // Made and started with no database of its own.
