@@ -212,11 +212,24 @@ public:
     ToolResult answer(const QString &machine, int count, const QString &overTls = QString(),
                       const QString &password = u"secret"_s, const QStringList &more = {})
     {
+        // `more`: the player, the answer typed, the clock.
+        QStringList arguments{more.value(0, u"1_joueur"_s), QString::number(count)};
+        if (!more.value(1).isEmpty())
+            arguments << more.value(1);
+        return runTool(QCoreApplication::applicationDirPath() + u"/history_probe"_s, arguments,
+                       computer(machine, overTls, password, more.value(2)), 30000);
+    }
+
+    // What a computer's program finds: its service, password and history.
+    QProcessEnvironment computer(const QString &machine, const QString &overTls = QString(),
+                                 const QString &password = u"secret"_s,
+                                 const QString &clock = QString())
+    {
         QProcessEnvironment environment;
         // libfaketime's clock for the computer alone, "-2d" behind or "+2d"
         // ahead: its calendar clock only, as on a computer set wrong, whose
         // clock since start-up still runs true.
-        if (const QString clock = more.value(2); !clock.isEmpty()) {
+        if (!clock.isEmpty()) {
             environment.insert(u"LD_PRELOAD"_s,
                                u"/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"_s);
             environment.insert(u"FAKETIME"_s, clock);
@@ -225,12 +238,7 @@ public:
         environment.insert(u"PGSERVICEFILE"_s, serviceFile(machine, overTls));
         environment.insert(u"PGPASSFILE"_s, passwordFile(machine, password));
         environment.insert(u"XDG_DATA_HOME"_s, m_dir.filePath(machine));
-        // `more`: the player, the answer typed, the clock.
-        QStringList arguments{more.value(0, u"1_joueur"_s), QString::number(count)};
-        if (!more.value(1).isEmpty())
-            arguments << more.value(1);
-        return runTool(QCoreApplication::applicationDirPath() + u"/history_probe"_s, arguments,
-                       environment, 30000);
+        return environment;
     }
 
     QTemporaryDir m_dir;

@@ -530,6 +530,47 @@ private Q_SLOTS:
         QCOMPARE(m_server.count(u"poste1"_s), 3);
     }
 
+    // The game, or the server, killed at any moment of a send (connecting,
+    // in a batch, at its commit, as the computer marks what went): once it
+    // runs again, the server has every answer of the history, once.
+    void noFaultLosesOrDuplicates_data()
+    {
+        QTest::addColumn<bool>("serverKilled");
+        QTest::addRow("the game killed") << false;
+        QTest::addRow("the server killed") << true;
+    }
+
+    void noFaultLosesOrDuplicates()
+    {
+        QFETCH(bool, serverKilled);
+        constexpr int kAnswers = 100, kKills = 5;
+        QElapsedTimer whole;
+        whole.start();
+        QVERIFY(m_server.answer(u"poste1"_s, kAnswers).ok);
+        const qint64 sendMs = whole.elapsed();
+        for (int kill = 1; kill <= kKills; ++kill) {
+            ProgramRun run(QCoreApplication::applicationDirPath() + u"/history_probe"_s,
+                           {u"1_joueur"_s, QString::number(kAnswers)},
+                           m_server.computer(u"poste1"_s));
+            QTest::qWait(int(sendMs * kill / (kKills + 1)));
+            if (serverKilled) {
+                QVERIFY(
+                    classfixture::asServer({classfixture::kBin + u"pg_ctl"_s, u"-D"_s,
+                                            m_server.data(), u"-m"_s, u"immediate"_s, u"stop"_s})
+                        .ok);
+                run.process().waitForFinished();
+                QVERIFY(m_server.start());
+            } else {
+                run.process().kill();
+                run.process().waitForFinished();
+            }
+        }
+        QVERIFY(m_server.answer(u"poste1"_s, 0).ok);
+        QCOMPARE(local(u"poste1"_s, u"SELECT COUNT(*) FROM answers WHERE sent <> 1"_s).toInt(), 0);
+        QCOMPARE(m_server.count(u"poste1"_s),
+                 local(u"poste1"_s, u"SELECT COUNT(*) FROM answers"_s).toInt());
+    }
+
     // A class database made again, or restored from an older backup, gets
     // every answer again; one started afresh on purpose, only the new ones.
     void aServerThatForgot()
