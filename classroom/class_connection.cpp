@@ -17,9 +17,8 @@
 #include <type_traits>
 
 #ifdef Q_OS_WIN
-#include <winsock2.h>
-#define poll WSAPoll
 #include <windows.h>
+#include <winsock2.h>
 #else
 #include <poll.h>
 #endif
@@ -248,7 +247,12 @@ std::optional<Attempt> attempt(const QByteArray &conninfo, std::chrono::millisec
         pollfd wait{};
         wait.fd = static_cast<decltype(wait.fd)>(socket);
         wait.events = polling == kReading ? POLLIN : POLLOUT;
-        const int ready = ::poll(&wait, 1, int(std::max<qint64>(timer.remainingTime(), 0)));
+        const int waitMs = int(std::max<qint64>(timer.remainingTime(), 0));
+#ifdef Q_OS_WIN
+        const int ready = WSAPoll(&wait, 1, waitMs);
+#else
+        const int ready = ::poll(&wait, 1, waitMs);
+#endif
         if (ready < 0)
             break;
         if (ready == 0)

@@ -355,8 +355,8 @@ ProgressQueries::OutboxStatus outboxStatus()
             }
             status.text += QStringLiteral("%1 réponse(s) ont été refusées par le serveur de la "
                                           "classe (%2) : elles restent dans l'historique de cet "
-                                          "ordinateur, et lui seront proposées à nouveau au "
-                                          "prochain démarrage du jeu.")
+                                          "ordinateur, et seront proposées de nouveau au serveur "
+                                          "au prochain démarrage du jeu.")
                                .arg(refused)
                                .arg(reasons.join(QStringLiteral(" ; ")));
         }
