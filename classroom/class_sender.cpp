@@ -213,24 +213,28 @@ bool ClassSender::meetServer(HistoryDatabase &history)
     const QString erasure = query.isNull(2) ? QString() : storedTime(query.value(2).toDateTime());
     query = QSqlQuery();
     const QString known = stateValue(history, "identity");
+    const bool anotherServer = !known.isEmpty() && known != identity;
+    // Answers set aside are offered again at each start, and after an
+    // erasure on the server: those it now takes go.
+    const bool offerAgain = !m_offeredAgain || erasure != stateValue(history, "erasure");
+    if (!anotherServer && !offerAgain && known == identity)
+        return true;
     QSqlDatabase &db = history.connection();
     if (!db.transaction())
         return history.failed(db.lastError());
     bool kept = true;
-    if (!known.isEmpty() && known != identity) {
+    if (anotherServer) {
         // Another database than the one that took the answers: it has them
         // all again, unless it was started afresh on purpose, when only the
         // answers made since go.
         kept = freshSince.isValid()
                    ? runOn(history,
-                           QStringLiteral("UPDATE answers SET sent = 1 WHERE sent = 0 AND "
-                                          "answered_at < ?"),
+                           QStringLiteral("UPDATE answers SET sent = 1, refusal = NULL WHERE sent "
+                                          "<> 1 AND answered_at < ?"),
                            {storedTime(freshSince)})
                    : runOn(history, QStringLiteral("UPDATE answers SET sent = 0 WHERE sent = 1"));
     }
-    // Answers set aside are offered again at each start, and after an
-    // erasure on the server: those it now takes go.
-    if (kept && (!m_offeredAgain || erasure != stateValue(history, "erasure")))
+    if (kept && offerAgain)
         kept = runOn(history,
                      QStringLiteral("UPDATE answers SET sent = 0, refusal = NULL WHERE sent = 2"));
     kept = kept && keepStateValue(history, "identity", identity) &&
