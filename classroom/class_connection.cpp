@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLibrary>
 #include <QMap>
@@ -165,6 +166,8 @@ bool setUpFromFiles(QSqlDatabase &db, const QString &service, const QString &fix
 }
 #endif
 
+constexpr int kConnectTimeoutMs = 2000;
+
 // libpq's own calls, from the library the PostgreSQL driver loaded: a
 // failed connection is asked again through them, to learn its SQLSTATE.
 namespace pq {
@@ -297,7 +300,7 @@ QString cause(const QSqlDatabase &db, bool teacher)
     const QString common = parameters.join(u' ');
     add("password", db.password());
     const std::optional<pq::Attempt> checked =
-        pq::attempt(parameters.join(u' ').toUtf8(), std::chrono::seconds(5));
+        pq::attempt(parameters.join(u' ').toUtf8(), std::chrono::milliseconds(kConnectTimeoutMs));
     const QString password = teacher ? QStringLiteral("votre mot de passe d'enseignant")
                                      : QStringLiteral("le mot de passe de cet ordinateur");
     const QString unknown = teacher ? QStringLiteral("vous") : QStringLiteral("cet ordinateur");
@@ -322,7 +325,7 @@ QString cause(const QSqlDatabase &db, bool teacher)
             (common + QStringLiteral(" sslmode=require sslrootcert=additions-none password='' "
                                      "passfile=additions-none"))
                 .toUtf8(),
-            std::chrono::seconds(5));
+            std::chrono::milliseconds(kConnectTimeoutMs));
         if (unchecked &&
             (unchecked->connected || unchecked->needsPassword || !unchecked->sqlState.isEmpty()))
             return QStringLiteral("le certificat du serveur n'a pas été reconnu (certificat de "
@@ -398,20 +401,29 @@ bool ClassConnection::open()
         // The service names the server, the database and the role; TLS is
         // checked whatever it says. A network that goes silent mid-statement
         // is given up within seconds, not the system's two hours.
-        const QString fixed = QStringLiteral(
-            "connect_timeout=2;sslmode=verify-full;application_name=additions;keepalives=1;"
-            "keepalives_idle=5;keepalives_interval=2;keepalives_count=3;tcp_user_timeout=10000");
+        const QString fixed =
+            QStringLiteral("connect_timeout=%1;").arg(kConnectTimeoutMs / 1000) +
+            QStringLiteral("sslmode=verify-full;application_name=additions;keepalives=1;"
+                           "keepalives_idle=5;keepalives_interval=2;keepalives_count=3;tcp_user_"
+                           "timeout=10000");
 #ifdef Q_OS_WIN
         if (!setUpFromFiles(m_db, m_service, fixed))
 #endif
             m_db.setConnectOptions(QStringLiteral("service=%1;").arg(m_service) + fixed);
     }
     // open()'s own result: lastError() may still hold an earlier failure.
+    QElapsedTimer opening;
+    opening.start();
     if (!m_db.open()) {
         const QString libpq = m_db.lastError().text().trimmed();
+        // Past the connection's own time limit, the server did not answer:
+        // asking again would only wait as long.
+        const QString why = opening.elapsed() >= kConnectTimeoutMs - 100
+                                ? QStringLiteral("le serveur n'a pas répondu à temps")
+                                : cause(m_db, m_service == QLatin1StringView(kTeacher));
         return failed(QStringLiteral("Le serveur de la classe (service « %1 ») n'a pas pu être "
                                      "joint : %2.")
-                          .arg(m_service, cause(m_db, m_service == QLatin1StringView(kTeacher))),
+                          .arg(m_service, why),
                       libpq);
     }
     if (m_statementLimit.count() > 0) {
