@@ -423,27 +423,19 @@ END;
 -- server's log when the statement fails.
 CREATE OR REPLACE FUNCTION additions.add_computer(p_role name, p_class text)
 RETURNS text
-LANGUAGE plpgsql
+LANGUAGE sql
 SET search_path = pg_catalog, pg_temp
 AS $$
-DECLARE
-    made text := replace(gen_random_uuid()::text, '-', '');
-BEGIN
-    PERFORM additions.add_computer(p_role, p_class, made);
-    RETURN made;
-END
+    SELECT made FROM (SELECT replace(gen_random_uuid()::text, '-', '') AS made) p,
+        LATERAL additions.add_computer(p_role, p_class, p.made)
 $$;
 CREATE OR REPLACE FUNCTION additions.add_teacher(p_role name, p_class text)
 RETURNS text
-LANGUAGE plpgsql
+LANGUAGE sql
 SET search_path = pg_catalog, pg_temp
 AS $$
-DECLARE
-    made text := replace(gen_random_uuid()::text, '-', '');
-BEGIN
-    PERFORM additions.add_teacher(p_role, p_class, made);
-    RETURN made;
-END
+    SELECT made FROM (SELECT replace(gen_random_uuid()::text, '-', '') AS made) p,
+        LATERAL additions.add_teacher(p_role, p_class, p.made)
 $$;
 
 -- The roles added by hand, before these functions, get their limits too.
