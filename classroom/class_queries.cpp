@@ -17,10 +17,11 @@ namespace {
 // Notifications come in bursts when a class answers at once: one reload
 // for them all, well within the two seconds a teacher waits.
 constexpr int kReloadDelayMs = 300;
-// A server away sends no notification, and one that restarts says nothing
-// to a listening connection: it is asked again now and then.
-constexpr int kRetryDelayMs = 10000;
-constexpr int kHeartbeatMs = 10000;
+// A server away sends no notification, one that restarts ends the
+// connection in silence, and a class given to the teacher has a channel
+// nobody listens to yet: the server is asked now and then, and the view is
+// back within seconds of the server.
+constexpr int kHeartbeatMs = 5000;
 
 // The server keeps each child's totals as answers arrive, and their last
 // answers at each level: the view reads no answer. One row per child and
@@ -41,6 +42,31 @@ void readCarries(QSqlQuery &query, QMap<int, Tally> &carries)
 {
     while (query.next())
         carries.insert(query.value(0).toInt(), {query.value(1).toInt(), query.value(2).toInt()});
+}
+
+// One child's last answers, oldest first, and their sums by carries; false
+// when the server refused.
+bool readChild(QSqlQuery &query, ChildDetail &detail)
+{
+    query.prepare(QStringLiteral("SELECT %1 FROM additions.answers WHERE machine = ? AND "
+                                 "player = ? ORDER BY received DESC LIMIT ?")
+                      .arg(QString::fromLatin1(kAnswerColumns)));
+    query.addBindValue(detail.machine);
+    query.addBindValue(detail.player);
+    query.addBindValue(ClassQueries::kChildAnswers);
+    if (!query.exec())
+        return false;
+    while (query.next())
+        detail.answers.append(rowOf(query));
+    std::reverse(detail.answers.begin(), detail.answers.end());
+    query.prepare(
+        QString::fromLatin1(kCarries).arg(QStringLiteral("AND machine = ? AND player = ?")));
+    query.addBindValue(detail.machine);
+    query.addBindValue(detail.player);
+    if (!query.exec())
+        return false;
+    readCarries(query, detail.carries);
+    return true;
 }
 
 // "poste2" before "poste10", as a teacher counts: each text's collation key
@@ -83,63 +109,106 @@ Notice serverFailed(const QSqlError &error)
 } // namespace
 
 ClassQueries::ClassQueries()
-    : m_server(ClassConnection::kTeacher, QStringLiteral("additions-class-teacher")),
+    // A server that holds a read (a table locked while its administrator
+    // updates it) must not hold the view for ever.
+    : m_server(ClassConnection::kTeacher, QStringLiteral("additions-class-teacher"),
+               std::chrono::seconds(20)),
       m_reload(this), m_heartbeat(this)
 {
     m_reload.setSingleShot(true);
+    m_reload.setInterval(kReloadDelayMs);
     QObject::connect(&m_reload, &QTimer::timeout, this, &ClassQueries::load);
-    QObject::connect(&m_heartbeat, &QTimer::timeout, this, [this] {
-        if (m_server.db().isOpen() && !QSqlQuery(m_server.db()).exec(QStringLiteral("SELECT 1"))) {
-            m_server.failed(QString());
-            load();
-        }
-    });
+    QObject::connect(&m_heartbeat, &QTimer::timeout, this, &ClassQueries::check);
 }
 
 bool ClassQueries::connect()
 {
-    const bool wasOpen = m_server.db().isOpen();
+    // The driver finds a connection the server ended (a restart, its
+    // database dropped) closed, or finds out at the next query.
+    if (m_server.db().isOpen())
+        return true;
+    // Closed for good: its channels with it, and the version asked again.
+    m_server.failed(QString());
     if (!m_server.open())
         return false;
-    if (!wasOpen) {
-        m_heartbeat.start(kHeartbeatMs);
-        // Each answer of the teacher's classes is heard at once, on each
-        // class's own channel.
-        QSqlDriver *driver = m_server.db().driver();
-        QSqlQuery channels(m_server.db());
-        if (channels.exec(QStringLiteral("SELECT channel FROM additions.classes")))
-            while (channels.next())
-                driver->subscribeToNotification(channels.value(0).toString());
-        QObject::connect(driver, &QSqlDriver::notification, this, &ClassQueries::reloadSoon,
-                         Qt::UniqueConnection);
-    }
+    QObject::connect(m_server.db().driver(), &QSqlDriver::notification, this,
+                     &ClassQueries::reloadSoon, Qt::UniqueConnection);
+    if (listen() < 0)
+        return false;
+    // Whatever came while nobody listened, whichever read connected.
+    reloadSoon();
     return true;
 }
 
 void ClassQueries::reloadSoon()
 {
-    reloadAfter(kReloadDelayMs);
+    if (!m_reload.isActive())
+        m_reload.start();
 }
 
-void ClassQueries::reloadAfter(int delayMs)
+qsizetype ClassQueries::listen()
 {
-    if (!m_reload.isActive())
-        m_reload.start(delayMs);
+    QSqlQuery query(m_server.db());
+    if (!query.exec(QStringLiteral("SELECT channel FROM additions.classes"))) {
+        readingFailed(query);
+        return -1;
+    }
+    QStringList channels;
+    while (query.next())
+        channels << query.value(0).toString();
+    QSqlDriver *driver = m_server.db().driver();
+    const QStringList heard = driver->subscribedToNotifications();
+    qsizetype changes = 0;
+    for (const QString &channel : heard)
+        if (!channels.contains(channel)) {
+            driver->unsubscribeFromNotification(channel);
+            ++changes;
+        }
+    for (const QString &channel : std::as_const(channels))
+        if (!heard.contains(channel)) {
+            driver->subscribeToNotification(channel);
+            ++changes;
+        }
+    return changes;
+}
+
+void ClassQueries::check()
+{
+    // Back, or with a class more or less: read again.
+    if (!m_server.db().isOpen() || listen() != 0)
+        load();
+}
+
+void ClassQueries::away(const Notice &why)
+{
+    if (!m_last.awaySince.isValid())
+        m_last.awaySince = QDateTime::currentDateTime();
+    ClassView view = m_last;
+    view.problem = why.text;
+    view.details = why.details;
+    // Names given since are the teacher's, server or not.
+    const auto names = this->names().all();
+    for (ClassChild &child : view.children)
+        child.name = names.value({child.machine, child.player});
+    Q_EMIT loaded(view);
 }
 
 void ClassQueries::load()
 {
-    ClassView view;
+    if (!m_heartbeat.isActive())
+        m_heartbeat.start(kHeartbeatMs);
     if (!connect()) {
-        view.problem = m_server.problem();
-        view.details = m_server.details();
-        Q_EMIT loaded(view);
-        reloadAfter(kRetryDelayMs);
+        away({m_server.problem(), m_server.details()});
         return;
     }
+    m_reload.stop(); // this read is it
+    ClassView view;
     QSqlQuery query(m_server.db());
     query.setForwardOnly(true);
-    bool read = query.exec(QString::fromLatin1(kChildren));
+    // The class and the chosen child at one moment, whatever answers arrive
+    // meanwhile: their notifications come after, and read again.
+    bool read = query.exec(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY")) &&
+                query.exec(QString::fromLatin1(kChildren));
     const auto names = this->names().all();
     while (read && query.next()) {
         const QString machine = query.value(0).toString(), player = query.value(1).toString();
@@ -158,14 +227,18 @@ void ClassQueries::load()
     }
     sortAsATeacherCounts(view.children);
     read = read && query.exec(QString::fromLatin1(kCarries).arg(QString()));
-    if (read) {
+    if (read)
         readCarries(query, view.carries);
-    } else {
-        const Notice failure = readingFailed(query);
-        view.problem = failure.text;
-        view.details = failure.details;
-        reloadAfter(kRetryDelayMs);
+    if (read && m_chosen) {
+        view.chosen = ChildDetail{m_chosen->first, m_chosen->second, {}, {}, {}};
+        read = readChild(query, *view.chosen);
     }
+    if (!read || !query.exec(QStringLiteral("COMMIT"))) {
+        away(readingFailed(query));
+        return;
+    }
+    view.readAt = QDateTime::currentDateTime();
+    m_last = view;
     Q_EMIT loaded(view);
 }
 
@@ -256,6 +329,7 @@ ChildNames &ClassQueries::names()
 
 void ClassQueries::loadChild(const ChildNames::Child &child)
 {
+    m_chosen = child;
     ChildDetail detail{child.first, child.second, {}, {}, {}};
     if (!connect()) {
         detail.problem = m_server.problem();
@@ -264,24 +338,7 @@ void ClassQueries::loadChild(const ChildNames::Child &child)
     }
     QSqlQuery query(m_server.db());
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT %1 FROM additions.answers WHERE machine = ? AND "
-                                 "player = ? ORDER BY received DESC LIMIT ?")
-                      .arg(QString::fromLatin1(kAnswerColumns)));
-    query.addBindValue(child.first);
-    query.addBindValue(child.second);
-    query.addBindValue(kChildAnswers);
-    bool read = query.exec();
-    while (read && query.next())
-        detail.answers.append(rowOf(query));
-    std::reverse(detail.answers.begin(), detail.answers.end());
-    query.prepare(
-        QString::fromLatin1(kCarries).arg(QStringLiteral("AND machine = ? AND player = ?")));
-    query.addBindValue(child.first);
-    query.addBindValue(child.second);
-    read = read && query.exec();
-    if (read)
-        readCarries(query, detail.carries);
-    else
+    if (!readChild(query, detail))
         detail.problem = readingFailed(query).text;
     Q_EMIT childLoaded(detail);
 }

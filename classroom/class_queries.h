@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 
 class QSqlQuery;
 
@@ -17,7 +18,9 @@ class QSqlQuery;
 // teacher's own libpq service "additions-enseignant", on a thread of its
 // own. Row-level security on the server limits it to the teacher's
 // classes. Once shown, it follows the class: each answer a computer sends
-// makes the server notify, and the view is loaded again.
+// makes the server notify, and the view is loaded again. It finds its own
+// way back to a server that restarted or lost its database, and hears the
+// classes given to the teacher meanwhile.
 class ClassQueries final : public QObject
 {
     Q_OBJECT
@@ -35,7 +38,8 @@ public:
     // The teacher's name for a child, kept on this machine; an empty name
     // forgets it.
     void name(const ChildNames::Child &child, const QString &name);
-    // One child's last answers and their sums by carries.
+    // One child's last answers and their sums by carries; the views loaded
+    // after it carry that child's, read with the class.
     void loadChild(const ChildNames::Child &child);
     // As many of a child's last answers as the chart draws.
     static constexpr int kChildAnswers = 500;
@@ -49,8 +53,15 @@ Q_SIGNALS:
 private:
     bool connect();
     void reloadSoon();
-    // A reload within `delayMs`, one for however many are asked meanwhile.
-    void reloadAfter(int delayMs);
+    // Listens to the channel of each class the teacher has now, and no
+    // other: how many were added or dropped, or -1 when the server did not
+    // answer.
+    qsizetype listen();
+    // Asked now and then: whether the server still answers, and whether the
+    // teacher's classes changed.
+    void check();
+    // The class as last read, and why and since when it is not read again.
+    void away(const Notice &why);
     // A read the server refused: the query freed, the connection told, and
     // why in French.
     Notice readingFailed(QSqlQuery &query);
@@ -58,6 +69,8 @@ private:
 
     ClassConnection m_server;
     std::unique_ptr<ChildNames> m_names; // opened on the thread, when first needed
-    QTimer m_reload;
+    QTimer m_reload;                     // one reload for a burst of notifications
     QTimer m_heartbeat;
+    std::optional<ChildNames::Child> m_chosen;
+    ClassView m_last; // the last view read
 };

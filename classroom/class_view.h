@@ -5,6 +5,8 @@
 
 #include <QMap>
 
+#include <optional>
+
 // One child of the class: a computer and a player key, never a name.
 struct ClassChild
 {
@@ -16,15 +18,6 @@ struct ClassChild
     QMap<int, Tally> recent; // by level's bound: the last answers there
 };
 
-// What a teacher sees of their classes.
-struct ClassView
-{
-    QList<ClassChild> children;
-    QMap<int, Tally> carries; // by the number of carries the sums make
-    QString problem;          // why the class cannot be shown, in French
-    QString details;          // the library's words behind it
-};
-
 // One child at a glance: their answers for the chart (oldest first, the
 // last ones only), and how they do by the number of carries of the sums.
 struct ChildDetail
@@ -34,4 +27,19 @@ struct ChildDetail
     QList<HistoryRow> answers;
     QMap<int, Tally> carries;
     QString problem; // why it cannot be shown, in French
+};
+
+// What a teacher sees of their classes. A server that does not answer
+// leaves the class as it was last read, with since when it is away.
+struct ClassView
+{
+    QList<ClassChild> children;
+    QMap<int, Tally> carries; // by the number of carries the sums make
+    // The child the teacher chose, read in the same moment as the class, so
+    // that their answers and their row agree.
+    std::optional<ChildDetail> chosen;
+    QDateTime readAt;    // local time; invalid when the class was never read
+    QDateTime awaySince; // local time; invalid while the server answers
+    QString problem;     // why the class cannot be shown, in French
+    QString details;     // the library's words behind it
 };

@@ -242,16 +242,19 @@ void ClassTab::display(const ClassView &view)
         m_waiting = view;
         return;
     }
-    // A server away leaves the class as it was last seen, and says since when.
-    if (!view.problem.isEmpty() && view.children.isEmpty() && m_shownAt.isValid()) {
-        m_status->say({view.problem + QStringLiteral(" Les chiffres ci-dessous datent de %1.")
-                                          .arg(m_shownAt.toString(u"HH:mm")),
+    // Always how fresh the class is; a server away leaves it as last read.
+    if (!view.readAt.isValid())
+        m_status->say({view.problem, view.details});
+    else if (view.awaySince.isValid())
+        m_status->say({QStringLiteral("Le serveur ne répond plus depuis %1 : voici les réponses "
+                                      "reçues avant. %2")
+                           .arg(view.awaySince.toString(u"HH:mm"), view.problem),
                        view.details});
+    else
+        m_status->say({QStringLiteral("à jour à %1").arg(view.readAt.toString(u"HH:mm:ss")), {}});
+    // The grid on screen is that reading already, with the names typed since.
+    if (view.awaySince.isValid() && view.readAt == m_shown.readAt)
         return;
-    }
-    m_status->say({view.problem, view.details});
-    if (view.problem.isEmpty())
-        m_shownAt = QTime::currentTime();
     // The child the teacher chose stays chosen as others come and go: an
     // erasure must not fall on another child.
     const int column = std::max(0, m_children->currentIndex().column());
@@ -262,10 +265,20 @@ void ClassTab::display(const ClassView &view)
     m_shown = view;
     m_asked.reset(); // their answers may have changed too
     const int row = chosen ? m_model->rowOf(&*chosen) : 0;
+    // Their answers came with the class, read at the same moment: the row
+    // and the chart agree.
+    const bool readTogether = chosen && row >= 0 && view.chosen &&
+                              view.chosen->machine == chosen->machine &&
+                              view.chosen->player == chosen->player;
+    if (readTogether)
+        m_asked = ChildNames::Child{chosen->machine, chosen->player};
     if (row >= 0 && m_model->rowCount() > 0)
         chooseCell(m_children, row, column);
     fillTable(m_carries, carriesRows(view.carries));
-    askForChosenChild();
+    if (readTogether)
+        showChild(*view.chosen);
+    else
+        askForChosenChild();
 }
 
 void ClassTab::askForChosenChild()

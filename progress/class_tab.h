@@ -4,7 +4,6 @@
 #include "classroom/child_names.h"
 #include "classroom/class_view.h"
 
-#include <QTime>
 #include <QWidget>
 
 #include <memory>
@@ -53,7 +52,6 @@ private:
     ScoreChart *m_childChart;
     QTableWidget *m_childLast;
     QTableWidget *m_childCarries;
-    QTime m_shownAt;                          // when the class was last read from its server
     std::optional<ClassView> m_waiting;       // arrived while a name was typed
     ClassView m_shown;                        // what a report of the class holds
     std::optional<ChildNames::Child> m_asked; // whose answers were last read
