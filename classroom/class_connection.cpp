@@ -18,8 +18,7 @@
 #include <type_traits>
 
 #ifdef Q_OS_WIN
-#include <windows.h>
-#include <winsock2.h>
+#include <winsock2.h> // and windows.h, after it as Windows wants
 #else
 #include <poll.h>
 #endif

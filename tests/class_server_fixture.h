@@ -168,7 +168,7 @@ public:
         return counted.ok ? counted.output.trimmed().toInt() : -1;
     }
 
-    bool waitForCount(const QString &machine, int expected, int seconds = 5)
+    bool waitForCount(const QString &machine, int expected, int seconds = 15)
     {
         for (int tries = 0; tries < seconds * 10 && count(machine) != expected; ++tries)
             QTest::qWait(100);
