@@ -17,6 +17,17 @@
 SET client_min_messages = warning;
 
 BEGIN;
+-- Only the system's own functions and types, whatever a role may have made
+-- elsewhere: this file runs as a superuser. And in the class's database,
+-- nobody makes objects of their own.
+SET LOCAL search_path = pg_catalog, pg_temp;
+DO $$
+BEGIN
+    IF EXISTS (SELECT FROM pg_namespace WHERE nspname = 'public') THEN
+        REVOKE CREATE ON SCHEMA public FROM PUBLIC;
+    END IF;
+END
+$$;
 
 DO $$
 DECLARE
@@ -48,25 +59,18 @@ AS $$ SELECT max(version) FROM additions.schema_version $$;
 
 -- This database's own identity. A computer that meets another one (the
 -- database made again, or restored from a backup) sends again every answer
--- it holds, which the ids keep once; unless the administrator started it
--- afresh on purpose (a new school year: additions.start_afresh()), when
--- only the answers made since are sent. A copy of the database, or a
--- restore to an earlier point of its log, is another identity too: the
--- database's and the cluster's own ids, and the log's timeline, are part
--- of it.
+-- it holds, which the ids keep once. A copy of the database, or a restore to
+-- an earlier point of its log, is another identity too: the database's and
+-- the cluster's own ids, and the log's timeline, are part of it. Started
+-- afresh on purpose (a new school year: additions.start_afresh()), it takes
+-- only the answers made since.
 CREATE TABLE IF NOT EXISTS additions.identity (
     id uuid NOT NULL DEFAULT gen_random_uuid(),
     fresh_since timestamptz
 );
+CREATE UNIQUE INDEX IF NOT EXISTS identity_one_row ON additions.identity ((true));
 INSERT INTO additions.identity (id) SELECT gen_random_uuid()
     WHERE NOT EXISTS (SELECT FROM additions.identity);
-CREATE OR REPLACE FUNCTION additions.start_afresh()
-RETURNS void
-LANGUAGE sql
-SET search_path = pg_catalog, pg_temp
-BEGIN ATOMIC
-    UPDATE additions.identity SET id = gen_random_uuid(), fresh_since = now();
-END;
 
 -- Each class's teachers hear of its answers on a channel of its own, whose
 -- name only they can read.
@@ -193,6 +197,16 @@ CREATE TABLE IF NOT EXISTS additions.erasures (
     PRIMARY KEY (machine, player)
 );
 
+-- The erasures before a new start concern answers it no longer takes.
+CREATE OR REPLACE FUNCTION additions.start_afresh()
+RETURNS void
+LANGUAGE sql
+SET search_path = pg_catalog, pg_temp
+BEGIN ATOMIC
+    UPDATE additions.identity SET id = gen_random_uuid(), fresh_since = now();
+    DELETE FROM additions.erasures;
+END;
+
 -- The teachers of a class hear of it, and nobody else: no class, computer
 -- or child in what they hear.
 CREATE OR REPLACE FUNCTION additions.notify_classes(p_machines name[])
@@ -277,20 +291,23 @@ INSERT INTO additions.totals SELECT * FROM additions.counted;
 INSERT INTO additions.children SELECT * FROM additions.counted_children;
 INSERT INTO additions.recent SELECT * FROM additions.counted_recent;
 
--- What a computer asks as it connects: the database's identity, when it was
--- started afresh, and the last time one of its children's answers were
--- erased (answers it set aside may now be taken).
-CREATE OR REPLACE FUNCTION additions.computer_state(OUT identity text, OUT fresh_since timestamptz,
-                                                    OUT last_erasure timestamptz)
+-- What a computer asks as it connects: the database's identity, and the
+-- last time one of its children's answers were erased (answers it set aside
+-- may now be taken, and those erased are never to be sent again).
+CREATE OR REPLACE FUNCTION additions.computer_state(OUT identity text, OUT last_erasure timestamptz)
 LANGUAGE sql STABLE SECURITY DEFINER
 SET search_path = pg_catalog, pg_temp
 AS $$
-    SELECT concat_ws(':', i.id, d.oid, s.system_identifier, c.timeline_id), i.fresh_since,
+    SELECT concat_ws(':', i.id, d.oid, s.system_identifier, c.timeline_id),
            (SELECT max(erased_at) FROM additions.erasures WHERE machine = session_user)
     FROM additions.identity i, pg_database d, pg_control_system() s, pg_control_checkpoint() c
     WHERE d.datname = current_database()
-    LIMIT 1
 $$;
+CREATE OR REPLACE FUNCTION additions.erased_players()
+RETURNS TABLE (player text, erased_at timestamptz)
+LANGUAGE sql STABLE SECURITY DEFINER
+SET search_path = pg_catalog, pg_temp
+AS $$ SELECT player, erased_at FROM additions.erasures WHERE machine = session_user $$;
 
 -- The one thing a computer may do: record an answer, as itself. What the
 -- game can send, and no more: keys and numbers as long as its boxes hold
@@ -302,8 +319,9 @@ $$;
 -- A time is a matter of plausibility, never a reason to lose an answer: one
 -- from more than five years ago, or to come, is kept with the time it
 -- arrived, marked as untrusted.
--- Returns 'added', 'known' (sent before) or 'erased' (made before its
--- child's answers were erased: the computer forgets it too).
+-- Returns 'added', 'known' (sent before), 'erased' (made before its
+-- child's answers were erased: the computer forgets it too) or 'earlier'
+-- (made before the database was started afresh: not wanted here).
 CREATE OR REPLACE FUNCTION additions.record_answer(
     p_id uuid, p_player text, p_bound integer, p_first text, p_second text, p_answer text,
     p_right boolean, p_stake integer, p_score text, p_kept boolean, p_when timestamptz,
@@ -330,6 +348,9 @@ BEGIN
         p_when := now();
     END IF;
     p_when := least(p_when, now());
+    IF p_when < (SELECT fresh_since FROM additions.identity) THEN
+        RETURN 'earlier';
+    END IF;
     SELECT * INTO computer FROM additions.machines WHERE role = session_user FOR UPDATE;
     IF NOT FOUND THEN
         RAISE EXCEPTION 'l''ordinateur % n''est dans aucune classe', session_user
@@ -394,6 +415,13 @@ AS $$
 BEGIN
     IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = p_role) THEN
         EXECUTE format('CREATE ROLE %I LOGIN IN ROLE %I', p_role, p_group);
+    ELSIF (SELECT rolsuper FROM pg_roles WHERE rolname = p_role)
+          OR NOT pg_has_role(p_role, p_group, 'MEMBER') THEN
+        -- Another role's password is not ours to change.
+        RAISE EXCEPTION 'le rôle % existe déjà, et n''est pas %', p_role,
+            CASE p_group WHEN 'additions_machine' THEN 'un ordinateur de classe'
+            ELSE 'un enseignant' END
+            USING ERRCODE = 'duplicate_object';
     END IF;
     EXECUTE format('ALTER ROLE %I LOGIN PASSWORD %L CONNECTION LIMIT %s', p_role, p_password,
                    p_limit);
@@ -469,7 +497,7 @@ GRANT SELECT ON additions.classes, additions.machines, additions.teachers, addit
                 additions.children, additions.recent TO additions_teacher;
 GRANT SELECT, DELETE ON additions.answers TO additions_teacher;
 GRANT EXECUTE ON FUNCTION additions.version TO additions_machine, additions_teacher;
-GRANT EXECUTE ON FUNCTION additions.computer_state TO additions_machine;
+GRANT EXECUTE ON FUNCTION additions.computer_state, additions.erased_players TO additions_machine;
 GRANT EXECUTE ON FUNCTION additions.taught_machines TO additions_teacher;
 GRANT EXECUTE ON FUNCTION
     additions.record_answer(uuid, text, integer, text, text, text, boolean, integer, text, boolean,
