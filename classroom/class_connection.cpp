@@ -14,6 +14,7 @@
 #include <QVariant>
 
 #include <algorithm>
+#include <cerrno>
 #include <optional>
 #include <type_traits>
 
@@ -255,6 +256,8 @@ std::optional<Attempt> attempt(const QByteArray &conninfo, std::chrono::millisec
 #else
         const int ready = ::poll(&wait, 1, waitMs);
 #endif
+        if (ready < 0 && errno == EINTR)
+            continue;
         if (ready < 0)
             break;
         if (ready == 0)

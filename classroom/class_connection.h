@@ -42,7 +42,13 @@ public:
     // says why, in French.
     bool open();
     QSqlDatabase &db() { return m_db; }
-    void close() { m_db.close(); }
+    // Closes; the server's version is asked again at the next open, as an
+    // administrator may have changed it meanwhile.
+    void close()
+    {
+        m_db.close();
+        m_versionAgreed = false;
+    }
     QString problem() const { return m_problem; }
     // The library's own words behind problem(), for a "Détails" button.
     QString details() const { return m_details; }

@@ -8,13 +8,16 @@
 #include <QUuid>
 #include <QVariant>
 
+#include <atomic>
 #include <optional>
 
 using namespace std::chrono_literals;
 
 namespace {
 
-constexpr int kBatch = 100;
+// Each answer of a batch has a savepoint: at most PostgreSQL's 64 kept in
+// memory, past which every session's snapshots slow down.
+constexpr int kBatch = 50;
 // Statements of the sender's own, on a server that another session blocks
 // or that is busy: the answers wait for the next try.
 constexpr auto kStatementLimit = 10s;
@@ -79,6 +82,7 @@ struct BatchOutcome
 {
     QList<qint64> sent;
     QList<qint64> erased;
+    QList<qint64> unsure; // erased there, but maybe made after: kept here
     QList<std::pair<qint64, QString>> refused;
 };
 
@@ -95,6 +99,9 @@ bool keepOutcome(HistoryDatabase &history, const BatchOutcome &outcome)
                runOn(history, QStringLiteral("UPDATE answers SET sent = 1 WHERE id = ?"), {id});
     for (qint64 id : outcome.erased)
         kept = kept && runOn(history, QStringLiteral("DELETE FROM answers WHERE id = ?"), {id});
+    for (qint64 id : outcome.unsure)
+        kept = kept &&
+               runOn(history, QStringLiteral("UPDATE answers SET sent = 3 WHERE id = ?"), {id});
     for (const auto &[id, reason] : outcome.refused)
         kept =
             kept &&
@@ -111,16 +118,38 @@ bool keepOutcome(HistoryDatabase &history, const BatchOutcome &outcome)
 // holds: the connection lost (no code, or class 08), a conflict with another
 // session (40001, 40P01), a server out of resources or past the computer's
 // hourly limit (class 53), a lock or statement that took too long (55P03,
-// 57014), a server shutting down or starting (57P). Anything else is about
+// 57014), a server shutting down or starting (57P), or read-only for now
+// (25006: a standby, until it is promoted). Anything else is about
 // that one answer, which is set aside.
 bool transient(const QSqlError &error)
 {
     const QString state = error.nativeErrorCode();
     return state.isEmpty() || state.startsWith(u"08") || state.startsWith(u"53") ||
            state.startsWith(u"57P") ||
-           QStringList{QStringLiteral("40001"), QStringLiteral("40P01"), QStringLiteral("55P03"),
-                       QStringLiteral("57014")}
+           QStringList{QStringLiteral("25006"), QStringLiteral("40001"), QStringLiteral("40P01"),
+                       QStringLiteral("55P03"), QStringLiteral("57014")}
                .contains(state);
+}
+
+// Why a send waits, in French, from the server's code.
+QString passingCause(const QSqlError &error)
+{
+    const QString state = error.nativeErrorCode();
+    if (state == u"55P03" || state == u"57014")
+        return QStringLiteral("il était occupé (une autre session tenait cet ordinateur, ou une "
+                              "requête a dépassé son temps)");
+    if (state == u"53400")
+        return QStringLiteral("cet ordinateur a envoyé plus de réponses en une heure qu'il n'en "
+                              "prend");
+    if (state.startsWith(u"53"))
+        return QStringLiteral("il manque de ressources");
+    if (state.startsWith(u"57P"))
+        return QStringLiteral("il redémarre ou s'arrête");
+    if (state == u"25006")
+        return QStringLiteral("il ne prend rien pour l'instant (serveur de secours)");
+    if (state.startsWith(u"40"))
+        return QStringLiteral("une autre session écrivait en même temps");
+    return QStringLiteral("la connexion a été perdue");
 }
 
 // Why the server refused an answer, in French: the class's own checks say it
@@ -190,7 +219,11 @@ std::unique_ptr<AnswerForwarder> ClassSender::ifConfigured()
 {
     if (!ClassConnection::configured(ClassConnection::kComputer))
         return nullptr;
-    return std::make_unique<ClassSender>(QStringLiteral("additions-class-sender"));
+    // A name of its own: a sender abandoned at closing may still hold its
+    // connection while another starts.
+    static std::atomic<int> senders = 0;
+    return std::make_unique<ClassSender>(
+        QStringLiteral("additions-class-sender-%1").arg(senders++));
 }
 
 ClassSender::ClassSender(const QString &connectionName)
@@ -200,40 +233,49 @@ ClassSender::ClassSender(const QString &connectionName)
 bool ClassSender::meetServer(HistoryDatabase &history)
 {
     QSqlQuery query(m_server.db());
-    if (!query.exec(QStringLiteral("SELECT identity, fresh_since, last_erasure FROM "
-                                   "additions.computer_state()")) ||
-        !query.next()) {
+    const auto refused = [this, &query] {
         const QSqlError error = query.lastError();
         query = QSqlQuery();
         return m_server.failed(QStringLiteral("Le serveur de la classe n'a pas répondu."),
                                error.text().trimmed());
-    }
+    };
+    if (!query.exec(
+            QStringLiteral("SELECT identity, last_erasure FROM additions.computer_state()")) ||
+        !query.next())
+        return refused();
     const QString identity = query.value(0).toString();
-    const QDateTime freshSince = query.value(1).toDateTime();
-    const QString erasure = query.isNull(2) ? QString() : storedTime(query.value(2).toDateTime());
-    query = QSqlQuery();
+    const QString erasure = query.isNull(1) ? QString() : storedTime(query.value(1).toDateTime());
     const QString known = stateValue(history, "identity");
-    const bool anotherServer = !known.isEmpty() && known != identity;
-    // Answers set aside are offered again at each start, and after an
-    // erasure on the server: those it now takes go.
-    const bool offerAgain = !m_offeredAgain || erasure != stateValue(history, "erasure");
-    if (!anotherServer && !offerAgain && known == identity)
+    const bool erasedSince = erasure != stateValue(history, "erasure");
+    // Answers set aside are offered again at each start, every hour, and
+    // after an erasure on the server: those it now takes go.
+    const bool offerAgain = m_offerAgain.hasExpired() || erasedSince;
+    if (known == identity && !offerAgain)
         return true;
+    // A child's answers erased there are never sent again, to this server
+    // or to another.
+    QList<std::pair<QString, QString>> erased;
+    if (erasedSince) {
+        if (!query.exec(QStringLiteral("SELECT player, erased_at FROM additions.erased_players()")))
+            return refused();
+        while (query.next())
+            erased.append({query.value(0).toString(), storedTime(query.value(1).toDateTime())});
+    }
+    query = QSqlQuery();
     QSqlDatabase &db = history.connection();
     if (!db.transaction())
         return history.failed(db.lastError());
     bool kept = true;
-    if (anotherServer) {
-        // Another database than the one that took the answers: it has them
-        // all again, unless it was started afresh on purpose, when only the
-        // answers made since go.
-        kept = freshSince.isValid()
-                   ? runOn(history,
-                           QStringLiteral("UPDATE answers SET sent = 1, refusal = NULL WHERE sent "
-                                          "<> 1 AND answered_at < ?"),
-                           {storedTime(freshSince)})
-                   : runOn(history, QStringLiteral("UPDATE answers SET sent = 0 WHERE sent = 1"));
-    }
+    for (const auto &[player, when] : erased)
+        kept = kept && runOn(history,
+                             QStringLiteral("UPDATE answers SET sent = 3 WHERE sent = 1 AND player "
+                                            "= ? AND answered_at <= ?"),
+                             {player, when});
+    // Another database than the one that took the answers gets them all
+    // again; the ids keep each once, and one started afresh drops those made
+    // before.
+    if (kept && !known.isEmpty() && known != identity)
+        kept = runOn(history, QStringLiteral("UPDATE answers SET sent = 0 WHERE sent = 1"));
     if (kept && offerAgain)
         kept = runOn(history,
                      QStringLiteral("UPDATE answers SET sent = 0, refusal = NULL WHERE sent = 2"));
@@ -243,7 +285,8 @@ bool ClassSender::meetServer(HistoryDatabase &history)
         db.rollback();
         return history.failed(db.lastError());
     }
-    m_offeredAgain = true;
+    if (offerAgain)
+        m_offerAgain.setRemainingTime(1h);
     return true;
 }
 
@@ -266,8 +309,10 @@ bool ClassSender::forward(HistoryDatabase &history)
         db.rollback();
         for (QSqlQuery *query : queries)
             *query = QSqlQuery();
-        m_problem = QStringLiteral("Le serveur de la classe n'a pas pris les réponses (%1).")
-                        .arg(error.text().trimmed());
+        m_problem = QStringLiteral("Le serveur de la classe n'a pas pris les réponses pour "
+                                   "l'instant : %1. Elles restent sur cet ordinateur et "
+                                   "partiront au prochain essai.")
+                        .arg(passingCause(error));
         return m_server.failed(m_problem, error.text().trimmed());
     };
     for (;;) {
@@ -309,8 +354,10 @@ bool ClassSender::forward(HistoryDatabase &history)
             if (record.exec() && record.next()) {
                 // Made before its child's answers were erased there: it
                 // leaves this computer too, when its time is certain.
-                (record.value(0).toString() == u"erased" && when.certain ? outcome.erased
-                                                                         : outcome.sent)
+                const QString said = record.value(0).toString();
+                (said != u"erased" ? outcome.sent
+                 : when.certain    ? outcome.erased
+                                   : outcome.unsure)
                     << pending.id;
             } else if (const QSqlError error = record.lastError(); !transient(error)) {
                 if (!savepoint.exec(QStringLiteral("ROLLBACK TO SAVEPOINT answer")))

@@ -5,6 +5,8 @@
 #include "history/history_recorder.h"
 #include "history/progress_queries.h"
 
+#include <QDeadlineTimer>
+
 #include <functional>
 #include <memory>
 
@@ -34,7 +36,7 @@ private:
 
     ClassConnection m_server;
     QString m_problem;
-    bool m_offeredAgain = false;
+    QDeadlineTimer m_offerAgain{0}; // set-aside answers are offered again when it expires
 };
 
 // What Progrès says of this computer's outbox: how many answers wait for

@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <mutex>
 
@@ -65,8 +66,13 @@ public:
     void forwardNow()
     {
         m_planned.stop();
-        if (!m_history)
-            m_history = std::make_unique<HistoryDatabase>(QStringLiteral("additions-sender"));
+        if (!m_history) {
+            // A name of its own: a sender abandoned at closing may still
+            // hold its connection while another starts.
+            static std::atomic<int> senders = 0;
+            m_history = std::make_unique<HistoryDatabase>(
+                QStringLiteral("additions-sender-%1").arg(senders++));
+        }
         if (m_forwarder->forward(*m_history)) {
             m_retry = kFirstRetry;
             return;

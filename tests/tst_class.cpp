@@ -354,6 +354,12 @@ private Q_SLOTS:
             << u"SELECT additions.record_answer(gen_random_uuid(), '1_joueur', 50, '1', '1', '2', "
                "true, 1, '1', true, now(), now()) FROM generate_series(1, 6)"_s
             << u"trop de réponses"_s;
+        QTest::addRow("a teacher's role given to a computer by mistake")
+            << u"postgres"_s << u"SELECT additions.add_computer('prof_a', 'A')"_s
+            << u"existe déjà"_s;
+        QTest::addRow("the superuser given to a computer by mistake")
+            << u"postgres"_s << u"SELECT additions.add_computer('postgres', 'A')"_s
+            << u"existe déjà"_s;
         QTest::addRow("a computer holds at most 3 connections")
             << u"postgres"_s
             << u"SELECT 1 / (rolconnlimit = 3)::int FROM pg_roles WHERE rolname = 'poste1'"_s
@@ -573,9 +579,17 @@ private Q_SLOTS:
 
     // A class database made again, or restored from an older backup, gets
     // every answer again; one started afresh on purpose, only the new ones.
+    // A child erased on request stays erased. A backup restored after a new
+    // start gets what was made since, and nothing older.
     void aServerThatForgot()
     {
         QVERIFY(m_server.answer(u"poste1"_s, 3).ok);
+        QVERIFY(m_server.answer(u"poste1"_s, 2, {}, u"secret"_s, {u"Tom"_s}).ok);
+        QVERIFY(m_server
+                    .psql(u"prof_a"_s, u"additions"_s,
+                          u"DELETE FROM additions.answers WHERE player = 'Tom'"_s)
+                    .ok);
+        QVERIFY(m_server.answer(u"poste1"_s, 0).ok);
         m_server.makeClassDatabase();
         QVERIFY(m_server.answer(u"poste1"_s, 1).ok);
         QCOMPARE(m_server.count(u"poste1"_s), 4);
@@ -584,6 +598,25 @@ private Q_SLOTS:
             m_server.psql(u"postgres"_s, u"additions"_s, u"SELECT additions.start_afresh()"_s).ok);
         QVERIFY(m_server.answer(u"poste1"_s, 1).ok);
         QCOMPARE(m_server.count(u"poste1"_s), 1);
+        const QString backup = m_server.m_dir.filePath(u"sauvegarde.sql"_s);
+        QVERIFY(runTool(classfixture::kBin + u"pg_dump"_s,
+                        {u"-h"_s, m_server.m_dir.path(), u"-p"_s, m_server.m_port, u"-U"_s,
+                         u"postgres"_s, u"-f"_s, backup, u"additions"_s},
+                        {}, 30000)
+                    .ok);
+        QVERIFY(m_server.answer(u"poste1"_s, 2).ok);
+        QVERIFY(
+            m_server.psql(u"postgres"_s, u"postgres"_s, u"DROP DATABASE additions WITH (FORCE)"_s)
+                .ok);
+        QVERIFY(m_server.psql(u"postgres"_s, u"postgres"_s, u"CREATE DATABASE additions"_s).ok);
+        QVERIFY(runTool(classfixture::kBin + u"psql"_s,
+                        {u"-h"_s, m_server.m_dir.path(), u"-p"_s, m_server.m_port, u"-U"_s,
+                         u"postgres"_s, u"-q"_s, u"-d"_s, u"additions"_s, u"-f"_s, backup},
+                        {}, 30000)
+                    .ok);
+        QCOMPARE(m_server.count(u"poste1"_s), 1);
+        QVERIFY(m_server.answer(u"poste1"_s, 0).ok);
+        QCOMPARE(m_server.count(u"poste1"_s), 3);
     }
 
     // A computer's clock, behind or ahead, is set right as it sends: its
@@ -709,7 +742,18 @@ private Q_SLOTS:
                           "AUTHORIZATION poste1; "_s +
                               recordAs(u"1_joueur"_s, 30))
                     .ok);
+        // A database from before PostgreSQL 15, where anyone made objects
+        // of their own: one planted for the superuser running the file
+        // would run as it.
+        QVERIFY(
+            m_server.psql(u"postgres"_s, u"first"_s, u"GRANT CREATE ON SCHEMA public TO PUBLIC"_s)
+                .ok);
         QVERIFY(run(file));
+        QVERIFY(!m_server
+                     .psql(u"postgres"_s, u"first"_s,
+                           u"SET SESSION AUTHORIZATION poste1; CREATE FUNCTION public.format(text, "
+                           "text) RETURNS text LANGUAGE sql AS 'SELECT 1'"_s)
+                     .ok);
         QVERIFY(m_server
                     .psql(u"postgres"_s, u"first"_s,
                           u"SELECT 1 / ((SELECT COUNT(*) FROM additions.answers) = 30 AND (SELECT "
