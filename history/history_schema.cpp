@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "history/history_schema.h"
 
+#include <QDeadlineTimer>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QStringList>
+#include <QThread>
 
 namespace {
 
@@ -79,7 +81,9 @@ void tuneConnection(QSqlDatabase &db, bool readOnly)
                              : QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
 }
 
-QSqlError createOrUpgrade(QSqlDatabase &db)
+namespace {
+
+QSqlError createOrUpgradeOnce(QSqlDatabase &db)
 {
     QSqlError error;
     const auto run = [&](const char *sql) {
@@ -87,16 +91,15 @@ QSqlError createOrUpgrade(QSqlDatabase &db)
         if (!error.isValid() && !query.exec(QString::fromLatin1(sql)))
             error = query.lastError();
     };
-    // Several statements as one: all of them, or none.
+    run("PRAGMA journal_mode=WAL");
+    // One connection at a time makes or upgrades the tables, all of it or
+    // none: the game's writer and its sender, or the game and Progrès, may
+    // open a new history at the same moment.
+    run("BEGIN IMMEDIATE");
     const auto together = [&](std::initializer_list<const char *> statements) {
-        if (error.isValid() || !db.transaction())
-            return;
         for (const char *sql : statements)
             run(sql);
-        if (error.isValid() || !db.commit())
-            db.rollback();
     };
-    run("PRAGMA journal_mode=WAL");
     const auto has = [&db](const char *column) {
         return db.record(QStringLiteral("answers")).contains(QString::fromLatin1(column));
     };
@@ -115,5 +118,25 @@ QSqlError createOrUpgrade(QSqlDatabase &db)
         together({kCreateTotals[0], kCreateTotals[1]});
     for (const char *sql : kKeepTotals)
         run(sql);
+    run("COMMIT");
+    if (error.isValid())
+        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
     return error;
+}
+
+} // namespace
+
+QSqlError createOrUpgrade(QSqlDatabase &db)
+{
+    // SQLite answers "busy" at once, without waiting, to two connections
+    // that both want to write a new database's first pages: the second one
+    // tries again, for as long as SQLite waits for a lock otherwise.
+    QDeadlineTimer patience(5000);
+    for (;;) {
+        const QSqlError error = createOrUpgradeOnce(db);
+        const QString code = error.nativeErrorCode();
+        if ((code != u"5" && code != u"6") || patience.hasExpired())
+            return error;
+        QThread::msleep(20);
+    }
 }

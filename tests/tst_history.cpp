@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -181,16 +182,23 @@ private Q_SLOTS:
         }
     }
 
-    // Two copies of the game answering at once: every answer of both is kept.
+    // Two copies of the game answering at once (or the game's writer and
+    // its sender), either of them making the history: every answer of both
+    // is kept.
     void twoWritersAtOnceLoseNothing()
     {
         const QString probe = QCoreApplication::applicationDirPath() + u"/history_probe"_s;
-        ProgramRun first(probe, {u"a"_s, u"400"_s});
-        ProgramRun second(probe, {u"b"_s, u"400"_s});
-        QVERIFY(first.succeeded());
-        QVERIFY(second.succeeded());
-        for (const QString &player : {u"a"_s, u"b"_s})
-            QCOMPARE(progressOf(player).levels.first().answers, 400);
+        const auto restore =
+            qScopeGuard([this] { qputenv("XDG_DATA_HOME", QFile::encodeName(m_data.path())); });
+        for (int round = 0; round < 8; ++round) {
+            qputenv("XDG_DATA_HOME", QFile::encodeName(m_data.filePath(u"new%1"_s.arg(round))));
+            ProgramRun first(probe, {u"a"_s, u"50"_s});
+            ProgramRun second(probe, {u"b"_s, u"50"_s});
+            QVERIFY(first.succeeded());
+            QVERIFY2(second.succeeded(), qPrintable(second.failure()));
+            for (const QString &player : {u"a"_s, u"b"_s})
+                QCOMPARE(progressOf(player).levels.first().answers, 50);
+        }
     }
 
     // Whatever the umask, and run as root with the child's environment, the
