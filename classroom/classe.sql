@@ -427,16 +427,42 @@ BEGIN
                    p_limit);
 END
 $$;
+-- A computer's answers go with it: moving it to another class is said, by
+-- additions.move_computer(), never done in passing.
 CREATE OR REPLACE FUNCTION additions.add_computer(p_role name, p_class text, p_password text)
 RETURNS void
-LANGUAGE sql
+LANGUAGE plpgsql
 SET search_path = pg_catalog, pg_temp
-BEGIN ATOMIC
+AS $$
+DECLARE
+    current text := (SELECT class FROM additions.machines WHERE role = p_role);
+BEGIN
+    IF current <> p_class THEN
+        RAISE EXCEPTION 'l''ordinateur % est dans la classe « % » : '
+            'additions.move_computer(''%'', ''%'') l''y fait passer, avec ses réponses',
+            p_role, current, p_role, p_class USING ERRCODE = 'unique_violation';
+    END IF;
     INSERT INTO additions.classes (name) VALUES (p_class) ON CONFLICT DO NOTHING;
-    SELECT additions.add_role(p_role, 'additions_machine', 3, p_password);
+    PERFORM additions.add_role(p_role, 'additions_machine', 3, p_password);
     INSERT INTO additions.machines (role, class) VALUES (p_role, p_class)
-        ON CONFLICT (role) DO UPDATE SET class = excluded.class;
-END;
+        ON CONFLICT (role) DO NOTHING;
+END
+$$;
+CREATE OR REPLACE FUNCTION additions.move_computer(p_role name, p_class text)
+RETURNS void
+LANGUAGE plpgsql
+SET search_path = pg_catalog, pg_temp
+AS $$
+BEGIN
+    INSERT INTO additions.classes (name) VALUES (p_class) ON CONFLICT DO NOTHING;
+    UPDATE additions.machines SET class = p_class WHERE role = p_role;
+    IF NOT FOUND THEN
+        RAISE EXCEPTION 'l''ordinateur % n''est dans aucune classe : '
+            'additions.add_computer(''%'', ''%'') l''y ajoute', p_role, p_role, p_class
+            USING ERRCODE = 'no_data_found';
+    END IF;
+END
+$$;
 CREATE OR REPLACE FUNCTION additions.add_teacher(p_role name, p_class text, p_password text)
 RETURNS void
 LANGUAGE sql

@@ -357,6 +357,15 @@ private Q_SLOTS:
         QTest::addRow("a teacher's role given to a computer by mistake")
             << u"postgres"_s << u"SELECT additions.add_computer('prof_a', 'A')"_s
             << u"existe déjà"_s;
+        QTest::addRow("a computer put in another class by mistake")
+            << u"postgres"_s << u"SELECT additions.add_computer('poste1', 'B')"_s
+            << u"est dans la classe « A »"_s;
+        QTest::addRow("a computer moved on purpose, with its answers")
+            << u"postgres"_s
+            << u"SELECT additions.move_computer('poste2', 'A'); SELECT 1 / COUNT(*)::int FROM "
+               "additions.machines WHERE role = 'poste2' AND class = 'A'; SELECT "
+               "additions.move_computer('poste2', 'B')"_s
+            << QString();
         QTest::addRow("the superuser given to a computer by mistake")
             << u"postgres"_s << u"SELECT additions.add_computer('postgres', 'A')"_s
             << u"existe déjà"_s;
