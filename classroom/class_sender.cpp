@@ -292,12 +292,26 @@ bool ClassSender::meetServer(HistoryDatabase &history)
 
 bool ClassSender::forward(HistoryDatabase &history)
 {
+    const bool reused = m_server.db().isOpen();
+    if (sendAll(history))
+        return true;
+    // Qt's driver finds out that the server ended a connection only when
+    // a statement fails on it.
+    return reused && m_connectionLost && sendAll(history);
+}
+
+bool ClassSender::sendAll(HistoryDatabase &history)
+{
+    const bool reused = m_server.db().isOpen();
+    m_connectionLost = false;
     if (!m_server.open()) {
         m_problem = m_server.problem() + QStringLiteral(" Les réponses restent sur cet ordinateur "
                                                         "et partiront dès qu'il répondra.");
         return false;
     }
-    if (!meetServer(history)) {
+    // A connection kept open meets the same server; its erasures are asked
+    // again when it opens anew, and every hour.
+    if ((!reused || m_offerAgain.hasExpired()) && !meetServer(history)) {
         m_problem = history.problem().isEmpty() ? m_server.problem() : history.problem();
         return false;
     }
@@ -306,7 +320,10 @@ bool ClassSender::forward(HistoryDatabase &history)
     // nothing to free their statements on.
     const auto failed = [this, &db](const QSqlError &error,
                                     std::initializer_list<QSqlQuery *> queries = {}) {
-        db.rollback();
+        const QString state = error.nativeErrorCode();
+        m_connectionLost = state.isEmpty() || state.startsWith(u"08") || state.startsWith(u"57P");
+        if (db.isOpen())
+            db.rollback();
         for (QSqlQuery *query : queries)
             *query = QSqlQuery();
         m_problem = QStringLiteral("Le serveur de la classe n'a pas pris les réponses pour "
@@ -322,9 +339,6 @@ bool ClassSender::forward(HistoryDatabase &history)
             return false;
         }
         if (batch->isEmpty()) {
-            // Closed between answers: a school's hundreds of computers fit
-            // in the server's default 100 connections.
-            m_server.close();
             m_problem.clear();
             return true;
         }

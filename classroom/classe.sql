@@ -427,6 +427,20 @@ BEGIN
                    p_limit);
 END
 $$;
+-- A computer keeps its connection open while its children answer, and
+-- closes it after a minute without; one it forgets (a crash, a network cut)
+-- the server ends after five. Set for the computers' roles only: a teacher's
+-- view listens for hours.
+CREATE OR REPLACE FUNCTION additions.computer_settings(p_role name)
+RETURNS void
+LANGUAGE plpgsql
+SET search_path = pg_catalog, pg_temp
+AS $$
+BEGIN
+    EXECUTE format('ALTER ROLE %I SET idle_session_timeout = %L', p_role, '5min');
+END
+$$;
+
 -- A computer's answers go with it: moving it to another class is said, by
 -- additions.move_computer(), never done in passing.
 CREATE OR REPLACE FUNCTION additions.add_computer(p_role name, p_class text, p_password text)
@@ -444,6 +458,7 @@ BEGIN
     END IF;
     INSERT INTO additions.classes (name) VALUES (p_class) ON CONFLICT DO NOTHING;
     PERFORM additions.add_role(p_role, 'additions_machine', 3, p_password);
+    PERFORM additions.computer_settings(p_role);
     INSERT INTO additions.machines (role, class) VALUES (p_role, p_class)
         ON CONFLICT (role) DO NOTHING;
 END
@@ -492,17 +507,22 @@ AS $$
         LATERAL additions.add_teacher(p_role, p_class, p.made)
 $$;
 
--- The roles added by hand, before these functions, get their limits too.
+-- The roles added by hand, or by an earlier version, get their limits and
+-- settings too.
 DO $$
 DECLARE
     member record;
 BEGIN
-    FOR member IN SELECT r.rolname, g.rolname AS grp FROM pg_auth_members a
+    FOR member IN SELECT r.rolname, g.rolname AS grp, r.rolconnlimit FROM pg_auth_members a
                   JOIN pg_roles r ON r.oid = a.member JOIN pg_roles g ON g.oid = a.roleid
-                  WHERE g.rolname IN ('additions_machine', 'additions_teacher')
-                    AND r.rolconnlimit = -1 LOOP
-        EXECUTE format('ALTER ROLE %I CONNECTION LIMIT %s', member.rolname,
-                       CASE member.grp WHEN 'additions_machine' THEN 3 ELSE 4 END);
+                  WHERE g.rolname IN ('additions_machine', 'additions_teacher') LOOP
+        IF member.rolconnlimit = -1 THEN
+            EXECUTE format('ALTER ROLE %I CONNECTION LIMIT %s', member.rolname,
+                           CASE member.grp WHEN 'additions_machine' THEN 3 ELSE 4 END);
+        END IF;
+        IF member.grp = 'additions_machine' THEN
+            PERFORM additions.computer_settings(member.rolname);
+        END IF;
     END LOOP;
 END
 $$;

@@ -19,6 +19,8 @@ namespace {
 // A forwarder that fails is tried again later and later.
 constexpr auto kFirstRetry = 2s;
 constexpr auto kLastRetry = 60s;
+// A forwarder that forwarded nothing for so long may rest.
+constexpr auto kIdle = 60s;
 // What closing gives the last answers: a stuck disk, and a server, so long.
 constexpr auto kLastWrite = 1s;
 constexpr auto kLastSend = 3s;
@@ -51,10 +53,13 @@ class HistoryRecorder::Sender final : public QObject
 {
 public:
     explicit Sender(std::unique_ptr<AnswerForwarder> forwarder)
-        : m_forwarder(std::move(forwarder)), m_planned(this)
+        : m_forwarder(std::move(forwarder)), m_planned(this), m_idle(this)
     {
         m_planned.setSingleShot(true);
         QObject::connect(&m_planned, &QTimer::timeout, this, &Sender::forwardNow);
+        m_idle.setSingleShot(true);
+        m_idle.setInterval(kIdle);
+        QObject::connect(&m_idle, &QTimer::timeout, this, [this] { m_forwarder->rest(); });
     }
 
     void forwardSoon(std::chrono::milliseconds delay)
@@ -73,6 +78,7 @@ public:
             m_history = std::make_unique<HistoryDatabase>(
                 QStringLiteral("additions-sender-%1").arg(senders++));
         }
+        m_idle.start();
         if (m_forwarder->forward(*m_history)) {
             m_retry = kFirstRetry;
             return;
@@ -86,6 +92,7 @@ private:
     std::unique_ptr<HistoryDatabase> m_history;
     std::unique_ptr<AnswerForwarder> m_forwarder;
     QTimer m_planned;
+    QTimer m_idle;
     std::chrono::milliseconds m_retry = kFirstRetry;
     QString m_said;
 };

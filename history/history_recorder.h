@@ -21,6 +21,9 @@ public:
     // False when it could not, problem() saying why in French.
     virtual bool forward(HistoryDatabase &history) = 0;
     virtual QString problem() const = 0;
+    // Nothing was forwarded for a while: what the forwarder keeps open for
+    // the next answers may go.
+    virtual void rest() {}
 };
 
 // Writes each answer to the history on a thread of its own: a click never

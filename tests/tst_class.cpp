@@ -224,6 +224,39 @@ private Q_SLOTS:
         QVERIFY(m_server.waitForCount(u"poste1"_s, 3));
     }
 
+    // One connection while children answer, opened again at once when the
+    // server ended it (a restart, its idle limit), and closed at rest.
+    void oneConnectionWhileChildrenAnswer()
+    {
+        qputenv("PGSERVICEFILE", QFile::encodeName(m_server.serviceFile(u"poste1"_s)));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_server.m_dir.filePath(u"poste1"_s)));
+        const auto connections = [this] {
+            return m_server
+                .psql(u"postgres"_s, u"postgres"_s,
+                      u"SELECT 1 / (COUNT(*) = 1)::int FROM pg_stat_activity WHERE usename = "
+                      "'poste1'"_s)
+                .ok;
+        };
+        HistoryDatabase history(u"one-connection"_s);
+        ClassSender sender(u"one-connection-sender"_s);
+        for (int answer = 1; answer <= 3; ++answer) {
+            QVERIFY(history.insert({QDateTime::currentDateTimeUtc(),
+                                    {u"1_joueur"_s, 50, u"1"_s, u"2"_s, u"3"_s, true, 1, u"1"_s},
+                                    BootInstant::now()}));
+            QVERIFY2(sender.forward(history), qPrintable(sender.problem()));
+            QVERIFY(connections());
+            if (answer == 2)
+                QVERIFY(m_server
+                            .psql(u"postgres"_s, u"postgres"_s,
+                                  u"SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE "
+                                  "usename = 'poste1'"_s)
+                            .ok);
+        }
+        QCOMPARE(m_server.count(u"poste1"_s), 3);
+        sender.rest();
+        QTRY_VERIFY(!connections());
+    }
+
     // A teacher sees their class only, mastery and carries included, and
     // each new answer within two seconds.
     void teachersViewFollowsTheClass()
@@ -369,6 +402,12 @@ private Q_SLOTS:
         QTest::addRow("the superuser given to a computer by mistake")
             << u"postgres"_s << u"SELECT additions.add_computer('postgres', 'A')"_s
             << u"existe déjà"_s;
+        QTest::addRow("a computer's forgotten connection ends, a teacher's does not")
+            << u"postgres"_s
+            << u"SELECT 1 / (COUNT(*) = 1)::int FROM pg_db_role_setting s JOIN pg_roles r ON "
+               "r.oid = s.setrole WHERE 'idle_session_timeout=5min' = ANY (s.setconfig) AND "
+               "r.rolname IN ('poste1', 'prof_a')"_s
+            << QString();
         QTest::addRow("a computer holds at most 3 connections")
             << u"postgres"_s
             << u"SELECT 1 / (rolconnlimit = 3)::int FROM pg_roles WHERE rolname = 'poste1'"_s
