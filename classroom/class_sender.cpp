@@ -131,6 +131,13 @@ bool transient(const QSqlError &error)
                .contains(state);
 }
 
+// Whether the connection itself went: no answer, or the server ending it.
+bool connectionLost(const QSqlError &error)
+{
+    const QString state = error.nativeErrorCode();
+    return state.isEmpty() || state.startsWith(u"08") || state.startsWith(u"57P");
+}
+
 // Why a send waits, in French, from the server's code.
 QString passingCause(const QSqlError &error)
 {
@@ -236,13 +243,22 @@ bool ClassSender::meetServer(HistoryDatabase &history)
     const auto refused = [this, &query] {
         const QSqlError error = query.lastError();
         query = QSqlQuery();
+        // A connection the server ended, or a server whose version changed
+        // under it (no such function): opened again at once, and asked.
+        m_connectionLost = connectionLost(error) || error.nativeErrorCode() == u"42883";
         return m_server.failed(QStringLiteral("Le serveur de la classe n'a pas répondu."),
                                error.text().trimmed());
     };
-    if (!query.exec(
-            QStringLiteral("SELECT identity, last_erasure FROM additions.computer_state()")) ||
+    if (!query.exec(QStringLiteral("SELECT identity, last_erasure, additions.version() FROM "
+                                   "additions.computer_state()")) ||
         !query.next())
         return refused();
+    if (query.value(2).toInt() != ClassConnection::kSchemaVersion) {
+        query = QSqlQuery();
+        m_server.close();
+        m_connectionLost = true;
+        return false;
+    }
     const QString identity = query.value(0).toString();
     const QString erasure = query.isNull(1) ? QString() : storedTime(query.value(1).toDateTime());
     const QString known = stateValue(history, "identity");
@@ -302,16 +318,15 @@ bool ClassSender::forward(HistoryDatabase &history)
 
 bool ClassSender::sendAll(HistoryDatabase &history)
 {
-    const bool reused = m_server.db().isOpen();
     m_connectionLost = false;
     if (!m_server.open()) {
         m_problem = m_server.problem() + QStringLiteral(" Les réponses restent sur cet ordinateur "
                                                         "et partiront dès qu'il répondra.");
         return false;
     }
-    // A connection kept open meets the same server; its erasures are asked
-    // again when it opens anew, and every hour.
-    if ((!reused || m_offerAgain.hasExpired()) && !meetServer(history)) {
+    // Each try asks who the server is (a version, an identity, its
+    // erasures): a kept connection too, whose server may have changed.
+    if (!meetServer(history)) {
         m_problem = history.problem().isEmpty() ? m_server.problem() : history.problem();
         return false;
     }
@@ -320,8 +335,7 @@ bool ClassSender::sendAll(HistoryDatabase &history)
     // nothing to free their statements on.
     const auto failed = [this, &db](const QSqlError &error,
                                     std::initializer_list<QSqlQuery *> queries = {}) {
-        const QString state = error.nativeErrorCode();
-        m_connectionLost = state.isEmpty() || state.startsWith(u"08") || state.startsWith(u"57P");
+        m_connectionLost = connectionLost(error);
         if (db.isOpen())
             db.rollback();
         for (QSqlQuery *query : queries)

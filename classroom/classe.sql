@@ -469,7 +469,11 @@ LANGUAGE plpgsql
 SET search_path = pg_catalog, pg_temp
 AS $$
 BEGIN
-    INSERT INTO additions.classes (name) VALUES (p_class) ON CONFLICT DO NOTHING;
+    -- A class mistyped would hide the computer from its teachers.
+    IF NOT EXISTS (SELECT FROM additions.classes WHERE name = p_class) THEN
+        RAISE EXCEPTION 'la classe « % » n''existe pas : additions.add_teacher() la crée avec son '
+            'enseignant', p_class USING ERRCODE = 'no_data_found';
+    END IF;
     UPDATE additions.machines SET class = p_class WHERE role = p_role;
     IF NOT FOUND THEN
         RAISE EXCEPTION 'l''ordinateur % n''est dans aucune classe : '

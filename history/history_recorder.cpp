@@ -112,12 +112,19 @@ public:
 
     void insert(const HistoryRow &row)
     {
-        if (!m_history)
-            m_history = std::make_unique<HistoryDatabase>(QStringLiteral("additions-recorder"));
-        if (!m_history->insert(row))
+        // A history that could not be written (a lock held too long, a
+        // file an adult has mended since) is opened again for the next try.
+        for (int tries = 0; tries < 2; ++tries) {
+            if (!m_history)
+                m_history = std::make_unique<HistoryDatabase>(QStringLiteral("additions-recorder"));
+            if (m_history->insert(row)) {
+                if (m_wakeup)
+                    m_wakeup->written();
+                return;
+            }
             sayOnce(m_history->problem(), m_said);
-        else if (m_wakeup)
-            m_wakeup->written();
+            m_history.reset();
+        }
     }
 
 private:

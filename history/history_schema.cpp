@@ -29,6 +29,9 @@ constexpr const char *kAddClassColumns[][2] = {
     {"refusal", "ALTER TABLE answers ADD COLUMN refusal VARCHAR(1000)"},
     {"boot_id", "ALTER TABLE answers ADD COLUMN boot_id VARCHAR(40)"},
     {"since_boot_ms", "ALTER TABLE answers ADD COLUMN since_boot_ms INTEGER"}};
+// The tables' version, stamped once they are made or upgraded: each change
+// below counts one more.
+constexpr int kHistoryVersion = 3;
 // What the outbox last knew of its class's server: the server's own
 // identity, and its last erasure of this computer's answers.
 constexpr const char *kCreateOutboxState =
@@ -92,6 +95,14 @@ QSqlError createOrUpgradeOnce(QSqlDatabase &db)
             error = query.lastError();
     };
     run("PRAGMA journal_mode=WAL");
+    // A history made by this version is opened without a write lock, which
+    // another connection may hold for a while.
+    {
+        QSqlQuery version(db);
+        if (!error.isValid() && version.exec(QStringLiteral("PRAGMA user_version")) &&
+            version.next() && version.value(0).toInt() >= kHistoryVersion)
+            return error;
+    }
     // One connection at a time makes or upgrades the tables, all of it or
     // none: the game's writer and its sender, or the game and Progrès, may
     // open a new history at the same moment.
@@ -118,6 +129,12 @@ QSqlError createOrUpgradeOnce(QSqlDatabase &db)
         together({kCreateTotals[0], kCreateTotals[1]});
     for (const char *sql : kKeepTotals)
         run(sql);
+    {
+        QSqlQuery stamp(db);
+        if (!error.isValid() &&
+            !stamp.exec(QStringLiteral("PRAGMA user_version = %1").arg(kHistoryVersion)))
+            error = stamp.lastError();
+    }
     run("COMMIT");
     if (error.isValid())
         QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
@@ -134,8 +151,8 @@ QSqlError createOrUpgrade(QSqlDatabase &db)
     QDeadlineTimer patience(5000);
     for (;;) {
         const QSqlError error = createOrUpgradeOnce(db);
-        const QString code = error.nativeErrorCode();
-        if ((code != u"5" && code != u"6") || patience.hasExpired())
+        const int code = error.nativeErrorCode().toInt() & 0xff; // the primary code
+        if ((code != 5 && code != 6) || patience.hasExpired())
             return error;
         QThread::msleep(20);
     }

@@ -225,36 +225,44 @@ private Q_SLOTS:
     }
 
     // One connection while children answer, opened again at once when the
-    // server ended it (a restart, its idle limit), and closed at rest.
+    // server ended it (a restart, its idle limit), and closed at rest. An
+    // erasure made meanwhile is learnt on it, and stays.
     void oneConnectionWhileChildrenAnswer()
     {
         qputenv("PGSERVICEFILE", QFile::encodeName(m_server.serviceFile(u"poste1"_s)));
         qputenv("XDG_DATA_HOME", QFile::encodeName(m_server.m_dir.filePath(u"poste1"_s)));
         const auto connections = [this] {
-            return m_server
-                .psql(u"postgres"_s, u"postgres"_s,
-                      u"SELECT 1 / (COUNT(*) = 1)::int FROM pg_stat_activity WHERE usename = "
-                      "'poste1'"_s)
-                .ok;
+            const ToolResult counted =
+                runTool(classfixture::kBin + u"psql"_s,
+                        {u"-h"_s, m_server.m_dir.path(), u"-p"_s, m_server.m_port, u"-U"_s,
+                         u"postgres"_s, u"-d"_s, u"postgres"_s, u"-At"_s, u"-c"_s,
+                         u"SELECT COUNT(*) FROM pg_stat_activity WHERE usename = 'poste1'"_s});
+            return counted.ok ? counted.output.trimmed().toInt() : -1;
+        };
+        const auto asServer = [this](const QString &role, const QString &sql) {
+            return m_server.psql(role, u"additions"_s, sql).ok;
         };
         HistoryDatabase history(u"one-connection"_s);
         ClassSender sender(u"one-connection-sender"_s);
-        for (int answer = 1; answer <= 3; ++answer) {
-            QVERIFY(history.insert({QDateTime::currentDateTimeUtc(),
-                                    {u"1_joueur"_s, 50, u"1"_s, u"2"_s, u"3"_s, true, 1, u"1"_s},
-                                    BootInstant::now()}));
-            QVERIFY2(sender.forward(history), qPrintable(sender.problem()));
-            QVERIFY(connections());
-            if (answer == 2)
-                QVERIFY(m_server
-                            .psql(u"postgres"_s, u"postgres"_s,
-                                  u"SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE "
-                                  "usename = 'poste1'"_s)
-                            .ok);
-        }
+        const auto play = [&](const QString &player) {
+            return history.insert({QDateTime::currentDateTimeUtc(),
+                                   {player, 50, u"1"_s, u"2"_s, u"3"_s, true, 1, u"1"_s},
+                                   BootInstant::now()}) &&
+                   sender.forward(history);
+        };
+        QVERIFY(play(u"Tom"_s) && play(u"Tom"_s));
+        QCOMPARE(connections(), 1);
+        QVERIFY(asServer(u"postgres"_s, u"SELECT pg_terminate_backend(pid) FROM "
+                                        "pg_stat_activity WHERE usename = 'poste1'"_s));
+        QVERIFY2(play(u"Léa"_s), qPrintable(sender.problem()));
+        QCOMPARE(connections(), 1);
+        QVERIFY(asServer(u"prof_a"_s, u"DELETE FROM additions.answers WHERE player = 'Tom'"_s));
+        QVERIFY(play(u"Léa"_s));
+        m_server.makeClassDatabase();
+        QVERIFY2(play(u"Léa"_s), qPrintable(sender.problem()));
         QCOMPARE(m_server.count(u"poste1"_s), 3);
         sender.rest();
-        QTRY_VERIFY(!connections());
+        QTRY_COMPARE(connections(), 0);
     }
 
     // A teacher sees their class only, mastery and carries included, and
@@ -393,6 +401,9 @@ private Q_SLOTS:
         QTest::addRow("a computer put in another class by mistake")
             << u"postgres"_s << u"SELECT additions.add_computer('poste1', 'B')"_s
             << u"est dans la classe « A »"_s;
+        QTest::addRow("a computer moved to a mistyped class")
+            << u"postgres"_s << u"SELECT additions.move_computer('poste2', 'Z')"_s
+            << u"n'existe pas"_s;
         QTest::addRow("a computer moved on purpose, with its answers")
             << u"postgres"_s
             << u"SELECT additions.move_computer('poste2', 'A'); SELECT 1 / COUNT(*)::int FROM "
@@ -404,9 +415,9 @@ private Q_SLOTS:
             << u"existe déjà"_s;
         QTest::addRow("a computer's forgotten connection ends, a teacher's does not")
             << u"postgres"_s
-            << u"SELECT 1 / (COUNT(*) = 1)::int FROM pg_db_role_setting s JOIN pg_roles r ON "
-               "r.oid = s.setrole WHERE 'idle_session_timeout=5min' = ANY (s.setconfig) AND "
-               "r.rolname IN ('poste1', 'prof_a')"_s
+            << u"SELECT 1 / (array_agg(r.rolname) = '{poste1}')::int FROM pg_db_role_setting s "
+               "JOIN pg_roles r ON r.oid = s.setrole WHERE 'idle_session_timeout=5min' = ANY "
+               "(s.setconfig) AND r.rolname IN ('poste1', 'prof_a')"_s
             << QString();
         QTest::addRow("a computer holds at most 3 connections")
             << u"postgres"_s

@@ -190,7 +190,7 @@ private Q_SLOTS:
         const QString probe = QCoreApplication::applicationDirPath() + u"/history_probe"_s;
         const auto restore =
             qScopeGuard([this] { qputenv("XDG_DATA_HOME", QFile::encodeName(m_data.path())); });
-        for (int round = 0; round < 8; ++round) {
+        for (int round = 0; round < 20; ++round) {
             qputenv("XDG_DATA_HOME", QFile::encodeName(m_data.filePath(u"new%1"_s.arg(round))));
             ProgramRun first(probe, {u"a"_s, u"50"_s});
             ProgramRun second(probe, {u"b"_s, u"50"_s});
