@@ -81,14 +81,16 @@ ALTER TABLE additions.classes ADD COLUMN IF NOT EXISTS channel text NOT NULL
     DEFAULT 'classe_' || md5(random()::text || clock_timestamp()::text);
 
 -- Each computer (its login role) belongs to one class, and sends at most so
--- many answers an hour (window_start, window_answers).
+-- many answers, and so many bytes, an hour (window_start, window_answers,
+-- window_bytes).
 CREATE TABLE IF NOT EXISTS additions.machines (
     role name PRIMARY KEY,
     class text NOT NULL REFERENCES additions.classes ON UPDATE CASCADE
 );
 ALTER TABLE additions.machines
     ADD COLUMN IF NOT EXISTS window_start timestamptz NOT NULL DEFAULT now(),
-    ADD COLUMN IF NOT EXISTS window_answers integer NOT NULL DEFAULT 0;
+    ADD COLUMN IF NOT EXISTS window_answers integer NOT NULL DEFAULT 0,
+    ADD COLUMN IF NOT EXISTS window_bytes bigint NOT NULL DEFAULT 0;
 
 CREATE TABLE IF NOT EXISTS additions.teachers (
     role name NOT NULL,
@@ -334,6 +336,7 @@ DECLARE
     computer additions.machines;
     added integer;
     trusted boolean;
+    size bigint;
 BEGIN
     IF length(p_player) NOT BETWEEN 1 AND 32767 OR greatest(length(p_first), length(p_second),
        length(p_answer), length(p_score)) > 32767 OR p_bound NOT IN (0, 50, 200, 1000, 5000, 10000)
@@ -360,11 +363,23 @@ BEGIN
         RAISE EXCEPTION 'trop de réponses de % en une heure (10000 au plus)', session_user
             USING ERRCODE = 'configuration_limit_exceeded';
     END IF;
+    -- What an answer stores: a week's outbox of ordinary answers (some 100
+    -- bytes each) is a fraction of an hour's 10 MB; answers as long as the
+    -- boxes hold, 20 an hour.
+    size := octet_length(p_player) + octet_length(p_first) + octet_length(p_second) +
+            octet_length(p_answer) + octet_length(p_score);
+    IF computer.window_start > now() - interval '1 hour'
+       AND computer.window_bytes + size > 10000000 THEN
+        RAISE EXCEPTION 'trop de données de % en une heure (10 Mo au plus)', session_user
+            USING ERRCODE = 'configuration_limit_exceeded';
+    END IF;
     UPDATE additions.machines
         SET window_start = CASE WHEN window_start > now() - interval '1 hour' THEN window_start
                            ELSE now() END,
             window_answers = CASE WHEN window_start > now() - interval '1 hour'
-                             THEN window_answers + 1 ELSE 1 END
+                             THEN window_answers + 1 ELSE 1 END,
+            window_bytes = CASE WHEN window_start > now() - interval '1 hour'
+                           THEN window_bytes + size ELSE size END
         WHERE role = session_user;
     IF NOT EXISTS (SELECT FROM additions.recent WHERE machine = session_user AND player = p_player)
        AND (SELECT count(DISTINCT player) FROM additions.recent WHERE machine = session_user)

@@ -83,7 +83,8 @@ private Q_SLOTS:
                     .psql(u"postgres"_s, u"additions"_s,
                           u"SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE usename "
                           "LIKE 'poste%'; DELETE FROM additions.answers; DELETE FROM "
-                          "additions.erasures; UPDATE additions.machines SET window_answers = 0"_s)
+                          "additions.erasures; UPDATE additions.machines SET window_answers = 0, "
+                          "window_bytes = 0"_s)
                     .ok);
         for (const QString &account : {u"poste1"_s, u"poste2"_s, u"prof_a"_s})
             QVERIFY(QDir(m_server.m_dir.filePath(account)).removeRecursively());
@@ -419,6 +420,10 @@ private Q_SLOTS:
                "JOIN pg_roles r ON r.oid = s.setrole WHERE 'idle_session_timeout=5min' = ANY "
                "(s.setconfig) AND r.rolname IN ('poste1', 'prof_a')"_s
             << QString();
+        QTest::addRow("a flood of long answers past 10 MB an hour")
+            << u"poste1"_s
+            << forged(u"repeat('x', 32767), 50, '1', '1', '2', true, 1, '1', true, now()"_s)
+            << u"trop de données"_s;
         QTest::addRow("a computer holds at most 3 connections")
             << u"postgres"_s
             << u"SELECT 1 / (rolconnlimit = 3)::int FROM pg_roles WHERE rolname = 'poste1'"_s
@@ -468,13 +473,14 @@ private Q_SLOTS:
         QFETCH(QString, refused);
         QVERIFY(m_server.answer(u"poste1"_s, 2).ok);
         QVERIFY(m_server.answer(u"poste2"_s, 3).ok);
-        // The flood comes after 9995 answers this hour.
+        // A flood comes after 9995 answers, or 9.99 MB, this hour.
         const bool flood = QByteArrayView(QTest::currentDataTag()).startsWith("a flood");
-        QVERIFY(
-            m_server
-                .psql(u"postgres"_s, u"additions"_s,
-                      u"UPDATE additions.machines SET window_answers = %1"_s.arg(flood ? 9995 : 0))
-                .ok);
+        QVERIFY(m_server
+                    .psql(u"postgres"_s, u"additions"_s,
+                          u"UPDATE additions.machines SET window_answers = %1, window_bytes = %2"_s
+                              .arg(flood ? 9995 : 0)
+                              .arg(flood ? 9990000 : 0))
+                    .ok);
         const ToolResult run = m_server.psql(role, u"additions"_s, sql);
         QVERIFY2(run.ok == refused.isEmpty() && run.error.contains(refused), qPrintable(run.error));
     }
