@@ -56,6 +56,14 @@ std::optional<Parameters> serviceSection(const QString &file, const QString &ser
     return found;
 }
 
+// A connection string's value, quoted for libpq.
+QString quotedValue(QString value)
+{
+    return u'\'' +
+           value.replace(u'\\', QStringLiteral("\\\\")).replace(u'\'', QStringLiteral("\\'")) +
+           u'\'';
+}
+
 // A service as libpq finds it, in its order: the user's file, then the
 // system's.
 std::optional<Parameters> findService(const QString &service)
@@ -157,9 +165,7 @@ bool setUpFromFiles(QSqlDatabase &db, const QString &service, const QString &fix
         const bool file = QStringList{QStringLiteral("sslrootcert"), QStringLiteral("sslcert"),
                                       QStringLiteral("sslkey"), QStringLiteral("sslcrl")}
                               .contains(key);
-        QString quoted = file ? ansiPath(value) : value;
-        quoted.replace(u'\\', QStringLiteral("\\\\")).replace(u'\'', QStringLiteral("\\'"));
-        options << key + QStringLiteral("='") + quoted + u'\'';
+        options << key + u'=' + quotedValue(file ? ansiPath(value) : value);
     }
     db.setConnectOptions(options.join(u';'));
     return true;
@@ -274,14 +280,6 @@ std::optional<Attempt> attempt(const QByteArray &conninfo, std::chrono::millisec
     return result;
 }
 } // namespace pq
-
-// A connection string's value, quoted for libpq.
-QString quotedValue(QString value)
-{
-    return u'\'' +
-           value.replace(u'\\', QStringLiteral("\\\\")).replace(u'\'', QStringLiteral("\\'")) +
-           u'\'';
-}
 
 // Why a connection failed, in French, from what libpq and the server say in
 // any language: the server's SQLSTATE, the connection's status, and whether

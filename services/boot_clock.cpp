@@ -1,42 +1,48 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "services/boot_clock.h"
 
-#include <QFile>
+#include <QSysInfo>
 
 #if defined(Q_OS_WIN)
 #include <QSettings>
 
 #include <windows.h>
-#elif defined(Q_OS_MACOS)
-#include <QSysInfo>
-
-#include <time.h>
 #else
 #include <time.h>
 #endif
 
-BootInstant BootInstant::now()
+namespace {
+
+// This boot's id, read once: it does not change while the program runs.
+QString bootId()
 {
-    BootInstant instant;
 #if defined(Q_OS_WIN)
-    instant.sinceBootMs = qint64(GetTickCount64());
     // Counted up at each start since Windows 8; absent under Wine.
-    const QVariant count =
+    static const QString id =
         QSettings(QStringLiteral("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session "
                                  "Manager\\Memory Management\\PrefetchParameters"),
                   QSettings::NativeFormat)
-            .value(QStringLiteral("BootId"));
-    if (count.isValid())
-        instant.boot = count.toString();
+            .value(QStringLiteral("BootId"))
+            .toString();
+#else
+    // /proc/sys/kernel/random/boot_id on Linux, kern.bootsessionuuid on macOS.
+    static const QString id = QString::fromLatin1(QSysInfo::bootUniqueId());
+#endif
+    return id;
+}
+
+} // namespace
+
+BootInstant BootInstant::now()
+{
+    BootInstant instant{bootId()};
+#if defined(Q_OS_WIN)
+    instant.sinceBootMs = qint64(GetTickCount64());
 #else
 #if defined(Q_OS_MACOS)
     constexpr clockid_t kRunsThroughSleep = CLOCK_MONOTONIC;
-    instant.boot = QString::fromLatin1(QSysInfo::bootUniqueId());
 #else
     constexpr clockid_t kRunsThroughSleep = CLOCK_BOOTTIME;
-    QFile id(QStringLiteral("/proc/sys/kernel/random/boot_id"));
-    if (id.open(QIODevice::ReadOnly))
-        instant.boot = QString::fromLatin1(id.readAll().trimmed());
 #endif
     timespec since{};
     if (clock_gettime(kRunsThroughSleep, &since) == 0)

@@ -68,12 +68,8 @@ public:
             psql(u"postgres"_s, u"postgres"_s, u"DROP DATABASE IF EXISTS additions WITH (FORCE)"_s)
                 .ok);
         QVERIFY(psql(u"postgres"_s, u"postgres"_s, u"CREATE DATABASE additions"_s).ok);
-        const ToolResult schema =
-            runTool(kBin + u"psql"_s,
-                    {u"-h"_s, m_dir.path(), u"-p"_s, m_port, u"-U"_s, u"postgres"_s, u"-d"_s,
-                     u"additions"_s, u"-v"_s, u"ON_ERROR_STOP=1"_s, u"-q"_s, u"-f"_s,
-                     QStringLiteral(ADDITIONS_SOURCE_DIR) + u"/classroom/classe.sql"_s},
-                    {}, 60000);
+        const ToolResult schema = runFile(u"additions"_s, QStringLiteral(ADDITIONS_SOURCE_DIR) +
+                                                              u"/classroom/classe.sql"_s);
         QVERIFY2(schema.ok, qPrintable(schema.error));
         QVERIFY(psql(u"postgres"_s, u"additions"_s,
                      u"SELECT additions.add_computer('poste1', 'A', 'secret'); "
@@ -157,15 +153,30 @@ public:
                        {}, 30000);
     }
 
+    // An SQL file run by the superuser, stopping at its first error.
+    ToolResult runFile(const QString &database, const QString &file)
+    {
+        return runTool(kBin + u"psql"_s,
+                       {u"-h"_s, m_dir.path(), u"-p"_s, m_port, u"-U"_s, u"postgres"_s, u"-d"_s,
+                        database, u"-v"_s, u"ON_ERROR_STOP=1"_s, u"-q"_s, u"-f"_s, file},
+                       {}, 60000);
+    }
+
+    // A number the superuser reads; -1 when it cannot.
+    int number(const QString &database, const QString &sql)
+    {
+        const ToolResult read = runTool(kBin + u"psql"_s,
+                                        {u"-h"_s, m_dir.path(), u"-p"_s, m_port, u"-U"_s,
+                                         u"postgres"_s, u"-d"_s, database, u"-At"_s, u"-c"_s, sql},
+                                        {}, 30000);
+        return read.ok ? read.output.trimmed().toInt() : -1;
+    }
+
     int count(const QString &machine)
     {
-        const ToolResult counted =
-            runTool(kBin + u"psql"_s,
-                    {u"-h"_s, m_dir.path(), u"-p"_s, m_port, u"-U"_s, u"postgres"_s, u"-d"_s,
-                     u"additions"_s, u"-At"_s, u"-c"_s,
-                     u"SELECT COUNT(*) FROM additions.answers WHERE machine = '%1'"_s.arg(machine)},
-                    {}, 30000);
-        return counted.ok ? counted.output.trimmed().toInt() : -1;
+        return number(
+            u"additions"_s,
+            u"SELECT COUNT(*) FROM additions.answers WHERE machine = '%1'"_s.arg(machine));
     }
 
     bool waitForCount(const QString &machine, int expected, int seconds = 15)

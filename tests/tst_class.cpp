@@ -99,13 +99,7 @@ private Q_SLOTS:
         QCOMPARE(m_server.count(u"poste1"_s), 3);
         QCOMPARE(m_server.count(u"poste2"_s), 2);
         // The computer forgets it sent them: the server keeps them once.
-        {
-            QSqlDatabase local = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"local"_s);
-            local.setDatabaseName(m_server.history(u"poste1"_s));
-            QVERIFY(local.open());
-            QVERIFY(QSqlQuery(local).exec(u"UPDATE answers SET sent = 0"_s));
-        }
-        QSqlDatabase::removeDatabase(u"local"_s);
+        QVERIFY(local(u"poste1"_s, u"UPDATE answers SET sent = 0 RETURNING 1"_s).isValid());
         QVERIFY(m_server.answer(u"poste1"_s, 0).ok);
         QCOMPARE(m_server.count(u"poste1"_s), 3);
     }
@@ -233,12 +227,8 @@ private Q_SLOTS:
         qputenv("PGSERVICEFILE", QFile::encodeName(m_server.serviceFile(u"poste1"_s)));
         qputenv("XDG_DATA_HOME", QFile::encodeName(m_server.m_dir.filePath(u"poste1"_s)));
         const auto connections = [this] {
-            const ToolResult counted =
-                runTool(classfixture::kBin + u"psql"_s,
-                        {u"-h"_s, m_server.m_dir.path(), u"-p"_s, m_server.m_port, u"-U"_s,
-                         u"postgres"_s, u"-d"_s, u"postgres"_s, u"-At"_s, u"-c"_s,
-                         u"SELECT COUNT(*) FROM pg_stat_activity WHERE usename = 'poste1'"_s});
-            return counted.ok ? counted.output.trimmed().toInt() : -1;
+            return m_server.number(
+                u"postgres"_s, u"SELECT COUNT(*) FROM pg_stat_activity WHERE usename = 'poste1'"_s);
         };
         const auto asServer = [this](const QString &role, const QString &sql) {
             return m_server.psql(role, u"additions"_s, sql).ok;
@@ -674,11 +664,7 @@ private Q_SLOTS:
             m_server.psql(u"postgres"_s, u"postgres"_s, u"DROP DATABASE additions WITH (FORCE)"_s)
                 .ok);
         QVERIFY(m_server.psql(u"postgres"_s, u"postgres"_s, u"CREATE DATABASE additions"_s).ok);
-        QVERIFY(runTool(classfixture::kBin + u"psql"_s,
-                        {u"-h"_s, m_server.m_dir.path(), u"-p"_s, m_server.m_port, u"-U"_s,
-                         u"postgres"_s, u"-q"_s, u"-d"_s, u"additions"_s, u"-f"_s, backup},
-                        {}, 30000)
-                    .ok);
+        QVERIFY(m_server.runFile(u"additions"_s, backup).ok);
         QCOMPARE(m_server.count(u"poste1"_s), 1);
         QVERIFY(m_server.answer(u"poste1"_s, 0).ok);
         QCOMPARE(m_server.count(u"poste1"_s), 3);
@@ -752,11 +738,7 @@ private Q_SLOTS:
                     .ok);
         QVERIFY(m_server.answer(u"poste1"_s, 0).ok);
         QCOMPARE(m_server.count(u"poste1"_s), 0);
-        QSqlDatabase local = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"erased"_s);
-        local.setDatabaseName(m_server.history(u"poste1"_s));
-        QSqlQuery count(local);
-        QVERIFY(local.open() && count.exec(u"SELECT COUNT(*) FROM answers"_s) && count.next());
-        QCOMPARE(count.value(0).toInt(), 2);
+        QCOMPARE(local(u"poste1"_s, u"SELECT COUNT(*) FROM answers"_s).toInt(), 2);
     }
 
     // The administrator's file stops at its first error; a server of
@@ -792,12 +774,7 @@ private Q_SLOTS:
         // From the first version, its answers and rights kept.
         QVERIFY(m_server.psql(u"postgres"_s, u"postgres"_s, u"CREATE DATABASE first"_s).ok);
         const auto run = [&](const QString &sqlFile) {
-            return runTool(classfixture::kBin + u"psql"_s,
-                           {u"-h"_s, m_server.m_dir.path(), u"-p"_s, m_server.m_port, u"-U"_s,
-                            u"postgres"_s, u"-d"_s, u"first"_s, u"-v"_s, u"ON_ERROR_STOP=1"_s,
-                            u"-q"_s, u"-f"_s, sqlFile},
-                           {}, 60000)
-                .ok;
+            return m_server.runFile(u"first"_s, sqlFile).ok;
         };
         QVERIFY(run(QStringLiteral(ADDITIONS_SOURCE_DIR) + u"/tests/data/classe-first.sql"_s));
         QVERIFY(m_server
