@@ -21,7 +21,7 @@ public:
     static constexpr const char *kTeacher = "additions-enseignant";
     // The version of classe.sql this program speaks; it sends nothing to
     // another.
-    static constexpr int kSchemaVersion = 3;
+    static constexpr int kSchemaVersion = 4;
 
     // Whether libpq would find the service: in $PGSERVICEFILE (or
     // ~/.pg_service.conf), or in the system's pg_service.conf.

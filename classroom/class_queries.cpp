@@ -5,7 +5,6 @@
 
 #include <QCollator>
 #include <QHash>
-#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
@@ -14,14 +13,16 @@
 
 namespace {
 
-// Notifications come in bursts when a class answers at once: one reload
-// for them all, well within the two seconds a teacher waits.
-constexpr int kReloadDelayMs = 300;
-// A server away sends no notification, one that restarts ends the
-// connection in silence, and a class given to the teacher has a channel
-// nobody listens to yet: the server is asked now and then, and the view is
-// back within seconds of the server.
-constexpr int kHeartbeatMs = 5000;
+// The view asks the server every second whether the teacher's classes
+// changed: a new answer or an erasure (each counted on its computer's row,
+// which only the class's teachers read), a computer or a class more or
+// less. One small read for any number of answers, which a computer can
+// neither see nor set off but by answering; and a server that restarted, or
+// lost its database, is found within a second.
+constexpr int kPollMs = 1000;
+constexpr const char *kChanges =
+    "SELECT coalesce(sum(changes), 0) || ':' || count(*) || ':' || "
+    "(SELECT count(*) FROM additions.teachers) FROM additions.machines";
 
 // The server keeps each child's totals as answers arrive, and their last
 // answers at each level: the view reads no answer. One row per child and
@@ -113,12 +114,9 @@ ClassQueries::ClassQueries()
     // updates it) must not hold the view for ever.
     : m_server(ClassConnection::kTeacher, QStringLiteral("additions-class-teacher"),
                std::chrono::seconds(20)),
-      m_reload(this), m_heartbeat(this)
+      m_poll(this)
 {
-    m_reload.setSingleShot(true);
-    m_reload.setInterval(kReloadDelayMs);
-    QObject::connect(&m_reload, &QTimer::timeout, this, &ClassQueries::load);
-    QObject::connect(&m_heartbeat, &QTimer::timeout, this, &ClassQueries::check);
+    QObject::connect(&m_poll, &QTimer::timeout, this, &ClassQueries::check);
 }
 
 bool ClassQueries::connect()
@@ -127,55 +125,23 @@ bool ClassQueries::connect()
     // database dropped) closed, or finds out at the next query.
     if (m_server.db().isOpen())
         return true;
-    // Closed for good: its channels with it, and the version asked again.
+    // Closed for good: the version asked again, and whatever came meanwhile
+    // read at the next poll, whichever read connected.
     m_server.failed(QString());
-    if (!m_server.open())
-        return false;
-    QObject::connect(m_server.db().driver(), &QSqlDriver::notification, this,
-                     &ClassQueries::reloadSoon, Qt::UniqueConnection);
-    if (listen() < 0)
-        return false;
-    // Whatever came while nobody listened, whichever read connected.
-    reloadSoon();
-    return true;
-}
-
-void ClassQueries::reloadSoon()
-{
-    if (!m_reload.isActive())
-        m_reload.start();
-}
-
-qsizetype ClassQueries::listen()
-{
-    QSqlQuery query(m_server.db());
-    if (!query.exec(QStringLiteral("SELECT channel FROM additions.classes"))) {
-        readingFailed(query);
-        return -1;
-    }
-    QStringList channels;
-    while (query.next())
-        channels << query.value(0).toString();
-    QSqlDriver *driver = m_server.db().driver();
-    const QStringList heard = driver->subscribedToNotifications();
-    qsizetype changes = 0;
-    for (const QString &channel : heard)
-        if (!channels.contains(channel)) {
-            driver->unsubscribeFromNotification(channel);
-            ++changes;
-        }
-    for (const QString &channel : std::as_const(channels))
-        if (!heard.contains(channel)) {
-            driver->subscribeToNotification(channel);
-            ++changes;
-        }
-    return changes;
+    m_seen.clear();
+    return m_server.open();
 }
 
 void ClassQueries::check()
 {
-    // Back, or with a class more or less: read again.
-    if (!m_server.db().isOpen() || listen() != 0)
+    if (!m_server.db().isOpen()) {
+        load();
+        return;
+    }
+    QSqlQuery query(m_server.db());
+    if (!query.exec(QString::fromLatin1(kChanges)) || !query.next())
+        away(readingFailed(query));
+    else if (query.value(0).toString() != m_seen)
         load();
 }
 
@@ -195,20 +161,24 @@ void ClassQueries::away(const Notice &why)
 
 void ClassQueries::load()
 {
-    if (!m_heartbeat.isActive())
-        m_heartbeat.start(kHeartbeatMs);
+    if (!m_poll.isActive())
+        m_poll.start(kPollMs);
     if (!connect()) {
         away({m_server.problem(), m_server.details()});
         return;
     }
-    m_reload.stop(); // this read is it
     ClassView view;
     QSqlQuery query(m_server.db());
     query.setForwardOnly(true);
-    // The class and the chosen child at one moment, whatever answers arrive
-    // meanwhile: their notifications come after, and read again.
+    // The class, the chosen child and the count of changes at one moment:
+    // answers that arrive meanwhile change the count, and are read at the
+    // next poll.
+    QString seen;
     bool read = query.exec(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY")) &&
-                query.exec(QString::fromLatin1(kChildren));
+                query.exec(QString::fromLatin1(kChanges)) && query.next();
+    if (read)
+        seen = query.value(0).toString();
+    read = read && query.exec(QString::fromLatin1(kChildren));
     const auto names = this->names().all();
     while (read && query.next()) {
         const QString machine = query.value(0).toString(), player = query.value(1).toString();
@@ -238,6 +208,7 @@ void ClassQueries::load()
         return;
     }
     view.readAt = QDateTime::currentDateTime();
+    m_seen = seen;
     m_last = view;
     Q_EMIT loaded(view);
 }

@@ -17,10 +17,9 @@ class QSqlQuery;
 // A teacher's view of their classes, from the class's server through the
 // teacher's own libpq service "additions-enseignant", on a thread of its
 // own. Row-level security on the server limits it to the teacher's
-// classes. Once shown, it follows the class: each answer a computer sends
-// makes the server notify, and the view is loaded again. It finds its own
-// way back to a server that restarted or lost its database, and hears the
-// classes given to the teacher meanwhile.
+// classes. Once shown, it follows the class: read again within a second of
+// an answer or an erasure, a computer or a class given or taken. It finds
+// its own way back to a server that restarted or lost its database.
 class ClassQueries final : public QObject
 {
     Q_OBJECT
@@ -52,13 +51,8 @@ Q_SIGNALS:
 
 private:
     bool connect();
-    void reloadSoon();
-    // Listens to the channel of each class the teacher has now, and no
-    // other: how many were added or dropped, or -1 when the server did not
-    // answer.
-    qsizetype listen();
-    // Asked now and then: whether the server still answers, and whether the
-    // teacher's classes changed.
+    // Asked every second: whether the server still answers, and whether the
+    // teacher's classes changed since they were read.
     void check();
     // The class as last read, and why and since when it is not read again.
     void away(const Notice &why);
@@ -69,8 +63,8 @@ private:
 
     ClassConnection m_server;
     std::unique_ptr<ChildNames> m_names; // opened on the thread, when first needed
-    QTimer m_reload;                     // one reload for a burst of notifications
-    QTimer m_heartbeat;
+    QTimer m_poll;
+    QString m_seen; // the classes' count of changes when last read
     std::optional<ChildNames::Child> m_chosen;
     ClassView m_last; // the last view read
 };

@@ -249,10 +249,16 @@ bool ClassSender::meetServer(HistoryDatabase &history)
         return m_server.failed(QStringLiteral("Le serveur de la classe n'a pas répondu."),
                                error.text().trimmed());
     };
-    if (!query.exec(QStringLiteral("SELECT identity, last_erasure, additions.version() FROM "
-                                   "additions.computer_state()")) ||
+    // A server with few connections left (a school's 100 computers on the
+    // default max_connections) gets this one back after each try, so that
+    // every computer finds a place in turn.
+    if (!query.exec(QStringLiteral(
+            "SELECT identity, last_erasure, additions.version(), (SELECT count(*) FROM "
+            "pg_stat_activity) > current_setting('max_connections')::int - 15 FROM "
+            "additions.computer_state()")) ||
         !query.next())
         return refused();
+    m_crowded = query.value(3).toBool();
     if (query.value(2).toInt() != ClassConnection::kSchemaVersion) {
         query = QSqlQuery();
         m_server.close();
@@ -309,11 +315,12 @@ bool ClassSender::meetServer(HistoryDatabase &history)
 bool ClassSender::forward(HistoryDatabase &history)
 {
     const bool reused = m_server.db().isOpen();
-    if (sendAll(history))
-        return true;
     // Qt's driver finds out that the server ended a connection only when
     // a statement fails on it.
-    return reused && m_connectionLost && sendAll(history);
+    const bool sent = sendAll(history) || (reused && m_connectionLost && sendAll(history));
+    if (m_crowded)
+        rest();
+    return sent;
 }
 
 bool ClassSender::sendAll(HistoryDatabase &history)

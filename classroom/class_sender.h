@@ -42,6 +42,7 @@ private:
     ClassConnection m_server;
     QString m_problem;
     bool m_connectionLost = false;  // by the last try
+    bool m_crowded = false;         // the server, at the last try
     QDeadlineTimer m_offerAgain{0}; // set-aside answers are offered again when it expires
 };
 

@@ -254,6 +254,18 @@ private Q_SLOTS:
         QCOMPARE(m_server.count(u"poste1"_s), 3);
         sender.rest();
         QTRY_COMPARE(connections(), 0);
+        // A server with few places left gets it back after each try.
+        for (int i = 0; i < 90; ++i) {
+            QSqlDatabase crowd = QSqlDatabase::addDatabase(u"QPSQL"_s, u"crowd%1"_s.arg(i));
+            crowd.setConnectOptions(u"host=%1;port=%2;user=postgres;dbname=postgres"_s.arg(
+                m_server.m_dir.path(), m_server.m_port));
+            QVERIFY(crowd.open());
+        }
+        QVERIFY2(play(u"Léa"_s), qPrintable(sender.problem()));
+        QCOMPARE(connections(), 0);
+        for (const QString &name : QSqlDatabase::connectionNames())
+            if (name.startsWith(u"crowd"_s))
+                QSqlDatabase::removeDatabase(name);
     }
 
     // A teacher sees their class only, mastery and carries included, and
@@ -320,9 +332,10 @@ private Q_SLOTS:
         // An erasure made elsewhere is heard too.
         QVERIFY(m_server
                     .psql(u"prof_a"_s, u"additions"_s,
-                          u"DELETE FROM additions.answers WHERE player = '3_joueur'"_s)
+                          u"DELETE FROM additions.answers WHERE player = '1_joueur'"_s)
                     .ok);
         QVERIFY(loaded.wait(2000));
+        QCOMPARE(answers(), 0);
     }
 
     // A computer records answers as itself, within what the game can send,
@@ -340,8 +353,13 @@ private Q_SLOTS:
         QTest::addRow("a computer reads") << u"poste1"_s << u"TABLE additions.answers"_s << denied;
         QTest::addRow("a computer reads the totals")
             << u"poste1"_s << u"TABLE additions.totals"_s << denied;
-        QTest::addRow("a computer reads the classes' channels")
-            << u"poste1"_s << u"SELECT channel FROM additions.classes"_s << denied;
+        QTest::addRow("a computer reads its class's changes")
+            << u"poste1"_s << u"SELECT changes FROM additions.machines"_s << denied;
+        QTest::addRow("a computer traces what its answer tells the teachers")
+            << u"poste1"_s
+            << u"SET client_min_messages = debug1; SET trace_notify = on; "_s +
+                   recordAs(u"9_joueur"_s, 1)
+            << QString();
         QTest::addRow("a computer changes")
             << u"poste1"_s << u"UPDATE additions.answers SET score_after = '99'"_s << denied;
         QTest::addRow("a computer deletes")
@@ -451,6 +469,14 @@ private Q_SLOTS:
                "pg_proc WHERE pronamespace = 'additions'::regnamespace) o WHERE owner <> "
                "'additions_owner'::regrole"_s
             << QString();
+        QTest::addRow("the last 20 answers, however many one statement adds")
+            << u"postgres"_s
+            << u"INSERT INTO additions.answers (id, machine, player, bound, first_number, "
+               "second_number, answer, is_right, stake, score_after, score_kept, answered_at) "
+               "SELECT gen_random_uuid(), 'poste1', 'lot', 50, '1', '1', '2', true, 1, '1', true, "
+               "now() FROM generate_series(1, 25); SELECT 1 / (cardinality(results) = 20)::int "
+               "FROM additions.recent WHERE player = 'lot'"_s
+            << QString();
         QTest::addRow("a teacher erases in their class")
             << u"prof_a"_s << u"DELETE FROM additions.answers WHERE player = '9_joueur'"_s
             << QString();
@@ -473,6 +499,9 @@ private Q_SLOTS:
                     .ok);
         const ToolResult run = m_server.psql(role, u"additions"_s, sql);
         QVERIFY2(run.ok == refused.isEmpty() && run.error.contains(refused), qPrintable(run.error));
+        // Nothing a computer does tells it of a channel it could listen to,
+        // or flood.
+        QVERIFY2(!run.error.contains(u"notify"_s, Qt::CaseInsensitive), qPrintable(run.error));
     }
 
     // No answer is ever stuck behind another: a name a child typed goes as
@@ -759,15 +788,18 @@ private Q_SLOTS:
               std::pair(ClassConnection::kSchemaVersion - 1, u"plus ancienne"_s)}) {
             QVERIFY(m_server
                         .psql(u"postgres"_s, u"additions"_s,
-                              u"UPDATE additions.schema_version SET version = %1"_s.arg(version))
+                              u"CREATE OR REPLACE FUNCTION additions.version() RETURNS integer "
+                              u"LANGUAGE sql AS "
+                              "'SELECT %1'"_s.arg(version))
                         .ok);
             const ToolResult refused = m_server.answer(u"poste1"_s, 1);
             QVERIFY2(refused.error.contains(said), qPrintable(refused.error));
         }
         QVERIFY(m_server
                     .psql(u"postgres"_s, u"additions"_s,
-                          u"UPDATE additions.schema_version SET version = %1"_s.arg(
-                              ClassConnection::kSchemaVersion))
+                          u"CREATE OR REPLACE FUNCTION additions.version() RETURNS integer "
+                          u"LANGUAGE sql AS "
+                          "'SELECT %1'"_s.arg(ClassConnection::kSchemaVersion))
                     .ok);
         QVERIFY(m_server.answer(u"poste1"_s, 0).ok);
         QCOMPARE(m_server.count(u"poste1"_s), 2);
