@@ -131,17 +131,23 @@ QString passwordFor(const QString &file, const Parameters &connection)
     return {};
 }
 
-// libpq finds its service, password and certificates through the ANSI code
-// page: an account whose name is outside it ("Łucja Şahin") would have no
-// class. The program reads them itself, with Unicode paths, and gives libpq
-// the parameters, and the certificates' short paths.
+#endif
+
+// The service is read by the program itself, and only these of its keywords
+// go to libpq, before the program's own options: libpq takes the last value
+// given, and turns an old "requiressl" into an sslmode, so a service file
+// could otherwise turn the certificate's check off. On Windows libpq would
+// also read the files through the ANSI code page, and an account whose name
+// is outside it ("Łucja Şahin") would have no class: the password and the
+// certificates' paths are found here too, with Unicode paths.
 bool setUpFromFiles(QSqlDatabase &db, const QString &service, const QString &fixed)
 {
-    const QString own = qEnvironmentVariable("APPDATA") + QStringLiteral("/postgresql/");
     std::optional<Parameters> parameters = findService(service);
     if (!parameters)
         return false;
     Parameters &p = *parameters;
+#ifdef Q_OS_WIN
+    const QString own = qEnvironmentVariable("APPDATA") + QStringLiteral("/postgresql/");
     if (!p.contains(QStringLiteral("sslrootcert")) &&
         QFile::exists(own + QStringLiteral("root.crt")))
         p.insert(QStringLiteral("sslrootcert"), own + QStringLiteral("root.crt"));
@@ -151,26 +157,30 @@ bool setUpFromFiles(QSqlDatabase &db, const QString &service, const QString &fix
                                      qEnvironmentVariable("PGPASSFILE",
                                                           own + QStringLiteral("pgpass.conf"))),
                              p));
+#endif
     db.setHostName(p.take(QStringLiteral("host")));
     const int port = p.take(QStringLiteral("port")).toInt();
     db.setPort(port > 0 ? port : -1);
     db.setUserName(p.take(QStringLiteral("user")));
     db.setDatabaseName(p.value(QStringLiteral("dbname"), db.userName()));
     db.setPassword(p.take(QStringLiteral("password")));
-    for (const char *overridden :
-         {"dbname", "passfile", "sslmode", "connect_timeout", "application_name", "service"})
-        p.remove(QString::fromLatin1(overridden));
-    QStringList options{fixed};
+    QStringList options;
     for (const auto &[key, value] : p.asKeyValueRange()) {
         const bool file = QStringList{QStringLiteral("sslrootcert"), QStringLiteral("sslcert"),
-                                      QStringLiteral("sslkey"), QStringLiteral("sslcrl")}
+                                      QStringLiteral("sslkey"), QStringLiteral("sslcrl"),
+                                      QStringLiteral("passfile")}
                               .contains(key);
-        options << key + u'=' + quotedValue(file ? ansiPath(value) : value);
+#ifdef Q_OS_WIN
+        const QString path = file ? ansiPath(value) : value;
+#else
+        const QString &path = value;
+#endif
+        if (file || key == u"hostaddr" || key == u"target_session_attrs")
+            options << key + u'=' + quotedValue(path);
     }
-    db.setConnectOptions(options.join(u';'));
+    db.setConnectOptions((options << fixed).join(u';'));
     return true;
 }
-#endif
 
 constexpr int kConnectTimeoutMs = 2000;
 
@@ -403,12 +413,11 @@ bool ClassConnection::open()
         // is given up within seconds, not the system's two hours.
         const QString fixed =
             QStringLiteral("connect_timeout=%1;").arg(kConnectTimeoutMs / 1000) +
-            QStringLiteral("sslmode=verify-full;application_name=additions;keepalives=1;"
+            QStringLiteral("sslmode=verify-full;gssencmode=disable;application_name=additions;"
+                           "keepalives=1;"
                            "keepalives_idle=5;keepalives_interval=2;keepalives_count=3;tcp_user_"
                            "timeout=10000");
-#ifdef Q_OS_WIN
         if (!setUpFromFiles(m_db, m_service, fixed))
-#endif
             m_db.setConnectOptions(QStringLiteral("service=%1;").arg(m_service) + fixed);
     }
     // open()'s own result: lastError() may still hold an earlier failure.

@@ -186,16 +186,20 @@ public:
         return count(machine) == expected;
     }
 
+    // `overTls`: the authority the computer trusts, then after '|' lines
+    // more of its service.
     QString serviceFile(const QString &machine, const QString &overTls = QString())
     {
         const QString services = m_dir.filePath(machine + u".conf"_s);
+        const QString authority = overTls.section(u'|', 0, 0);
         QFile file(services);
         if (file.open(QIODevice::WriteOnly))
-            file.write(u"[additions]\nhost=%1\nport=%2\ndbname=additions\nuser=%3\n%4"_s
+            file.write(u"[additions]\nhost=%1\nport=%2\ndbname=additions\nuser=%3\n%4%5\n"_s
                            .arg(overTls.isEmpty() ? m_dir.path() : u"localhost"_s, m_port, machine,
                                 overTls.isEmpty() ? QString()
                                                   : u"sslrootcert=%1\n"_s.arg(
-                                                        m_dir.filePath(overTls + u".crt"_s)))
+                                                        m_dir.filePath(authority + u".crt"_s)),
+                                overTls.section(u'|', 1))
                            .toUtf8());
         return services;
     }

@@ -131,6 +131,14 @@ private Q_SLOTS:
             << u"poste1"_s << u"school"_s << u"secret"_s << QString();
         QTest::addRow("another authority") << u"poste1"_s << u"other"_s << u"secret"_s
                                            << u"le certificat du serveur n'a pas été reconnu"_s;
+        // libpq takes a service's "requiressl" as an sslmode, after the
+        // program's own.
+        QTest::addRow("a service that asks for TLS without the check")
+            << u"poste1"_s << u"other|requiressl=1"_s << u"secret"_s
+            << u"le certificat du serveur n'a pas été reconnu"_s;
+        QTest::addRow("a service that allows no TLS")
+            << u"poste1"_s << u"other|requiressl=0\nsslmode=disable"_s << u"secret"_s
+            << u"le certificat du serveur n'a pas été reconnu"_s;
         QTest::addRow("a wrong password")
             << u"poste1"_s << u"school"_s << u"guess"_s
             << u"le serveur a refusé le mot de passe de cet ordinateur"_s;
