@@ -20,6 +20,7 @@ namespace {
 // neither see nor set off but by answering; and a server that restarted, or
 // lost its database, is found within a second.
 constexpr int kPollMs = 1000;
+constexpr int kRetryMs = 5000;
 constexpr const char *kChanges =
     "SELECT coalesce(sum(changes), 0) || ':' || count(*) || ':' || "
     "(SELECT count(*) FROM additions.teachers) FROM additions.machines";
@@ -135,7 +136,11 @@ bool ClassQueries::connect()
 void ClassQueries::check()
 {
     if (!m_server.db().isOpen()) {
-        load();
+        // A server away is asked again every few seconds, not at each poll.
+        if (m_nextTry.hasExpired()) {
+            m_nextTry.setRemainingTime(kRetryMs);
+            load();
+        }
         return;
     }
     QSqlQuery query(m_server.db());

@@ -6,6 +6,7 @@
 #include "classroom/class_view.h"
 #include "services/notice.h"
 
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QTimer>
 
@@ -64,7 +65,8 @@ private:
     ClassConnection m_server;
     std::unique_ptr<ChildNames> m_names; // opened on the thread, when first needed
     QTimer m_poll;
-    QString m_seen; // the classes' count of changes when last read
+    QString m_seen;           // the classes' count of changes when last read
+    QDeadlineTimer m_nextTry; // a server away is asked again when it expires
     std::optional<ChildNames::Child> m_chosen;
     ClassView m_last; // the last view read
 };
