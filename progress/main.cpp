@@ -9,7 +9,9 @@
 #include "services/translations.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
 #include <QTextStream>
+#include <QTranslator>
 
 #include <cstring>
 #include <optional>
@@ -40,6 +42,28 @@ std::optional<QByteArray> exportName(int argc, char *argv[], bool *asked)
     }
     return std::nullopt;
 }
+
+// Qt 6.4's French texts lack the file dialog's kinds of file ("Folder"),
+// which moved to another class: the dialog's own words say them.
+class FileKinds final : public QTranslator
+{
+public:
+    explicit FileKinds(QObject *parent) : QTranslator(parent)
+    {
+        (void)m_qt.load(QLocale(QLocale::French), QStringLiteral("qtbase"), QStringLiteral("_"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath));
+    }
+    bool isEmpty() const override { return m_qt.isEmpty(); }
+    QString translate(const char *context, const char *source, const char *, int) const override
+    {
+        return qstrcmp(context, "QAbstractFileIconProvider") == 0
+                   ? m_qt.translate("QFileDialog", source)
+                   : QString();
+    }
+
+private:
+    QTranslator m_qt;
+};
 
 int exportHistory(const QByteArray &file)
 {
@@ -103,6 +127,7 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(desktopEntry);
     QApplication::setDesktopFileName(desktopEntry);
     installFrenchTranslations();
+    QCoreApplication::installTranslator(new FileKinds(&app));
     int status = 0;
     {
         ProgressWindow window;
