@@ -25,7 +25,7 @@ MarkLook markLook(Mastery level)
 
 QString markText(Mastery level)
 {
-    return markLook(level).symbol + u' ' + masteryName(level);
+    return markLook(level).symbol + QChar::Nbsp + masteryName(level);
 }
 
 QString markDescription(int bound, const Tally &last)
