@@ -3,167 +3,49 @@
 
 #include "classroom/class_queries.h"
 #include "history/progress_queries.h"
+#include "progress/class_grid.h"
 #include "progress/mastery_marks.h"
 #include "progress/notice_line.h"
 #include "progress/report_pdf.h"
 #include "progress/score_chart.h"
 #include "progress/tables.h"
-#include "quiz/tables.h"
+#include "progress/window_size.h"
 #include "services/worker_thread.h"
 
 #include <QAbstractItemDelegate>
-#include <QAbstractTableModel>
 #include <QApplication>
+#include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QHeaderView>
-#include <QItemSelectionModel>
-#include <QKeyEvent>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
-#include <QSignalBlocker>
-#include <QTableView>
+#include <QSplitter>
 #include <QTableWidget>
 #include <QTabWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <chrono>
-#include <functional>
 #include <utility>
 
 namespace {
 
-// A child is named by the teacher, or else by their computer and player key.
-enum Column { ChildColumn, AnswersColumn, ShareColumn, FirstLevel };
-constexpr int kLastActivity = FirstLevel + int(kLevels.size());
-
-QString nameTip()
-{
-    return QStringLiteral("F2 ou un double clic : le nom que vous donnez à l'élève, qui reste "
-                          "sur cet ordinateur.");
-}
+const QString kSplit = QStringLiteral("fenetres/classe-separation");
 
 } // namespace
-
-// The children of the class, one row each: any number of them, since only
-// the rows on screen are ever drawn. Only the name, the teacher's, can be
-// changed.
-class ChildrenModel final : public QAbstractTableModel
-{
-public:
-    using Named = std::function<void(const ClassChild &child)>;
-    explicit ChildrenModel(Named named, QObject *parent)
-        : QAbstractTableModel(parent), m_named(std::move(named))
-    {}
-
-    void setChildren(QList<ClassChild> children)
-    {
-        beginResetModel();
-        m_children = std::move(children);
-        endResetModel();
-    }
-    const ClassChild *child(int row) const
-    {
-        return row >= 0 && row < m_children.size() ? &m_children[row] : nullptr;
-    }
-    int rowOf(const ClassChild *child) const
-    {
-        for (int row = 0; child && row < m_children.size(); ++row)
-            if (m_children[row].machine == child->machine &&
-                m_children[row].player == child->player)
-                return row;
-        return -1;
-    }
-
-    int rowCount(const QModelIndex &parent = {}) const override
-    {
-        return parent.isValid() ? 0 : int(m_children.size());
-    }
-    int columnCount(const QModelIndex &parent = {}) const override
-    {
-        return parent.isValid() ? 0 : kLastActivity + 1;
-    }
-    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
-    {
-        if (orientation == Qt::Horizontal && role == Qt::ToolTipRole && section == ChildColumn)
-            return nameTip();
-        if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
-            return QAbstractTableModel::headerData(section, orientation, role);
-        switch (section) {
-        case ChildColumn:
-            return QStringLiteral("Élève");
-        case AnswersColumn:
-            return QStringLiteral("Réponses");
-        case ShareColumn:
-            return QStringLiteral("Part juste");
-        case kLastActivity:
-            return QStringLiteral("Dernière\nactivité");
-        default:
-            return levelName(kLevels[size_t(section - FirstLevel)].bound);
-        }
-    }
-    QVariant data(const QModelIndex &index, int role) const override
-    {
-        const ClassChild *shown = child(index.row());
-        if (!shown)
-            return {};
-        if (index.column() == ChildColumn && role == Qt::ToolTipRole)
-            return QStringLiteral("%1, %2. %3").arg(shown->machine, shown->player, nameTip());
-        if (index.column() >= FirstLevel && index.column() < kLastActivity) {
-            const int bound = kLevels[size_t(index.column() - FirstLevel)].bound;
-            return markCellData(bound, shown->recent.value(bound), role);
-        }
-        if (role != Qt::DisplayRole && role != Qt::EditRole)
-            return {};
-        switch (index.column()) {
-        case ChildColumn:
-            if (role == Qt::EditRole)
-                return shown->name;
-            return shownName(*shown);
-        case AnswersColumn:
-            return QString::number(shown->total.answers);
-        case ShareColumn:
-            return shareText(shown->total);
-        default:
-            return shown->last.toLocalTime().toString(u"dd/MM HH:mm");
-        }
-    }
-    Qt::ItemFlags flags(const QModelIndex &index) const override
-    {
-        const Qt::ItemFlags flags = QAbstractTableModel::flags(index);
-        return index.column() == ChildColumn ? flags | Qt::ItemIsEditable : flags;
-    }
-    bool setData(const QModelIndex &index, const QVariant &value, int role) override
-    {
-        if (role != Qt::EditRole || index.column() != ChildColumn || !child(index.row()))
-            return false;
-        ClassChild &named = m_children[index.row()];
-        named.name = value.toString();
-        Q_EMIT dataChanged(index, index);
-        m_named(named);
-        return true;
-    }
-
-private:
-    QList<ClassChild> m_children;
-    Named m_named;
-};
 
 ClassTab::ClassTab(QWidget *parent)
     : QWidget(parent), m_queries(new ClassQueries),
       m_thread(std::make_unique<WorkerThread>(m_queries)), m_status(new NoticeLine),
-      m_model(new ChildrenModel(
-          [this](const ClassChild &child) {
-              m_thread->post([queries = m_queries, child] {
-                  queries->name({child.machine, child.player}, child.name);
-              });
-          },
-          this)),
-      m_children(new QTableView),
+      m_children(new ClassGrid([this](const ClassChild &child) {
+          post([queries = m_queries, child] {
+              queries->name({child.machine, child.player}, child.name);
+          });
+      })),
+      m_split(new QSplitter(Qt::Vertical)),
       m_carries(readOnlyTable(QStringLiteral("réponses de la classe selon les retenues"),
                               carriesHeaders())),
       m_childTitle(new QLabel), m_childChart(new ScoreChart),
@@ -171,16 +53,6 @@ ClassTab::ClassTab(QWidget *parent)
       m_childCarries(
           readOnlyTable(QStringLiteral("sommes de l'élève selon les retenues"), carriesHeaders()))
 {
-    setUpTable(m_children, QStringLiteral("élèves de la classe"));
-    m_children->setModel(m_model);
-    // Columns as wide as the rows on screen need: measuring a thousand rows
-    // of a large class would hold the window up each time it fills.
-    m_children->horizontalHeader()->setResizeContentsPrecision(0);
-    // The teacher names a child in place (F2 or a double click); the name
-    // stays on this machine.
-    m_children->setEditTriggers(QAbstractItemView::DoubleClicked |
-                                QAbstractItemView::EditKeyPressed);
-    m_children->installEventFilter(this);
     // A view that arrives while a name is typed waits for the name.
     connect(m_children->itemDelegate(), &QAbstractItemDelegate::closeEditor, this, [this] {
         if (m_waiting)
@@ -190,20 +62,34 @@ ClassTab::ClassTab(QWidget *parent)
     auto *exportButton = new QPushButton(QStringLiteral("Exporter la classe…"));
     auto *eraseButton = new QPushButton(QStringLiteral("Effacer les réponses de cet élève"));
     auto *reportButton = new QPushButton(QStringLiteral("Enregistrer en PDF…"));
+    auto *filter = new QComboBox;
+    filter->setAccessibleName(QStringLiteral("élèves montrés"));
+    filter->addItems({QStringLiteral("Tous les élèves"), QStringLiteral("À revoir"),
+                      QStringLiteral("Absents depuis une semaine")});
+    filter->setItemData(1, QStringLiteral("Un niveau commencé, pas encore familier"),
+                        Qt::ToolTipRole);
     auto *actions = new QHBoxLayout;
     actions->addWidget(exportButton);
     actions->addWidget(reportButton);
     actions->addWidget(eraseButton);
     actions->addStretch();
     auto *layout = new QVBoxLayout(this);
+    auto *status = new QHBoxLayout;
+    status->addWidget(m_status, 1);
+    status->addWidget(filter, 0, Qt::AlignTop);
     layout->addLayout(actions);
-    layout->addWidget(m_status);
-    layout->addWidget(m_children, 3);
-    layout->addWidget(markLegend());
-    // Below the grid, the chosen child at a glance, or the class by carries.
+    layout->addLayout(status);
+    // The grid first; below it, the chosen child at a glance or the class
+    // by carries, folded away when the class needs the room.
+    auto *grid = new QWidget;
+    auto *gridLayout = new QVBoxLayout(grid);
+    gridLayout->setContentsMargins(0, 0, 0, 0);
+    gridLayout->addWidget(m_children);
+    gridLayout->addWidget(markLegend());
     auto *child = new QWidget;
     auto *childLayout = new QGridLayout(child);
     m_childTitle->setWordWrap(true);
+    m_childChart->setMinimumHeight(m_childChart->minimumHeight() / 4);
     childLayout->addWidget(m_childTitle, 0, 0, 1, 3);
     childLayout->addWidget(m_childChart, 1, 0);
     childLayout->addWidget(m_childLast, 1, 1);
@@ -214,19 +100,38 @@ ClassTab::ClassTab(QWidget *parent)
     auto *below = new QTabWidget;
     below->addTab(child, QStringLiteral("L'élève choisi"));
     below->addTab(m_carries, QStringLiteral("La classe selon les retenues"));
-    layout->addWidget(below, 2);
+    m_split->addWidget(grid);
+    m_split->addWidget(below);
+    m_split->setCollapsible(0, false);
+    m_split->setStretchFactor(0, 1);
+    layout->addWidget(m_split, 1);
+    connect(m_split, &QSplitter::splitterMoved, this,
+            [this] { remember(kSplit, m_split->saveState()); });
+    connect(filter, &QComboBox::currentIndexChanged, this, [this](int shown) {
+        m_children->setFilter(ClassGrid::Filter(shown));
+        askForChosenChild();
+    });
     connect(m_children->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             &ClassTab::askForChosenChild);
     connect(m_queries, &ClassQueries::childLoaded, this, &ClassTab::showChild);
     connect(m_queries, &ClassQueries::loaded, this, &ClassTab::display);
     connect(m_queries, &ClassQueries::done, this, [this](const Notice &failure) {
+        const QString done = m_done.isEmpty() ? QString() : m_done.takeFirst();
         if (!failure.text.isEmpty())
             warn(this, failure);
+        else if (!done.isEmpty())
+            tell(this, done);
     });
     connect(exportButton, &QPushButton::clicked, this, &ClassTab::exportClass);
     connect(eraseButton, &QPushButton::clicked, this, &ClassTab::eraseChild);
     connect(reportButton, &QPushButton::clicked, this, &ClassTab::saveReport);
     m_thread->post([queries = m_queries] { queries->load(); });
+}
+
+template <typename Call> void ClassTab::post(Call call, const QString &done)
+{
+    m_done << done;
+    m_thread->post(std::move(call));
 }
 
 ClassTab::~ClassTab()
@@ -252,28 +157,26 @@ void ClassTab::display(const ClassView &view)
                        view.details});
     else
         m_status->say({QStringLiteral("à jour à %1").arg(view.readAt.toString(u"HH:mm:ss")), {}});
-    // The grid on screen is that reading already, with the names typed since.
-    if (view.awaySince.isValid() && view.readAt == m_shown.readAt)
+    // The grid on screen is that reading already, with the names typed since;
+    // a class never read has nothing to show.
+    if (!view.readAt.isValid() || (view.awaySince.isValid() && view.readAt == m_shown.readAt))
         return;
+    const bool first = !m_shown.readAt.isValid();
     // The child the teacher chose stays chosen as others come and go: an
     // erasure must not fall on another child.
-    const int column = std::max(0, m_children->currentIndex().column());
-    std::optional<ClassChild> chosen;
-    if (const ClassChild *current = m_model->child(m_children->currentIndex().row()))
-        chosen = *current;
-    m_model->setChildren(view.children);
+    m_children->setChildren(view.children, view.readAt);
     m_shown = view;
     m_asked.reset(); // their answers may have changed too
-    const int row = chosen ? m_model->rowOf(&*chosen) : 0;
+    m_wholeClass = m_wholeClass || first;
+    if (isVisible() && std::exchange(m_wholeClass, false))
+        showWholeClass();
+    const ClassChild *chosen = m_children->chosen();
     // Their answers came with the class, read at the same moment: the row
     // and the chart agree.
-    const bool readTogether = chosen && row >= 0 && view.chosen &&
-                              view.chosen->machine == chosen->machine &&
+    const bool readTogether = chosen && view.chosen && view.chosen->machine == chosen->machine &&
                               view.chosen->player == chosen->player;
     if (readTogether)
         m_asked = ChildNames::Child{chosen->machine, chosen->player};
-    if (row >= 0 && m_model->rowCount() > 0)
-        chooseCell(m_children, row, column);
     fillTable(m_carries, carriesRows(view.carries));
     if (readTogether)
         showChild(*view.chosen);
@@ -281,9 +184,36 @@ void ClassTab::display(const ClassView &view)
         askForChosenChild();
 }
 
+// Measured on screen: a tab hidden behind another has no size of its own,
+// and gets it once its layout has run.
+void ClassTab::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (std::exchange(m_wholeClass, false))
+        QTimer::singleShot(0, this, &ClassTab::showWholeClass);
+}
+
+// As many rows as the class has, up to the screen: the window grows, then
+// the child's detail gives up its room, unless the teacher set it by hand.
+void ClassTab::showWholeClass()
+{
+    if (m_split->restoreState(remembered(kSplit).toByteArray()))
+        return;
+    QWidget *window = this->window();
+    const QSize missing = m_children->wholeSize() - m_children->size();
+    fitToScreen(window, window->size() + missing.expandedTo({0, 0}));
+    window->layout()->activate();
+    const QList<int> sizes = m_split->sizes();
+    const int total = sizes.value(0) + sizes.value(1);
+    const int grid = sizes.value(0) + m_children->wholeSize().height() - m_children->height();
+    // Folded whole when too little is left for it.
+    const bool fold = total - grid < m_split->widget(1)->minimumSizeHint().height();
+    m_split->setSizes({fold ? total : grid, fold ? 0 : total - grid});
+}
+
 void ClassTab::askForChosenChild()
 {
-    const ClassChild *child = m_model->child(m_children->currentIndex().row());
+    const ClassChild *child = m_children->chosen();
     if (!child) {
         m_asked.reset();
         showChild({});
@@ -300,11 +230,13 @@ void ClassTab::askForChosenChild()
 
 void ClassTab::showChild(const ChildDetail &detail)
 {
-    const ClassChild *child = m_model->child(m_children->currentIndex().row());
+    const ClassChild *child = m_children->chosen();
     // An answer for a child the teacher has since left waits for the next.
     if (child && (child->machine != detail.machine || child->player != detail.player))
         return;
-    if (!child)
+    if (!child && m_shown.children.isEmpty())
+        m_childTitle->setText(QStringLiteral("Aucune réponse n'est encore arrivée de la classe."));
+    else if (!child)
         m_childTitle->setText(QStringLiteral("Choisissez un élève dans la liste."));
     else if (!detail.problem.isEmpty())
         m_childTitle->setText(detail.problem);
@@ -314,6 +246,8 @@ void ClassTab::showChild(const ChildDetail &detail)
                            "les plus difficiles d'abord.")
                 .arg(shownName(*child))
                 .arg(detail.answers.size()));
+    // The server's sentence alone when it did not answer.
+    m_childChart->setVisible(child && detail.problem.isEmpty());
     m_childChart->setAnswers(child ? detail.answers : QList<HistoryRow>());
     QList<QStringList> last;
     for (qsizetype i = detail.answers.size() - 1;
@@ -329,8 +263,8 @@ void ClassTab::exportClass()
                                                       QStringLiteral("classe.csv"),
                                                       QStringLiteral("Tableur (*.csv)"));
     if (!file.isEmpty())
-        m_thread->post(
-            [queries = m_queries, name = QFile::encodeName(file)] { queries->exportTo(name); });
+        post([queries = m_queries, name = QFile::encodeName(file)] { queries->exportTo(name); },
+             writtenTo(file));
 }
 
 // The class's grid on paper, written on the class's thread: a school's
@@ -342,14 +276,16 @@ void ClassTab::saveReport()
                                      QStringLiteral("classe.pdf"), QStringLiteral("PDF (*.pdf)"));
     if (file.isEmpty())
         return;
-    m_thread->post([queries = m_queries, file, view = m_shown] {
-        Q_EMIT queries->done({writeClassReport(file, view), {}});
-    });
+    post(
+        [queries = m_queries, file, view = m_shown] {
+            Q_EMIT queries->done({writeClassReport(file, view), {}});
+        },
+        writtenTo(file));
 }
 
 void ClassTab::eraseChild()
 {
-    const ClassChild *child = m_model->child(m_children->currentIndex().row());
+    const ClassChild *child = m_children->chosen();
     if (!child)
         return;
     if (confirmErasure(
@@ -359,21 +295,7 @@ void ClassTab::eraseChild()
                 .arg(child->total.answers)
                 .arg(child->machine, child->player,
                      child->name.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(child->name))))
-        m_thread->post([queries = m_queries, erased = std::pair(child->machine, child->player)] {
+        post([queries = m_queries, erased = std::pair(child->machine, child->player)] {
             queries->erase(erased);
         });
-}
-
-// F2 names the child of the current row, whichever column has the keyboard.
-bool ClassTab::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == m_children && event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent *>(event)->key() == Qt::Key_F2 &&
-        m_children->currentIndex().isValid()) {
-        const QModelIndex name = m_model->index(m_children->currentIndex().row(), ChildColumn);
-        m_children->setCurrentIndex(name);
-        m_children->edit(name);
-        return true;
-    }
-    return QWidget::eventFilter(watched, event);
 }

@@ -9,12 +9,12 @@
 #include <memory>
 #include <optional>
 
-class ChildrenModel;
+class ClassGrid;
 class ClassQueries;
 class NoticeLine;
 class QLabel;
+class QSplitter;
 class ScoreChart;
-class QTableView;
 class QTableWidget;
 class WorkerThread;
 
@@ -30,23 +30,27 @@ class ClassTab final : public QWidget
 public:
     explicit ClassTab(QWidget *parent = nullptr);
     ~ClassTab() override;
+    // The class as the server sent it.
+    void display(const ClassView &view);
 
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
-    void display(const ClassView &view);
     void exportClass();
     void eraseChild();
     void saveReport();
     void askForChosenChild();
     void showChild(const ChildDetail &child);
+    void showWholeClass();
+    // Runs on the class's thread; `done` is said once it succeeded.
+    template <typename Call> void post(Call call, const QString &done = {});
 
     ClassQueries *m_queries; // lives on the thread, which owns it
     std::unique_ptr<WorkerThread> m_thread;
     NoticeLine *m_status;
-    ChildrenModel *m_model;
-    QTableView *m_children;
+    ClassGrid *m_children;
+    QSplitter *m_split; // the grid above, the chosen child below
     QTableWidget *m_carries;
     QLabel *m_childTitle;
     ScoreChart *m_childChart;
@@ -55,4 +59,6 @@ private:
     std::optional<ClassView> m_waiting;       // arrived while a name was typed
     ClassView m_shown;                        // what a report of the class holds
     std::optional<ChildNames::Child> m_asked; // whose answers were last read
+    QStringList m_done;                       // what to say as each call posted ends, in order
+    bool m_wholeClass = false;                // the first reading waits to be on screen
 };

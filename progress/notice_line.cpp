@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "progress/notice_line.h"
 
+#include <QDir>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -52,4 +53,14 @@ bool confirmErasure(QWidget *parent, const QString &question)
     return QMessageBox::question(parent, parent->window()->windowTitle(), question,
                                  QMessageBox::Yes | QMessageBox::No,
                                  QMessageBox::No) == QMessageBox::Yes;
+}
+
+void tell(QWidget *parent, const QString &text)
+{
+    QMessageBox::information(parent, parent->window()->windowTitle(), text);
+}
+
+QString writtenTo(const QString &file)
+{
+    return QStringLiteral("Enregistré dans %1.").arg(QDir::toNativeSeparators(file));
 }

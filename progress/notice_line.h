@@ -30,3 +30,7 @@ void warn(QWidget *parent, const Notice &failure);
 // Asks before something that cannot be undone; "Non" is the default, so
 // that Enter keeps everything.
 bool confirmErasure(QWidget *parent, const QString &question);
+
+// Says that something went well, such as where a file was written.
+void tell(QWidget *parent, const QString &text);
+QString writtenTo(const QString &file);

@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -30,6 +31,7 @@ namespace {
 
 // The periods a parent may look at: the last days, or everything.
 constexpr int kPeriodDays[] = {7, 30, 0};
+const QString kTab = QStringLiteral("fenetres/onglet");
 
 QString playerName(const QString &key)
 {
@@ -72,25 +74,35 @@ ProgressWindow::ProgressWindow(QWidget *parent)
     setAsideLayout->addWidget(understood);
     m_setAside->hide();
 
-    auto *choices = new QHBoxLayout;
-    for (QWidget *widget :
-         {static_cast<QWidget *>(m_players), static_cast<QWidget *>(m_period),
-          static_cast<QWidget *>(exportButton), static_cast<QWidget *>(reportButton),
-          static_cast<QWidget *>(clearButton), static_cast<QWidget *>(m_status)})
-        choices->addWidget(widget);
+    // Whose answers and when, then what to do with them: two rows fit a
+    // small screen with a large font.
+    auto *choices = new QGridLayout;
+    choices->addWidget(m_players, 0, 0);
+    choices->addWidget(m_period, 0, 1);
+    choices->addWidget(m_status, 0, 2, 1, 2);
+    choices->addWidget(exportButton, 1, 0);
+    choices->addWidget(reportButton, 1, 1);
+    choices->addWidget(clearButton, 1, 2);
+    choices->setColumnStretch(3, 1);
     // This computer's history; beside it the class, for a teacher whose
     // connection to the class's server is set up.
     auto *local = new QWidget;
     auto *outer = new QVBoxLayout(this);
     if (ClassConnection::configured(ClassConnection::kTeacher)) {
-        auto *tabs = new QTabWidget;
-        tabs->addTab(local, QStringLiteral("Cet ordinateur"));
-        tabs->addTab(new ClassTab, QStringLiteral("Classe"));
-        outer->addWidget(tabs);
+        m_tabs = new QTabWidget;
+        m_tabs->addTab(local, QStringLiteral("Cet ordinateur"));
+        m_tabs->addTab(new ClassTab, QStringLiteral("Classe"));
+        // The class when the teacher looked at it last.
+        m_tabs->setCurrentIndex(remembered(kTab).toInt());
+        connect(m_tabs, &QTabWidget::currentChanged, this, [](int tab) { remember(kTab, tab); });
+        m_tabs->setDocumentMode(true);
+        outer->addWidget(m_tabs);
     } else {
-        outer->setContentsMargins(0, 0, 0, 0);
         outer->addWidget(local);
     }
+    outer->setContentsMargins(0, 0, 0, 0);
+    // Room for the tables on a small screen with a large font.
+    m_chart->setMinimumHeight(m_chart->minimumHeight() / 4);
     auto *layout = new QVBoxLayout(local);
     layout->addLayout(choices);
     layout->addWidget(m_problem);
@@ -150,6 +162,10 @@ void ProgressWindow::display(const ProgressView &view)
     if (view.request != m_request)
         return;
     m_status->clear();
+    // A computer no child played on: the teacher came for the class.
+    if (m_tabs && std::exchange(m_firstView, false) && view.players.isEmpty() &&
+        view.levels.isEmpty())
+        m_tabs->setCurrentIndex(1);
     for (const QString &key : view.players)
         if (m_players->findData(key) < 0) {
             const QSignalBlocker quiet(m_players);
@@ -187,8 +203,11 @@ void ProgressWindow::display(const ProgressView &view)
 
 void ProgressWindow::finished(const QString &failure)
 {
+    const QString done = m_done.isEmpty() ? QString() : m_done.takeFirst();
     if (!failure.isEmpty())
         warn(this, {failure, {}});
+    else if (!done.isEmpty())
+        tell(this, done);
     refresh();
 }
 
@@ -200,6 +219,7 @@ void ProgressWindow::exportCsv()
     if (file.isEmpty())
         return;
     m_status->setText(QStringLiteral("export…"));
+    m_done << writtenTo(file);
     m_thread->post(
         [queries = m_queries, name = QFile::encodeName(file)] { queries->exportTo(name); });
 }
@@ -216,6 +236,8 @@ void ProgressWindow::saveReport()
         writeChildReport(file, m_players->currentText(), m_period->currentText(), m_shown);
     if (!failure.isEmpty())
         warn(this, {failure, {}});
+    else
+        tell(this, writtenTo(file));
 }
 
 void ProgressWindow::clearPlayer()
@@ -227,6 +249,7 @@ void ProgressWindow::clearPlayer()
                                   .arg(m_playerAnswers)))
         return;
     m_status->setText(QStringLiteral("calcul…"));
+    m_done << QString();
     m_thread->post([queries = m_queries, player = player()] { queries->clear(player); });
 }
 

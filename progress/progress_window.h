@@ -13,6 +13,7 @@ class QComboBox;
 class QLabel;
 class QPushButton;
 class QTableWidget;
+class QTabWidget;
 class ScoreChart;
 class WorkerThread;
 
@@ -53,6 +54,9 @@ private:
     ScoreChart *m_chart;
     QTableWidget *m_levels;
     QTableWidget *m_last;
-    int m_playerAnswers = 0; // what an erasure of the player would take
-    ProgressView m_shown;    // what a report of the player holds
+    int m_playerAnswers = 0;      // what an erasure of the player would take
+    ProgressView m_shown;         // what a report of the player holds
+    QTabWidget *m_tabs = nullptr; // this computer and the class, for a teacher
+    bool m_firstView = true;
+    QStringList m_done; // what to say as each export or erasure ends, in order
 };

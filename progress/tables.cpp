@@ -25,6 +25,14 @@ public:
     {
         view->installEventFilter(this);
         show(false);
+        // No Tab stop in a table with nothing to read.
+        const auto rows = [view] {
+            view->setFocusPolicy(view->model()->rowCount() > 0 ? Qt::StrongFocus : Qt::NoFocus);
+        };
+        connect(view->model(), &QAbstractItemModel::modelReset, this, rows);
+        connect(view->model(), &QAbstractItemModel::rowsInserted, this, rows);
+        connect(view->model(), &QAbstractItemModel::rowsRemoved, this, rows);
+        rows();
     }
 
 protected:
@@ -97,7 +105,7 @@ void setUpTable(QTableView *table, const QString &name)
     new KeyboardSelection(table);
     table->setItemDelegate(new KeyboardSelectionDelegate(table));
     // Rows as tall as their text needs: more children on the screen.
-    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 8);
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 4);
 }
 
 void fillTable(QTableWidget *table, const QList<QStringList> &rows)

@@ -12,7 +12,7 @@ class QTableWidget;
 // A read-only table a screen reader reads row by row, its columns as wide as
 // what they hold at any font size.
 QTableWidget *readOnlyTable(const QString &name, const QStringList &headers);
-// The same look and keys for a table over a model of its own.
+// The same look and keys for a table over a model of its own, once set.
 void setUpTable(QTableView *table, const QString &name);
 // Fills it, the first row current: entering the table, a screen reader
 // reads it.

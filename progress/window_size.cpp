@@ -3,8 +3,10 @@
 
 #include <QScreen>
 #include <QSettings>
+#include <QStyle>
 #include <QWidget>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -25,16 +27,38 @@ QString key(const QWidget *window)
 
 void restoreSize(QWidget *window)
 {
-    if (window->restoreGeometry(settings()->value(key(window)).toByteArray()))
-        return;
-    // Wide enough for a class's grid without scrolling sideways, when the
-    // screen has room for it.
-    const QSize wanted = window->sizeHint().expandedTo(QSize(1200, 760));
-    const QSize room = window->screen()->availableGeometry().size() * 0.9;
-    window->resize(wanted.boundedTo(room));
+    if (!window->restoreGeometry(settings()->value(key(window)).toByteArray()))
+        window->resize(window->sizeHint());
+    fitToScreen(window, window->size());
 }
 
 void keepSize(const QWidget *window)
 {
     settings()->setValue(key(window), window->saveGeometry());
+}
+
+QSize fitToScreen(QWidget *window, QSize wanted)
+{
+    const QRect room = window->screen()->availableGeometry();
+    // The frame once the window has one; before, room for a title bar.
+    QSize frame = window->frameGeometry().size() - window->size();
+    if (frame.isNull())
+        frame.setHeight(window->style()->pixelMetric(QStyle::PM_TitleBarHeight));
+    const QSize size = wanted.boundedTo(room.size() - frame);
+    window->resize(size);
+    const QPoint corner = room.bottomRight() - QPoint(size.width(), size.height()) -
+                          QPoint(frame.width(), frame.height()) + QPoint(1, 1);
+    window->move(std::clamp(window->x(), room.left(), std::max(room.left(), corner.x())),
+                 std::clamp(window->y(), room.top(), std::max(room.top(), corner.y())));
+    return window->size();
+}
+
+QVariant remembered(const QString &key)
+{
+    return settings()->value(key);
+}
+
+void remember(const QString &key, const QVariant &value)
+{
+    settings()->setValue(key, value);
 }
