@@ -7,6 +7,7 @@
 #include <QSqlQuery>
 
 #include <algorithm>
+#include <limits>
 
 ProgressQueries::ProgressQueries(OutboxStatus outboxStatus)
     : m_outboxStatus(std::move(outboxStatus))
@@ -31,10 +32,15 @@ void ProgressQueries::load(int request, const QString &player, const QDateTime &
     for (const Tally &level : allLevels)
         view.playerAnswers += level.answers;
     view.recent = recentByLevel(player, allLevels);
-    // One query for both: the last answers are the newest of the chart's.
-    view.chart = lastAnswers(player, since, kChartAnswers);
-    view.last = view.chart.mid(0, kLastAnswers);
-    std::reverse(view.chart.begin(), view.chart.end());
+    for (const Tally &level : std::as_const(view.levels))
+        view.chart.answers += level.answers;
+    view.last = lastAnswers(player, since, kLastAnswers);
+    if (view.chart.answers > kMostAnswersDrawn)
+        view.chart.rows = lastOfEachDay(player, since);
+    // A single day's last answer alone would say nothing of it: every answer.
+    if (view.chart.answers <= kMostAnswersDrawn || view.chart.rows.size() == 1)
+        view.chart.rows = lastAnswers(player, since, std::numeric_limits<int>::max());
+    std::reverse(view.chart.rows.begin(), view.chart.rows.end());
     view.problem = history().problem();
     view.setAside = history().setAside();
     if (m_outboxStatus)
@@ -91,6 +97,34 @@ QList<HistoryRow> ProgressQueries::lastAnswers(const QString &player, const QDat
         while (query.next())
             rows << rowOf(query);
     return rows;
+}
+
+// Newest first, a row per local day with answers: each a seek in the index
+// by time for the last answer before the day after, so a few hundred days
+// cost a few hundred seeks, however many answers they hold.
+QList<HistoryRow> ProgressQueries::lastOfEachDay(const QString &player, const QDateTime &since)
+{
+    QSqlQuery query(history().connection());
+    query.prepare(QStringLiteral("SELECT %1 FROM answers WHERE player = ? AND answered_at >= ? "
+                                 "AND answered_at < ? ORDER BY answered_at DESC LIMIT 1")
+                      .arg(QString::fromLatin1(kAnswerColumns)));
+    QList<HistoryRow> days;
+    // "~" sorts after any stored time, "0" before.
+    const QString from = since.isValid() ? storedTime(since) : QStringLiteral("0");
+    QString before = QStringLiteral("~");
+    for (;;) {
+        query.addBindValue(player);
+        query.addBindValue(from);
+        query.addBindValue(before);
+        if (!query.exec() || !query.next())
+            return days;
+        days << rowOf(query);
+        const QString dayStart = storedTime(days.last().when.toLocalTime().date().startOfDay());
+        // A time the history could not read ends the walk rather than loop.
+        if (dayStart.isEmpty() || dayStart >= before)
+            return days;
+        before = dayStart;
+    }
 }
 
 // The player's answers newest first, until each level they played has its

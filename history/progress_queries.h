@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "history/chart_answers.h"
 #include "history/history_database.h"
 #include "services/notice.h"
 
@@ -18,7 +19,7 @@ struct ProgressView
     QMap<int, Tally> levels;  // by the level's bound
     QMap<int, Tally> recent;  // by the level's bound: its last answers, whatever the period
     QList<HistoryRow> last;   // newest first
-    QList<HistoryRow> chart;  // oldest first
+    ChartAnswers chart;       // every answer of the period, or each day's last
     QString problem;          // why the history cannot be read or written
     QList<SetAside> setAside; // damaged histories no adult has dismissed
     Notice classStatus;       // answers not yet on the class's server, and why
@@ -33,10 +34,8 @@ class ProgressQueries final : public QObject
     Q_OBJECT
 
 public:
-    // The last answers listed, and the answers the chart draws: enough to see
-    // a trend, few enough to come at once with years of answers.
+    // The last answers listed.
     static constexpr int kLastAnswers = 20;
-    static constexpr int kChartAnswers = 500;
 
     // What waits for a class's server, and why, as one French sentence;
     // none where this computer has no class.
@@ -59,6 +58,7 @@ private:
     QStringList players();
     QMap<int, Tally> levels(const QString &player, const QDateTime &since);
     QList<HistoryRow> lastAnswers(const QString &player, const QDateTime &since, int count);
+    QList<HistoryRow> lastOfEachDay(const QString &player, const QDateTime &since);
     QMap<int, Tally> recentByLevel(const QString &player, const QMap<int, Tally> &levels);
 
     std::unique_ptr<HistoryDatabase> m_history;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "history/chart_answers.h"
+
 #include <QDateTime>
 #include <QList>
 #include <QStringList>
@@ -24,10 +26,6 @@ struct ScoreScale
 // points) that cover [lowest, highest] in at most `maxSteps` steps, ends on
 // multiples of the step. A single value gets a point of room either side.
 ScoreScale scoreScale(double lowest, double highest, int maxSteps);
-
-// Over that many answers a line of every answer is a smear: a day's last
-// score stands for the day.
-inline constexpr qsizetype kMostAnswersDrawn = 400;
 
 // The points as drawn: all of them, or past `most` the last one of each
 // local day, unless they are all of one day.

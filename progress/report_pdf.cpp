@@ -262,7 +262,7 @@ void drawChildReport(Report &report, const QString &name, const QString &period,
     report.text(QStringLiteral("Rapport du %1").arg(today()), 11);
     report.gap(4);
     report.text(QStringLiteral("Le score au fil des réponses"), 13, true);
-    drawChart(report, view.chart);
+    drawChart(report, view.chart.rows);
     report.gap(4);
     report.text(QStringLiteral("Par niveau"), 13, true);
     const QList<Column> tally{{QStringLiteral("Niveau"), 0.4},

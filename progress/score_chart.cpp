@@ -51,15 +51,13 @@ QString scoreText(double score)
     return QLocale(QLocale::French, QLocale::France).toString(score, 'f', 0);
 }
 
-} // namespace
-
-// Where everything goes at the widget's size and font. The points stand
-// one after the other in the order of the answers, not at their times: a
-// child plays in bursts, thirty answers in ten minutes then nothing for
-// three days, and on a time axis each session would be a vertical smear
-// between long empty stretches. In order, every answer gets the same room
-// and the dates underneath still say when each stretch was played.
-struct ScoreChart::Layout
+// Where everything goes in a frame at a font. The points stand one after
+// the other in the order of the answers, not at their times: a child plays
+// in bursts, thirty answers in ten minutes then nothing for three days, and
+// on a time axis each session would be a vertical smear between long empty
+// stretches. In order, every answer gets the same room and the dates
+// underneath still say when each stretch was played.
+struct Layout
 {
     QRectF area;
     ScoreScale scale;
@@ -79,13 +77,13 @@ struct ScoreChart::Layout
     }
 };
 
-ScoreChart::Layout ScoreChart::layout() const
+Layout layoutOf(const QList<ScorePoint> &points, const QRectF &frame, const QFontMetricsF &metrics,
+                double unit)
 {
     Layout layout;
-    layout.count = m_points.size();
-    const QFontMetricsF metrics(font());
-    const QString format = dateFormat(m_points);
-    for (const ScorePoint &point : m_points) {
+    layout.count = points.size();
+    const QString format = dateFormat(points);
+    for (const ScorePoint &point : points) {
         layout.dates << point.when.toLocalTime().toString(format);
         if (layout.dates.size() == 1 ||
             layout.dates.last() != layout.dates[layout.dates.size() - 2])
@@ -93,11 +91,12 @@ ScoreChart::Layout ScoreChart::layout() const
                 std::max(layout.dateWidth, metrics.horizontalAdvance(layout.dates.last()));
     }
     // Labels are centred on their lines and ticks, so half a label overhangs.
-    const double top = std::max(metrics.height() / 2, kCurrent) + kGap;
-    const double bottom = kTick + kGap + metrics.height();
-    const double rows = height() - top - bottom;
+    const double gap = kGap * unit, current = kCurrent * unit;
+    const double top = std::max(metrics.height() / 2, current) + gap;
+    const double bottom = kTick * unit + gap + metrics.height();
+    const double rows = frame.height() - top - bottom;
     const auto [low, high] = std::minmax_element(
-        m_points.begin(), m_points.end(),
+        points.begin(), points.end(),
         [](const ScorePoint &a, const ScorePoint &b) { return a.score < b.score; });
     // A label every two lines of text leaves a line's room between them.
     layout.scale =
@@ -106,12 +105,91 @@ ScoreChart::Layout ScoreChart::layout() const
     for (double score = layout.scale.low; score <= layout.scale.high + layout.scale.step / 2;
          score += layout.scale.step)
         scoreWidth = std::max(scoreWidth, metrics.horizontalAdvance(scoreText(score)));
-    const double left = std::max(scoreWidth + kTick + 2 * kGap, layout.dateWidth / 2 + kGap);
-    const double right = std::max(layout.dateWidth / 2, kCurrent) + kGap;
-    layout.area = QRectF(left, top, width() - left - right, rows);
+    const double left = std::max(scoreWidth + kTick * unit + 2 * gap, layout.dateWidth / 2 + gap);
+    const double right = std::max(layout.dateWidth / 2, current) + gap;
+    layout.area =
+        QRectF(frame.left() + left, frame.top() + top, frame.width() - left - right, rows);
     layout.ticks = dateTicks(layout.dates, layout.area.width(),
                              layout.dateWidth + metrics.horizontalAdvance(QStringLiteral("M")));
     return layout;
+}
+
+} // namespace
+
+void drawScores(QPainter &painter, const QRectF &frame, const QList<ScorePoint> &points,
+                const ChartInk &ink, double unit, qsizetype current)
+{
+    const QFontMetricsF metrics(painter.font(), painter.device());
+    const Layout layout = layoutOf(points, frame, metrics, unit);
+    const QRectF &area = layout.area;
+    const ScoreScale &scale = layout.scale;
+    const double tick = kTick * unit;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+
+    // The score axis: a faint line at each round step, its label at its left.
+    QColor faint = ink.text;
+    faint.setAlphaF(0.2f);
+    for (double score = scale.low; score <= scale.high + scale.step / 2; score += scale.step) {
+        const double y = layout.y(score);
+        painter.setPen(QPen(faint, unit));
+        painter.drawLine(QPointF(area.left(), y), QPointF(area.right(), y));
+        painter.setPen(QPen(ink.text, unit));
+        painter.drawLine(QPointF(area.left() - tick, y), QPointF(area.left(), y));
+        painter.drawText(QRectF(frame.left(), y - metrics.height() / 2,
+                                area.left() - frame.left() - tick - kGap * unit, metrics.height()),
+                         Qt::AlignRight | Qt::AlignVCenter, scoreText(score));
+    }
+    painter.drawLine(area.bottomLeft(), area.topLeft());
+    painter.drawLine(area.bottomLeft(), area.bottomRight());
+    // Below zero a score has been lost: the zero line says where that starts.
+    if (scale.low <= 0 && scale.high >= 0) {
+        painter.setPen(QPen(ink.text, 2 * unit));
+        painter.drawLine(QPointF(area.left(), layout.y(0)), QPointF(area.right(), layout.y(0)));
+    }
+
+    // The dates along the bottom.
+    painter.setPen(QPen(ink.text, unit));
+    for (const qsizetype i : layout.ticks) {
+        const double x = layout.x(i);
+        painter.drawLine(QPointF(x, area.bottom()), QPointF(x, area.bottom() + tick));
+        painter.drawText(QRectF(x - layout.dateWidth / 2, area.bottom() + tick + kGap * unit / 2,
+                                layout.dateWidth, metrics.height()),
+                         Qt::AlignHCenter | Qt::AlignTop, layout.dates[i]);
+    }
+
+    QPolygonF line;
+    for (qsizetype i = 0; i < layout.count; ++i)
+        line << QPointF(layout.x(i), layout.y(points[i].score));
+    painter.setPen(QPen(ink.line, 2 * unit));
+    painter.drawPolyline(line);
+    // Each answer is a point while they stand apart; a single answer has
+    // only its point.
+    const double marker = kMarker * unit, ring = kCurrent * unit;
+    if (line.size() == 1 || area.width() / double(line.size()) >= 4 * marker) {
+        painter.setBrush(ink.line);
+        painter.setPen(Qt::NoPen);
+        for (const QPointF &point : line)
+            painter.drawEllipse(point, marker, marker);
+    }
+    if (current >= 0 && current < line.size()) {
+        const QPointF point = line[current];
+        painter.setBrush(Qt::NoBrush);
+        painter.setPen(QPen(ink.text, unit, Qt::DashLine));
+        painter.drawLine(QPointF(point.x(), area.top()), QPointF(point.x(), area.bottom()));
+        painter.setPen(QPen(ink.text, 2 * unit));
+        painter.drawEllipse(point, ring, ring);
+    }
+    painter.restore();
+}
+
+QList<ScorePoint> scoresOf(const QList<HistoryRow> &answers)
+{
+    QList<ScorePoint> scores;
+    scores.reserve(answers.size());
+    for (const HistoryRow &row : answers)
+        scores << ScorePoint{row.when, row.answer.scoreAfter.toDouble()};
+    return scores;
 }
 
 ScoreChart::ScoreChart()
@@ -122,10 +200,10 @@ ScoreChart::ScoreChart()
     describe();
 }
 
-void ScoreChart::setScores(const QList<ScorePoint> &scores)
+void ScoreChart::setScores(const QList<ScorePoint> &scores, qsizetype answers)
 {
     m_points = pointsShown(scores);
-    m_answers = scores.size();
+    m_answers = std::max(answers, scores.size());
     m_current = -1;
     describe();
     update();
@@ -133,11 +211,12 @@ void ScoreChart::setScores(const QList<ScorePoint> &scores)
 
 void ScoreChart::setAnswers(const QList<HistoryRow> &answers)
 {
-    QList<ScorePoint> scores;
-    scores.reserve(answers.size());
-    for (const HistoryRow &row : answers)
-        scores << ScorePoint{row.when, row.answer.scoreAfter.toDouble()};
-    setScores(scores);
+    setScores(scoresOf(answers));
+}
+
+void ScoreChart::setAnswers(const ChartAnswers &chart)
+{
+    setScores(scoresOf(chart.rows), chart.answers);
 }
 
 QString ScoreChart::pointText(qsizetype index) const
@@ -215,7 +294,7 @@ bool ScoreChart::event(QEvent *event)
         return QWidget::event(event);
     // The answer in the column under the pointer, wherever it is in height.
     const auto *help = static_cast<QHelpEvent *>(event);
-    const Layout layout = this->layout();
+    const Layout layout = layoutOf(m_points, rect(), QFontMetricsF(font()), 1);
     const double spacing = layout.count > 1 ? layout.area.width() / double(layout.count - 1) : 0;
     const qsizetype nearest = std::clamp<qsizetype>(
         spacing > 0 ? std::lround((help->pos().x() - layout.area.left()) / spacing) : 0, 0,
@@ -239,67 +318,9 @@ void ScoreChart::paintEvent(QPaintEvent *)
         painter.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
     }
     painter.setPen(text);
-    if (m_points.isEmpty()) {
+    if (m_points.isEmpty())
         painter.drawText(rect().adjusted(int(kGap), 0, -int(kGap), 0),
                          Qt::AlignCenter | Qt::TextWordWrap, kNothing);
-        return;
-    }
-    const Layout layout = this->layout();
-    const QRectF &area = layout.area;
-    const QFontMetricsF metrics(font());
-    const ScoreScale &scale = layout.scale;
-
-    // The score axis: a faint line at each round step, its label at its left.
-    QColor faint = text;
-    faint.setAlphaF(0.2f);
-    for (double score = scale.low; score <= scale.high + scale.step / 2; score += scale.step) {
-        const double y = layout.y(score);
-        painter.setPen(faint);
-        painter.drawLine(QPointF(area.left(), y), QPointF(area.right(), y));
-        painter.setPen(text);
-        painter.drawLine(QPointF(area.left() - kTick, y), QPointF(area.left(), y));
-        painter.drawText(
-            QRectF(0, y - metrics.height() / 2, area.left() - kTick - kGap, metrics.height()),
-            Qt::AlignRight | Qt::AlignVCenter, scoreText(score));
-    }
-    painter.drawLine(area.bottomLeft(), area.topLeft());
-    painter.drawLine(area.bottomLeft(), area.bottomRight());
-    // Below zero a score has been lost: the zero line says where that starts.
-    if (scale.low <= 0 && scale.high >= 0) {
-        painter.setPen(QPen(text, 2));
-        painter.drawLine(QPointF(area.left(), layout.y(0)), QPointF(area.right(), layout.y(0)));
-    }
-
-    // The dates along the bottom.
-    painter.setPen(text);
-    for (const qsizetype i : layout.ticks) {
-        const double x = layout.x(i);
-        painter.drawLine(QPointF(x, area.bottom()), QPointF(x, area.bottom() + kTick));
-        painter.drawText(QRectF(x - layout.dateWidth / 2, area.bottom() + kTick + kGap / 2,
-                                layout.dateWidth, metrics.height()),
-                         Qt::AlignHCenter | Qt::AlignTop, layout.dates[i]);
-    }
-
-    QPolygonF line;
-    for (qsizetype i = 0; i < layout.count; ++i)
-        line << QPointF(layout.x(i), layout.y(m_points[i].score));
-    const QColor colour = lineColour(palette());
-    painter.setPen(QPen(colour, 2));
-    painter.drawPolyline(line);
-    // Each answer is a point while they stand apart; a single answer has
-    // only its point.
-    if (line.size() == 1 || area.width() / double(line.size()) >= 4 * kMarker) {
-        painter.setBrush(colour);
-        painter.setPen(Qt::NoPen);
-        for (const QPointF &point : line)
-            painter.drawEllipse(point, kMarker, kMarker);
-    }
-    if (m_current >= 0) {
-        const QPointF point = line[m_current];
-        painter.setBrush(Qt::NoBrush);
-        painter.setPen(QPen(text, 1, Qt::DashLine));
-        painter.drawLine(QPointF(point.x(), area.top()), QPointF(point.x(), area.bottom()));
-        painter.setPen(QPen(text, 2));
-        painter.drawEllipse(point, kCurrent, kCurrent);
-    }
+    else
+        drawScores(painter, rect(), m_points, {text, lineColour(palette())}, 1, m_current);
 }

@@ -380,6 +380,52 @@ private Q_SLOTS:
         QCOMPARE(kept[0].when, QDateTime(QDate(2026, 7, 14), QTime(10, 30)).toUTC());
     }
 
+    // The chart draws every answer of the period, or past a few hundred each
+    // day's last: from the period's first day whatever the answers' number.
+    void chartCoversThePeriod_data()
+    {
+        QTest::addColumn<int>("days"); // answered on each of the days before today
+        QTest::addColumn<int>("perDay");
+        QTest::addColumn<int>("period"); // the days looked at; 0: all
+        QTest::addColumn<int>("rows");
+        QTest::addRow("all of 1 020 over two months") << 60 << 17 << 0 << 60;
+        QTest::addRow("the last 30 days of them") << 60 << 17 << 30 << 30;
+        QTest::addRow("a few, each") << 10 << 30 << 0 << 300;
+        QTest::addRow("many in a day, each") << 1 << 600 << 0 << 600;
+    }
+    void chartCoversThePeriod()
+    {
+        QFETCH(int, days);
+        QFETCH(int, perDay);
+        QFETCH(int, period);
+        QFETCH(int, rows);
+        QFile::remove(HistoryDatabase::path());
+        const QDate today = QDate::currentDate();
+        {
+            HistoryDatabase history(u"chart"_s);
+            QVERIFY(history.connection().transaction());
+            for (int day = days; day > 0; --day)
+                for (int i = 0; i < perDay; ++i)
+                    QVERIFY(
+                        history.insert({QDateTime(today.addDays(-day), QTime(10 + i / 60, i % 60)),
+                                        {u"1_joueur"_s, 50, u"1"_s, u"1"_s, u"2"_s, true, 1,
+                                         QString::number(day * 1000 + i), true}}));
+            QVERIFY(history.connection().commit());
+        }
+        const ProgressView view =
+            progressOf(u"1_joueur"_s, period ? today.addDays(-period).startOfDay() : QDateTime());
+        const int first = period ? period : days;
+        QCOMPARE(view.chart.answers, first * perDay);
+        QCOMPARE(view.chart.rows.size(), rows);
+        // Each day's last answer, or every one from the first.
+        const int firstScore = first * 1000 + (rows < first * perDay ? perDay - 1 : 0);
+        QCOMPARE(view.chart.rows.first().answer.scoreAfter, QString::number(firstScore));
+        QCOMPARE(view.chart.rows.first().when.toLocalTime().date(), today.addDays(-first));
+        QCOMPARE(view.chart.rows.last().answer.scoreAfter, QString::number(1000 + perDay - 1));
+        QCOMPARE(view.last.size(), 20);
+        QCOMPARE(view.last.first().answer.scoreAfter, view.chart.rows.last().answer.scoreAfter);
+    }
+
 private:
     QTemporaryDir m_data;
 };

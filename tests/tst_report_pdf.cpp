@@ -79,9 +79,9 @@ private Q_SLOTS:
         ProgressView view;
         view.levels = {{0, {2, 1}}, {50, {10, 8}}, {1000, {4, 1}}};
         for (int minute = 0; minute < 30; ++minute)
-            view.chart << answer(minute, 12, minute, 12 + minute - minute % 3);
+            view.chart.rows << answer(minute, 12, minute, 12 + minute - minute % 3);
         for (int minute = 29; minute >= 10; --minute)
-            view.last << view.chart[minute];
+            view.last << view.chart.rows[minute];
         const auto folder = scratchFolder();
         const QString file = folder->filePath(u"Léa.pdf"_s);
         QCOMPARE(writeChildReport(file, u"Léa"_s, u"les 7 derniers jours"_s, view), QString());

@@ -129,6 +129,19 @@ private Q_SLOTS:
                  u"Aucune réponse pour ce joueur sur cette période."_s);
     }
 
+    // Folded by day, the chart still says how many answers it stands for.
+    void foldedAnswersAreCounted()
+    {
+        ChartAnswers chart{{}, 1000};
+        for (const QString &day : {u"2026-12-08 10:00"_s, u"2026-12-09 10:00"_s})
+            chart.rows << HistoryRow{at(day, 0).when, {}, {}};
+        ScoreChart widget;
+        widget.setAnswers(chart);
+        QVERIFY2(widget.accessibleDescription().contains(u"en 1000 réponses"_s) &&
+                     widget.accessibleDescription().contains(u"un point par jour"_s),
+                 qPrintable(widget.accessibleDescription()));
+    }
+
     // Nothing reaches the edge, where it would be cut, at a large font.
     void largeFontFits_data()
     {
