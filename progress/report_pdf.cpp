@@ -3,21 +3,21 @@
 
 #include "history/mastery.h"
 #include "progress/mastery_marks.h"
+#include "progress/score_chart.h"
 #include "progress/tables.h"
 #include "quiz/tables.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QDate>
 #include <QDir>
 #include <QFileInfo>
-#include <QFontMetricsF>
 #include <QLocale>
 #include <QPageLayout>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QSaveFile>
-
-#include <algorithm>
-#include <functional>
+#include <QTextDocument>
+#include <QTextObjectInterface>
 
 namespace {
 
@@ -25,149 +25,78 @@ namespace {
 // the PDF's size does not depend on it.
 constexpr int kResolution = 300;
 constexpr double kMarginMm = 15;
-constexpr double kTablePoints = 9.5;
+constexpr double kChartMm = 50;
 
-struct Cell
+// A report: its HTML, and the score chart drawn where it has its image.
+struct Report
 {
-    QString text;
-    qsizetype mark = -1; // a Mastery mark before the text (a circle filled that far), or none
-};
-using Row = QList<Cell>;
-
-struct Column
-{
-    QString header;
-    double share; // of the page's width
-    Qt::Alignment align = Qt::AlignLeft;
+    QString title;
+    QString html;
+    QList<ScorePoint> chart;
+    QPageLayout::Orientation orientation = QPageLayout::Portrait;
 };
 
-// A report's pages, drawn from top to bottom: what is drawn takes the room
-// under what came before.
-class Report
+// Draws the chart in black as the window draws it, in lines and text that
+// print sharp, rather than as a picture.
+class ChartObject final : public QObject, public QTextObjectInterface
 {
+    Q_OBJECT
+    Q_INTERFACES(QTextObjectInterface)
+
 public:
-    explicit Report(QPdfWriter &writer)
-        : m_writer(writer), m_page(writer.pageLayout().paintRectPixels(writer.resolution()).size())
+    ChartObject(const QList<ScorePoint> &points, QObject *parent)
+        : QObject(parent), m_points(points)
+    {}
+    QSizeF intrinsicSize(QTextDocument *document, int, const QTextFormat &) override
     {
-        m_painter.begin(&writer);
+        return {document->pageSize().width() - 1, kChartMm * kResolution / 25.4};
     }
-
-    bool begun() const { return m_painter.isActive(); }
-    QPainter &painter() { return m_painter; }
-    double mm(double millimetres) const { return millimetres * m_writer.resolution() / 25.4; }
-    double width() const { return m_page.width(); }
-    double room() const { return m_page.height() - m_y; }
-    void gap(double millimetres) { m_y += mm(millimetres); }
-
-    void setFont(double points, bool bold = false)
+    void drawObject(QPainter *painter, const QRectF &rect, QTextDocument *document, int,
+                    const QTextFormat &) override
     {
-        QFont font(QStringLiteral("Liberation Sans"));
-        font.setStyleHint(QFont::SansSerif);
-        font.setPointSizeF(points);
-        font.setBold(bold);
-        m_painter.setFont(font);
+        painter->save();
+        painter->setFont(document->defaultFont());
+        drawScores(*painter, rect, m_points, {Qt::black, Qt::black}, kResolution / 96.0);
+        painter->restore();
     }
-    QFontMetricsF metrics() const { return QFontMetricsF(m_painter.font(), &m_writer); }
-
-    // A block of the page's width, `height` high, under what came before.
-    QRectF take(double height)
-    {
-        const QRectF block(0, m_y, width(), height);
-        m_y += height;
-        return block;
-    }
-
-    void text(const QString &line, double points, bool bold = false)
-    {
-        setFont(points, bold);
-        const QRectF block = take(metrics().height() * 1.3);
-        m_painter.setPen(Qt::black);
-        m_painter.drawText(block, Qt::AlignLeft | Qt::AlignVCenter,
-                           metrics().elidedText(line, Qt::ElideRight, block.width()));
-    }
-
-    void newPage()
-    {
-        m_writer.newPage();
-        m_y = 0;
-    }
-
-    void mark(const QRectF &circle, qsizetype filled);
-    qsizetype table(const QList<Column> &columns, const QList<Row> &rows, bool overPages);
 
 private:
-    double rowHeight() { return metrics().height() * 1.7; }
-    void row(const QList<Column> &columns, const Row &cells, bool header);
-
-    QPdfWriter &m_writer;
-    QSizeF m_page;
-    QPainter m_painter;
-    double m_y = 0;
+    QList<ScorePoint> m_points;
 };
 
-// An outline, then a quarter, a half or the whole of it black: told apart in
-// black and white, and by a reader who cannot see colours.
-void Report::mark(const QRectF &circle, qsizetype filled)
+QString paragraph(const QString &text)
 {
-    m_painter.save();
-    m_painter.setRenderHint(QPainter::Antialiasing);
-    m_painter.setPen(QPen(Qt::black, mm(0.3)));
-    m_painter.setBrush(filled >= 3 ? QBrush(Qt::black) : QBrush(Qt::NoBrush));
-    m_painter.drawEllipse(circle);
-    if (filled == 1 || filled == 2) {
-        m_painter.setBrush(Qt::black);
-        m_painter.drawPie(circle, 90 * 16, -int(filled) * 90 * 16);
-    }
-    m_painter.restore();
+    return QStringLiteral("<p>%1</p>").arg(text.toHtmlEscaped());
 }
 
-void Report::row(const QList<Column> &columns, const Row &cells, bool header)
+QString heading(int level, const QString &text)
 {
-    setFont(kTablePoints, header);
-    const double padding = mm(1.5), size = mm(3);
-    const QRectF line = take(rowHeight());
-    double x = line.left();
-    for (qsizetype c = 0; c < columns.size(); ++c) {
-        QRectF cell(x, line.top(), width() * columns[c].share, line.height());
-        x = cell.right();
-        cell.adjust(padding, 0, -padding, 0);
-        const Cell shown = header ? Cell{columns[c].header} : cells.value(c);
-        if (shown.mark >= 0) {
-            mark(QRectF(cell.left(), cell.center().y() - size / 2, size, size), shown.mark);
-            cell.setLeft(cell.left() + size + padding);
-        }
-        m_painter.setPen(Qt::black);
-        m_painter.drawText(cell, static_cast<int>((columns[c].align | Qt::AlignVCenter).toInt()),
-                           metrics().elidedText(shown.text, Qt::ElideRight, cell.width()));
-    }
-    // The header stands apart from the rows by a heavier rule.
-    m_painter.setPen(QPen(Qt::black, mm(header ? 0.4 : 0.1)));
-    m_painter.drawLine(line.bottomLeft(), line.bottomRight());
+    return QStringLiteral("<h%1>%2</h%1>").arg(level).arg(text.toHtmlEscaped());
 }
 
-// Draws rows under a header while they fit; over pages, each page's rows under
-// the header again. Returns how many rows were drawn.
-qsizetype Report::table(const QList<Column> &columns, const QList<Row> &rows, bool overPages)
+QString cells(const QStringList &texts, const QString &tag, QStringView align)
 {
-    setFont(kTablePoints, true);
-    const double height = rowHeight();
-    if (room() < 2 * height && overPages && !rows.isEmpty())
-        newPage();
-    if (room() < 2 * height)
-        return 0;
-    row(columns, {}, true);
-    qsizetype drawn = 0;
-    for (const Row &cells : rows) {
-        if (room() < height) {
-            if (!overPages)
-                break;
-            newPage();
-            row(columns, {}, true);
-        }
-        row(columns, cells, false);
-        ++drawn;
-    }
-    return drawn;
+    QString html = QStringLiteral("<tr>");
+    for (qsizetype c = 0; c < texts.size(); ++c)
+        html += QStringLiteral("<%1 align=\"%2\">%3</%1>")
+                    .arg(tag,
+                         c < align.size() && align[c] == u'r' ? QStringLiteral("right")
+                                                              : QStringLiteral("left"),
+                         texts[c].toHtmlEscaped());
+    return html + QStringLiteral("</tr>");
+}
+
+// `align` has an r for each column of numbers. The header row comes again
+// atop each page the rows run onto.
+QString table(const QStringList &headers, const QList<QStringList> &rows, QStringView align)
+{
+    QString html = QStringLiteral("<table width=\"100%\" border=\"1\" cellspacing=\"0\" "
+                                  "cellpadding=\"1\" style=\"border-collapse: collapse; "
+                                  "border-color: black\"><thead>") +
+                   cells(headers, QStringLiteral("th"), align) + QStringLiteral("</thead>");
+    for (const QStringList &row : rows)
+        html += cells(row, QStringLiteral("td"), align);
+    return html + QStringLiteral("</table>");
 }
 
 QString today()
@@ -175,173 +104,85 @@ QString today()
     return QLocale(QLocale::French).toString(QDate::currentDate(), u"d MMMM yyyy");
 }
 
-// The score after each answer, oldest first, as a black line over two axes,
-// the lowest and highest scores on the left, the first and last days below.
-void drawChart(Report &report, const QList<HistoryRow> &chart)
+QStringList tallyCells(const Tally &tally)
 {
-    const QRectF block = report.take(report.mm(52));
-    report.setFont(8);
-    const double line = report.metrics().height();
-    const QRectF area = block.adjusted(report.mm(16), line / 2, -report.mm(2), -line * 1.5);
-    QPainter &painter = report.painter();
-    painter.setPen(QPen(Qt::black, report.mm(0.25)));
-    painter.drawLine(area.bottomLeft(), area.bottomRight());
-    painter.drawLine(area.bottomLeft(), area.topLeft());
-    if (chart.isEmpty()) {
-        painter.drawText(area, Qt::AlignCenter, QStringLiteral("aucune réponse sur cette période"));
-        return;
-    }
-    QList<double> scores;
-    for (const HistoryRow &row : chart)
-        scores << row.answer.scoreAfter.toDouble();
-    const auto [low, high] = std::minmax_element(scores.begin(), scores.end());
-    const double bottom = std::min(*low, 0.0), span = std::max(*high - bottom, 1.0);
-    const double labels = area.left() - report.mm(1.5);
-    painter.drawText(QRectF(block.left(), area.top() - line / 2, labels, line), Qt::AlignRight,
-                     QString::number(bottom + span));
-    painter.drawText(QRectF(block.left(), area.bottom() - line / 2, labels, line), Qt::AlignRight,
-                     QString::number(bottom));
-    const QRectF days(area.left(), area.bottom() + line * 0.3, area.width(), line);
-    painter.drawText(days, Qt::AlignLeft, shownTime(chart.first().when));
-    if (chart.size() > 1)
-        painter.drawText(days, Qt::AlignRight, shownTime(chart.last().when));
-
-    QPolygonF points;
-    const double steps = double(std::max<qsizetype>(scores.size() - 1, 1));
-    const double first = scores.size() == 1 ? area.center().x() : area.left();
-    for (qsizetype i = 0; i < scores.size(); ++i)
-        points << QPointF(first + area.width() * double(i) / steps,
-                          area.bottom() - area.height() * (scores[i] - bottom) / span);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(Qt::black, report.mm(0.5), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    painter.drawPolyline(points);
-    if (points.size() == 1) {
-        painter.setBrush(Qt::black);
-        painter.drawEllipse(points.first(), report.mm(1), report.mm(1));
-    }
+    return {QString::number(tally.answers), QString::number(tally.right), shareText(tally)};
 }
 
-Row tallyRow(const QString &name, const Tally &tally)
+QString tallyText(const Tally &tally)
 {
-    return {{name},
-            {QString::number(tally.answers)},
-            {QString::number(tally.right)},
-            {shareText(tally)}};
+    return QStringLiteral("%1 réponse(s), %2 juste(s)").arg(tally.answers).arg(tally.right) +
+           (tally.answers > 0 ? QStringLiteral(" (%1)").arg(shareText(tally)) : QString());
 }
 
-// The levels from the easiest; answers at no level of the game last.
-QList<Row> levelRows(const QMap<int, Tally> &levels)
-{
-    QList<Row> rows;
-    for (auto level = levels.begin(); level != levels.end(); ++level)
-        if (level.key() != 0)
-            rows << tallyRow(levelName(level.key()), level.value());
-    if (levels.contains(0))
-        rows << tallyRow(QStringLiteral("autre"), levels.value(0));
-    return rows;
-}
-
-QList<Row> answerRows(const QList<HistoryRow> &last)
-{
-    QList<Row> rows;
-    // The tables' cells but the score, which the chart above shows.
-    for (const HistoryRow &row : last) {
-        Row cells;
-        for (const QString &text : answerCells(row).first(4))
-            cells << Cell{text};
-        rows << cells;
-    }
-    return rows;
-}
-
-void drawChildReport(Report &report, const QString &name, const QString &period,
-                     const ProgressView &view)
-{
-    report.text(QStringLiteral("Additions — progrès de %1").arg(name), 18, true);
-    report.text(QStringLiteral("Période : %1").arg(period), 11);
-    report.text(QStringLiteral("Rapport du %1").arg(today()), 11);
-    report.gap(4);
-    report.text(QStringLiteral("Le score au fil des réponses"), 13, true);
-    drawChart(report, view.chart.rows);
-    report.gap(4);
-    report.text(QStringLiteral("Par niveau"), 13, true);
-    const QList<Column> tally{{QStringLiteral("Niveau"), 0.4},
-                              {QStringLiteral("Réponses"), 0.2, Qt::AlignRight},
-                              {QStringLiteral("Justes"), 0.2, Qt::AlignRight},
-                              {QStringLiteral("Part de justes"), 0.2, Qt::AlignRight}};
-    if (view.levels.isEmpty())
-        report.text(QStringLiteral("Aucune réponse sur cette période."), 10);
-    else
-        report.table(tally, levelRows(view.levels), false);
-    if (view.last.isEmpty())
-        return;
-    report.gap(4);
-    report.text(QStringLiteral("Dernières réponses"), 13, true);
-    report.table({{QStringLiteral("Date"), 0.3},
-                  {QStringLiteral("Addition"), 0.3, Qt::AlignRight},
-                  {QStringLiteral("Réponse"), 0.2, Qt::AlignRight},
-                  {QStringLiteral("Juste"), 0.2, Qt::AlignRight}},
-                 answerRows(view.last), false);
-}
-
-// What each mark means, the rule of mastery() in words.
-void drawLegend(Report &report)
+// What each mark means, the rule of masteryOf() in words.
+QString legend()
 {
     const QStringList meanings{
         QStringLiteral("aucune réponse à ce niveau"), QStringLiteral("moins de 70 % de justes"),
         QStringLiteral("70 % de justes ou plus"),
-        QStringLiteral("90 % de justes ou plus sur les %1 dernières réponses")
-            .arg(kMasteryAnswers)};
-    report.setFont(10);
-    const double height = report.metrics().height() * 1.4, size = report.mm(3);
-    for (qsizetype i = 0; i < meanings.size(); ++i) {
-        const QRectF line = report.take(height);
-        report.mark(QRectF(line.left(), line.center().y() - size / 2, size, size), i);
-        report.painter().setPen(Qt::black);
-        report.painter().drawText(line.adjusted(size + report.mm(2), 0, 0, 0),
-                                  Qt::AlignLeft | Qt::AlignVCenter,
-                                  masteryName(Mastery(i)) + QStringLiteral(" : ") + meanings[i]);
-    }
+        QStringLiteral("90 % de justes ou plus sur %1 réponses au moins").arg(kMasteryAnswers)};
+    QStringList marks;
+    for (qsizetype i = 0; i < meanings.size(); ++i)
+        marks << markText(Mastery(i)) + QStringLiteral(" : ") + meanings[i];
+    return paragraph(QStringLiteral("Maîtrise sur les %1 dernières réponses de chaque niveau. ")
+                         .arg(kMasteryAnswers) +
+                     marks.join(QStringLiteral(" ; ")) + u'.');
 }
 
-QList<Row> masteryRows(const QList<ClassChild> &children)
+// A row per level of the game, its mark from `recent`, then `tallies`
+// there; answers at no level of the game last.
+QString levels(const QMap<int, Tally> &recent, const QMap<int, Tally> &tallies,
+               const QString &answers)
 {
-    QList<Row> rows;
-    for (const ClassChild &child : children) {
-        Row row{Cell{shownName(child)}};
-        for (const Level &level : kLevels) {
-            const Mastery mark = masteryOf(child.recent.value(level.bound));
-            row << Cell{masteryName(mark), qsizetype(mark)};
-        }
-        row << Cell{QString::number(child.total.answers)} << Cell{shareText(child.total)};
-        rows << row;
-    }
-    return rows;
+    QList<QStringList> rows;
+    for (const Level &level : kLevels)
+        rows << QStringList{levelName(level.bound),
+                            markText(masteryOf(recent.value(level.bound)))} +
+                    tallyCells(tallies.value(level.bound));
+    if (tallies.contains(0))
+        rows << QStringList{QStringLiteral("autre"), QString()} + tallyCells(tallies.value(0));
+    return heading(2, QStringLiteral("Par niveau")) + legend() +
+           table({QStringLiteral("Niveau"), QStringLiteral("Maîtrise"), answers,
+                  QStringLiteral("Justes"), QStringLiteral("Part juste")},
+                 rows, u"llrrr");
 }
 
-void drawClassReport(Report &report, const ClassView &view)
+// The chart's room, and how many answers it stands for.
+QString chart(Report &report, const ChartAnswers &answers)
 {
-    report.text(QStringLiteral("Additions — la classe"), 18, true);
-    report.text(QStringLiteral("Rapport du %1, sur les %2 dernières réponses de chaque enfant à "
-                               "chaque niveau")
-                    .arg(today())
-                    .arg(kMasteryAnswers),
-                11);
-    report.gap(3);
-    drawLegend(report);
-    report.gap(4);
-    // The name takes what the levels and the totals leave.
-    constexpr double level = 0.125, total = 0.08;
-    QList<Column> columns{
-        {QStringLiteral("Enfant"), 1 - level * double(kLevels.size()) - 2 * total}};
-    for (const Level &each : kLevels)
-        columns << Column{levelName(each.bound), level};
-    columns << Column{QStringLiteral("Réponses"), total, Qt::AlignRight}
-            << Column{QStringLiteral("Justes"), total, Qt::AlignRight};
-    if (view.children.isEmpty())
-        report.text(QStringLiteral("Aucun enfant de la classe n'a encore répondu."), 10);
-    else
-        report.table(columns, masteryRows(view.children), true);
+    QString html = heading(2, QStringLiteral("Le score au fil des réponses"));
+    report.chart = pointsShown(scoresOf(answers.rows));
+    if (report.chart.isEmpty())
+        return html + paragraph(QStringLiteral("Aucune réponse sur cette période."));
+    const qsizetype count = std::max(answers.answers, answers.rows.size());
+    return html + QStringLiteral("<p><img src=\"courbe\"></p>") +
+           paragraph(QStringLiteral("%1 réponse(s)%2")
+                         .arg(count)
+                         .arg(report.chart.size() < count
+                                  ? QStringLiteral(", un point par jour (sa dernière réponse)")
+                                  : QString()));
+}
+
+// The newest first, the tables' cells but the score, which the chart shows.
+QString lastAnswers(const QList<HistoryRow> &newestFirst)
+{
+    QList<QStringList> rows;
+    for (const HistoryRow &row : newestFirst)
+        rows << answerCells(row).first(4);
+    if (rows.isEmpty())
+        return {};
+    return heading(2, QStringLiteral("Dernières réponses")) +
+           table(answerHeaders().first(4), rows, u"lrrr");
+}
+
+// "classe CM1 A", "classes CE2, CM1", or "la classe" unnamed.
+QString classesText(const QStringList &classes)
+{
+    if (classes.isEmpty())
+        return QStringLiteral("la classe");
+    return (classes.size() == 1 ? QStringLiteral("classe ") : QStringLiteral("classes ")) +
+           classes.join(QStringLiteral(", "));
 }
 
 QString failure(const QString &file, const QString &cause)
@@ -367,26 +208,79 @@ QString causeOf(const QString &file, const QSaveFile &out)
     return out.errorString();
 }
 
-// Draws a report into a file of the folder's own, renamed into place once
-// whole: a reader never opens half a PDF.
-QString writeReport(const QString &file, const QString &title, QPageLayout::Orientation orientation,
-                    const std::function<void(Report &)> &draw)
+// Liberation Sans draws two of the marks as specks: the marks come from a
+// face that draws them all, on Linux or on Windows.
+QString withMarkFaces(QString html)
+{
+    for (const Mastery level :
+         {Mastery::NotStarted, Mastery::Started, Mastery::Familiar, Mastery::Mastered}) {
+        const QString symbol = markLook(level).symbol;
+        html.replace(symbol, QStringLiteral("<span style=\"font-family: 'DejaVu Sans', 'Segoe UI "
+                                            "Symbol'\">%1</span>")
+                                 .arg(symbol));
+    }
+    return html;
+}
+
+// Lays the report out at the printer's resolution, then prints it a page at
+// a time, each page's number under it.
+void print(const Report &report, QPdfWriter &writer, QPainter &painter)
+{
+    QTextDocument document;
+    document.documentLayout()->setPaintDevice(&writer);
+    document.documentLayout()->registerHandler(QTextFormat::ImageObject,
+                                               new ChartObject(report.chart, &document));
+    QFont font(QStringLiteral("Liberation Sans"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(10);
+    document.setDefaultFont(font);
+    document.setDocumentMargin(0);
+    document.setDefaultStyleSheet(
+        QStringLiteral("h1 { font-size: 18pt } h2 { font-size: 13pt; margin-top: 12px; "
+                       "margin-bottom: 4px } p { margin-top: 2px; margin-bottom: 2px } "
+                       "table { font-size: 9pt }"));
+    const QSizeF page = writer.pageLayout().paintRectPixels(kResolution).size();
+    const double footer = 2 * QFontMetricsF(font, &writer).height();
+    document.setPageSize({page.width(), page.height() - footer});
+    document.setHtml(withMarkFaces(report.html));
+    const int pages = document.pageCount();
+    for (int i = 0; i < pages; ++i) {
+        if (i > 0)
+            writer.newPage();
+        const QRectF body(0, i * (page.height() - footer), page.width(), page.height() - footer);
+        painter.save();
+        painter.translate(0, -body.top());
+        painter.setClipRect(body);
+        QAbstractTextDocumentLayout::PaintContext context;
+        context.clip = body;
+        document.documentLayout()->draw(&painter, context);
+        painter.restore();
+        painter.setFont(font);
+        painter.drawText(QRectF(0, body.height(), page.width(), footer),
+                         Qt::AlignRight | Qt::AlignBottom,
+                         QStringLiteral("page %1 / %2").arg(i + 1).arg(pages));
+    }
+}
+
+// Writes into a file of the folder's own, renamed into place once whole: a
+// reader never opens half a PDF.
+QString writeReport(const QString &file, const Report &report)
 {
     QSaveFile out(file);
     if (!out.open(QIODevice::WriteOnly))
         return failure(file, causeOf(file, out));
     {
         QPdfWriter writer(&out);
-        writer.setTitle(title);
+        writer.setTitle(report.title);
         writer.setCreator(QStringLiteral("Additions"));
         writer.setResolution(kResolution);
-        writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), orientation,
+        writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), report.orientation,
                                          QMarginsF(kMarginMm, kMarginMm, kMarginMm, kMarginMm),
                                          QPageLayout::Millimeter));
-        Report report(writer);
-        if (!report.begun())
+        QPainter painter;
+        if (!painter.begin(&writer))
             return failure(file, QStringLiteral("le PDF n'a pas pu être commencé"));
-        draw(report);
+        print(report, writer, painter);
     }
     if (!out.commit())
         return failure(file, causeOf(file, out));
@@ -398,14 +292,59 @@ QString writeReport(const QString &file, const QString &title, QPageLayout::Orie
 QString writeChildReport(const QString &file, const QString &playerName, const QString &period,
                          const ProgressView &view)
 {
-    return writeReport(file, QStringLiteral("Additions — progrès de %1").arg(playerName),
-                       QPageLayout::Portrait,
-                       [&](Report &report) { drawChildReport(report, playerName, period, view); });
+    Report report{QStringLiteral("Additions — progrès de %1").arg(playerName), {}, {}};
+    report.html =
+        heading(1, report.title) + paragraph(QStringLiteral("Période : %1").arg(period)) +
+        paragraph(QStringLiteral("Rapport du %1").arg(today())) + chart(report, view.chart) +
+        levels(view.recent, view.levels, QStringLiteral("Réponses")) + lastAnswers(view.last);
+    return writeReport(file, report);
 }
 
-QString writeClassReport(const QString &file, const ClassView &view)
+QString writeClassReport(const QString &file, const ClassView &view, const QStringList &classes)
 {
+    QStringList headers{QStringLiteral("Enfant")};
+    for (const Level &level : kLevels)
+        headers << levelName(level.bound);
+    headers << QStringLiteral("Réponses") << QStringLiteral("Justes")
+            << QStringLiteral("Part juste") << QStringLiteral("Dernière activité");
+    QList<QStringList> rows;
+    for (const ClassChild &child : view.children) {
+        QStringList row{shownName(child)};
+        for (const Level &level : kLevels)
+            row << markText(masteryOf(child.recent.value(level.bound)));
+        rows << row + tallyCells(child.total) + QStringList{shownTime(child.last)};
+    }
     // Across the page: a column per level, each wide enough for its word.
-    return writeReport(file, QStringLiteral("Additions — la classe"), QPageLayout::Landscape,
-                       [&](Report &report) { drawClassReport(report, view); });
+    Report report{
+        QStringLiteral("Additions — ") + classesText(classes), {}, {}, QPageLayout::Landscape};
+    report.html +=
+        heading(1, report.title) + paragraph(QStringLiteral("Rapport du %1").arg(today())) +
+        legend() +
+        (rows.isEmpty() ? paragraph(QStringLiteral("Aucun enfant de la classe n'a encore répondu."))
+                        : table(headers, rows, u"llllllrrrl"));
+    return writeReport(file, report);
 }
+
+QString writeClassChildReport(const QString &file, const ClassChild &child,
+                              const ChildDetail &detail, const QStringList &classes)
+{
+    Report report{QStringLiteral("Additions — progrès de %1").arg(shownName(child)), {}, {}};
+    QList<HistoryRow> last;
+    for (qsizetype i = detail.answers.size() - 1;
+         i >= 0 && last.size() < ProgressQueries::kLastAnswers; --i)
+        last << detail.answers[i];
+    report.html =
+        heading(1, report.title) +
+        (classes.isEmpty() ? QString() : paragraph(classesText(classes))) +
+        paragraph(QStringLiteral("Ordinateur %1, joueur %2").arg(child.machine, child.player)) +
+        paragraph(QStringLiteral("En tout : ") + tallyText(child.total)) +
+        paragraph(QStringLiteral("Dernière activité : %1").arg(shownTime(child.last))) +
+        paragraph(QStringLiteral("Rapport du %1").arg(today())) +
+        chart(report, {detail.answers, detail.answers.size()}) +
+        levels(child.recent, child.recent, QStringLiteral("Dernières réponses")) +
+        heading(2, QStringLiteral("Selon les retenues des sommes, les plus difficiles d'abord")) +
+        table(carriesHeaders(), carriesRows(detail.carries), u"rrr") + lastAnswers(last);
+    return writeReport(file, report);
+}
+
+#include "report_pdf.moc"

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "progress/mastery_marks.h"
 #include "progress/report_pdf.h"
 #include "scratch_folder.h"
 
@@ -7,6 +8,7 @@
 #include <QStandardPaths>
 #include <QTest>
 
+#include <functional>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -29,7 +31,9 @@ QString textOf(const QString &file, int page = 0)
     QStringList arguments{u"-layout"_s, u"-enc"_s, u"UTF-8"_s};
     if (page > 0)
         arguments << u"-f"_s << QString::number(page) << u"-l"_s << QString::number(page);
-    return poppler(u"pdftotext"_s, arguments << file << u"-"_s);
+    return poppler(u"pdftotext"_s, arguments << file << u"-"_s)
+        .replace(QChar(0x202F), u' ')
+        .replace(QChar(0xA0), u' ');
 }
 
 QString infoOf(const QString &file, const QString &field)
@@ -39,15 +43,26 @@ QString infoOf(const QString &file, const QString &field)
     return line.match(poppler(u"pdfinfo"_s, {file})).captured(1).trimmed();
 }
 
-bool hasRow(const QString &text, const QString &pattern)
+int count(const QString &text, const QString &pattern)
 {
-    return QRegularExpression(pattern, QRegularExpression::MultilineOption).match(text).hasMatch();
+    auto matches =
+        QRegularExpression(pattern, QRegularExpression::MultilineOption).globalMatch(text);
+    int found = 0;
+    for (; matches.hasNext(); matches.next())
+        ++found;
+    return found;
 }
 
-HistoryRow answer(int minute, int first, int second, int given)
+bool hasRow(const QString &text, const QString &pattern)
+{
+    return count(text, pattern) > 0;
+}
+
+// An answer on the `day`-th of March 2024, its score `score`.
+HistoryRow answer(int day, int first, int second, int given, int score = 0)
 {
     HistoryRow row;
-    row.when = QDateTime(QDate(2024, 3, 4), QTime(9, minute), Qt::UTC);
+    row.when = QDateTime(QDate(2024, 3, day), QTime(9, 0), Qt::UTC);
     row.answer = {u"1_lea"_s,
                   50,
                   QString::number(first),
@@ -55,12 +70,66 @@ HistoryRow answer(int minute, int first, int second, int given)
                   QString::number(given),
                   first + second == given,
                   2,
-                  QString::number(minute),
+                  QString::number(score),
                   true};
     return row;
 }
 
+// Thirty days of answers, standing for a thousand, their scores from 0 to 2 320.
+QList<HistoryRow> month()
+{
+    QList<HistoryRow> rows;
+    for (int day = 1; day <= 30; ++day)
+        rows << answer(day, 12, day, 12 + day - day % 3, (day - 1) * 80);
+    return rows;
+}
+
+QList<HistoryRow> newestFirst(QList<HistoryRow> rows)
+{
+    std::reverse(rows.begin(), rows.end());
+    return rows.first(20);
+}
+
+ProgressView childView()
+{
+    ProgressView view;
+    view.levels = {{0, {2, 1}}, {50, {10, 8}}, {1000, {4, 1}}};
+    view.recent = {{50, {20, 19}}, {1000, {4, 1}}};
+    view.chart = {month(), 1000};
+    view.last = newestFirst(month());
+    return view;
+}
+
+ClassChild classChild(int i)
+{
+    const QString number = u"%1"_s.arg(i, 2, 10, QChar(u'0'));
+    ClassChild child;
+    child.machine = u"poste-"_s + number;
+    child.player = u"joueur-"_s + number;
+    // Names as a teacher may type them print as typed.
+    child.name = i == 2   ? u"<b>Zoé</b>"_s
+                 : i == 4 ? u"=1+1"_s
+                 : i % 2  ? QString()
+                          : u"Élève "_s + number;
+    child.recent = {{50, {20, 20 - i % 20}}, {10000, {i % 5, 0}}};
+    child.total = {40, 20};
+    child.last = QDateTime(QDate(2024, 3, 4), QTime(9, i), Qt::UTC);
+    return child;
+}
+
+ClassView classView()
+{
+    ClassView view;
+    for (int i = 0; i < 60; ++i)
+        view.children << classChild(i);
+    return view;
+}
+
+using Writer = std::function<QString(const QString &file)>;
+
 } // namespace
+
+Q_DECLARE_METATYPE(Writer)
 
 class TestReportPdf : public QObject
 {
@@ -74,67 +143,94 @@ private Q_SLOTS:
                 QSKIP("poppler-utils (pdftotext, pdfinfo) is needed to read the reports");
     }
 
-    void childReport()
+    void reports_data()
     {
-        ProgressView view;
-        view.levels = {{0, {2, 1}}, {50, {10, 8}}, {1000, {4, 1}}};
-        for (int minute = 0; minute < 30; ++minute)
-            view.chart.rows << answer(minute, 12, minute, 12 + minute - minute % 3);
-        for (int minute = 29; minute >= 10; --minute)
-            view.last << view.chart.rows[minute];
-        const auto folder = scratchFolder();
-        const QString file = folder->filePath(u"Léa.pdf"_s);
-        QCOMPARE(writeChildReport(file, u"Léa"_s, u"les 7 derniers jours"_s, view), QString());
-
-        const QString text = textOf(file);
-        QVERIFY2(text.contains(u"Additions — progrès de Léa"_s), qPrintable(text));
-        QVERIFY(text.contains(u"les 7 derniers jours"_s));
-        QVERIFY(hasRow(text, u"moins de 50 +10 +8 +80 %$"_s));
-        QVERIFY(hasRow(text, u"moins de 1000 +4 +1 +25 %$"_s));
-        QVERIFY(hasRow(text, u"autre +2 +1 +50 %$"_s));
-        QVERIFY(hasRow(text, u"12 \\+ 29 +39 +non$"_s));
-        QVERIFY(hasRow(text, u"12 \\+ 27 +39 +oui$"_s));
-        QCOMPARE(infoOf(file, u"Pages"_s), u"1"_s);
-        QCOMPARE(infoOf(file, u"Title"_s), u"Additions — progrès de Léa"_s);
-        QCOMPARE(infoOf(file, u"Creator"_s), u"Additions"_s);
+        QTest::addColumn<Writer>("write");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<int>("pages"); // 0: two or more
+        QTest::addColumn<QString>("eachPage");
+        QTest::addColumn<QStringList>("rows"); // each once in the report
+        const QStringList axis{u"^ *2 500$"_s,
+                               u"^ *1 500$"_s,
+                               u"^ *0$"_s,
+                               u"^ *01/03 +\\d\\d/03 +\\d\\d/03 "_s,
+                               u"12 \\+ 29 +39 +non$"_s,
+                               u"12 \\+ 27 +39 +oui$"_s};
+        QTest::addRow("a child") << Writer([](const QString &file) {
+            return writeChildReport(file, u"Léa"_s, u"les 7 derniers jours"_s, childView());
+        }) << u"Additions — progrès de Léa"_s
+                                 << 1 << u"Dernières réponses"_s
+                                 << axis +
+                                        QStringList{u"^Additions — progrès de Léa$"_s,
+                                                    u"^Période : les 7 derniers jours$"_s,
+                                                    u"1000 réponse\\(s\\), un point par jour"_s,
+                                                    u"◑ familier : 70 % de justes ou plus ;"_s,
+                                                    u"^ *moins de 50 +● maîtrisé +10 +8 +80 %$"_s,
+                                                    u"^ *moins de 200 +○ pas commencé +0 +0$"_s,
+                                                    u"^ *moins de 1000 +◔ commencé +4 +1 +25 %$"_s,
+                                                    u"^ *autre +2 +1 +50 %$"_s};
+        // Sixty children take pages, each under the grid's header.
+        QStringList children{u"^Additions — classes CM1 A, CM2 B$"_s,
+                             u"^ *Élève 00 +● maîtrisé( +○ pas commencé){4} +40 +20 +50 % "
+                             "+04/03/2024 09:00$"_s,
+                             u"^ *poste-03, joueur-03 +◑ familier( +○ pas commencé){3} "
+                             "+◔ commencé "_s,
+                             u"^ *Élève 08 +◔ commencé( +○ pas commencé){3} +◔ commencé "_s};
+        for (const ClassChild &child : classView().children)
+            children << u"^ *"_s + QRegularExpression::escape(shownName(child)) + u" "_s;
+        QTest::addRow("a class")
+            << Writer([](const QString &file) {
+                   return writeClassReport(file, classView(), {u"CM1 A"_s, u"CM2 B"_s});
+               })
+            << u"Additions — classes CM1 A, CM2 B"_s << 0
+            << u"^ *Enfant +moins de 50 .*moins de 10 000 +Réponses +Justes +Part juste "
+               "+Dernière activité$"_s
+            << children;
+        QTest::addRow("a child of the class")
+            << Writer([](const QString &file) {
+                   return writeClassChildReport(
+                       file, classChild(2),
+                       {u"poste-02"_s, u"joueur-02"_s, month(), {{0, {10, 9}}, {2, {6, 3}}}, {}},
+                       {u"CM1 A"_s});
+               })
+            << u"Additions — progrès de <b>Zoé</b>"_s << 2
+            << u"^ *Date +Problème +Réponse +Juste$"_s
+            << axis + QStringList{u"^Additions — progrès de <b>Zoé</b>$"_s,
+                                  u"^classe CM1 A$"_s,
+                                  u"^Ordinateur poste-02, joueur joueur-02$"_s,
+                                  u"^En tout : 40 réponse\\(s\\), 20 juste\\(s\\) \\(50 %\\)$"_s,
+                                  u"^Dernière activité : 04/03/2024 09:02$"_s,
+                                  u"^ *moins de 50 +● maîtrisé +20 +18 +90 %$"_s,
+                                  u"^ *moins de 10 000 +◔ commencé +2 +0 +0 ?%$"_s,
+                                  u"^ *2 +6 +50 %$"_s,
+                                  u"^30 réponse\\(s\\)$"_s};
     }
 
-    // Sixty children take pages, each under the grid's header.
-    void classReport()
+    void reports()
     {
-        ClassView view;
-        for (int i = 0; i < 60; ++i) {
-            const QString number = u"%1"_s.arg(i, 2, 10, QChar(u'0'));
-            ClassChild child;
-            child.machine = u"poste-"_s + number;
-            child.player = u"joueur-"_s + number;
-            child.name = i % 2 ? QString() : u"Élève "_s + number;
-            child.recent = {{50, {20, 20 - i % 20}}, {10000, {i % 5, 0}}};
-            child.total = {40, 20};
-            view.children << child;
-        }
+        QFETCH(Writer, write);
+        QFETCH(QString, title);
+        QFETCH(int, pages);
+        QFETCH(QString, eachPage);
+        QFETCH(QStringList, rows);
         const auto folder = scratchFolder();
-        const QString file = folder->filePath(u"classe.pdf"_s);
-        QCOMPARE(writeClassReport(file, view), QString());
+        const QString file = folder->filePath(u"rapport.pdf"_s);
+        QCOMPARE(write(file), QString());
 
-        const int pages = infoOf(file, u"Pages"_s).toInt();
-        QVERIFY2(pages >= 2, qPrintable(infoOf(file, u"Pages"_s)));
+        const int printed = infoOf(file, u"Pages"_s).toInt();
+        QVERIFY2(pages > 0 ? printed == pages : printed >= 2, qPrintable(QString::number(printed)));
         QString text;
-        for (int page = 1; page <= pages; ++page) {
+        for (int page = 1; page <= printed; ++page) {
             const QString shown = textOf(file, page);
-            QVERIFY2(hasRow(shown, u"^ *Enfant +moins de 50 .*moins de 10 000 +Réponses"_s),
+            QVERIFY2(hasRow(shown, eachPage), qPrintable(shown));
+            QVERIFY2(hasRow(shown, u"^ *page %1 / %2$"_s.arg(page).arg(printed)),
                      qPrintable(shown));
             text += shown;
         }
-        for (const ClassChild &child : std::as_const(view.children)) {
-            const QString name =
-                child.name.isEmpty() ? child.machine + u", "_s + child.player : child.name;
-            QCOMPARE(text.count(name), 1);
-        }
-        QVERIFY(
-            hasRow(text, u"^ *Élève 00 +maîtrisé +pas commencé( +pas commencé){3} +40 +50 %$"_s));
-        QVERIFY(hasRow(text, u"^ *poste-03, joueur-03 +familier( +pas commencé){3} +commencé "_s));
-        QVERIFY(hasRow(text, u"^ *Élève 08 +commencé( +pas commencé){3} +commencé "_s));
+        for (const QString &row : rows)
+            QVERIFY2(count(text, row) == 1, qPrintable(row + u'\n' + text));
+        QCOMPARE(infoOf(file, u"Title"_s), title);
+        QCOMPARE(infoOf(file, u"Creator"_s), u"Additions"_s);
     }
 
     void failures_data()
@@ -159,7 +255,8 @@ private Q_SLOTS:
             QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
         }
         for (const QString &said :
-             {writeChildReport(file, u"Léa"_s, u"toujours"_s, {}), writeClassReport(file, {})}) {
+             {writeChildReport(file, u"Léa"_s, u"toujours"_s, {}), writeClassReport(file, {}),
+              writeClassChildReport(file, {}, {})}) {
             QVERIFY2(said.startsWith(u"Le rapport n'a pas pu être enregistré dans "_s + file),
                      qPrintable(said));
             QVERIFY2(said.contains(cause), qPrintable(said));
