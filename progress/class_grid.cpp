@@ -264,7 +264,7 @@ ClassGrid::ClassGrid(std::function<void(const ClassChild &)> named)
 {
     setModel(m_order);
     setUpTable(this, QStringLiteral("élèves de la classe"));
-    horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     // The server's order until the teacher clicks a header.
     horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     setSortingEnabled(true);

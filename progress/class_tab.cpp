@@ -90,19 +90,19 @@ ClassTab::ClassTab(QWidget *parent)
     auto *childLayout = new QGridLayout(child);
     m_childTitle->setWordWrap(true);
     m_childChart->setMinimumHeight(m_childChart->minimumHeight() / 4);
-    childLayout->addWidget(m_childTitle, 0, 0, 1, 3);
-    childLayout->addWidget(m_childChart, 1, 0);
+    // The tables as wide as their columns, the chart in what is left.
+    childLayout->addWidget(m_childTitle, 0, 0, 1, 2);
+    childLayout->addWidget(m_childChart, 1, 0, 2, 1);
     childLayout->addWidget(m_childLast, 1, 1);
-    childLayout->addWidget(m_childCarries, 1, 2);
-    childLayout->setColumnStretch(0, 3);
-    childLayout->setColumnStretch(1, 3);
-    childLayout->setColumnStretch(2, 2);
+    childLayout->addWidget(m_childCarries, 2, 1);
+    childLayout->setColumnStretch(0, 1);
     auto *below = new QTabWidget;
     below->addTab(child, QStringLiteral("L'élève choisi"));
     below->addTab(m_carries, QStringLiteral("La classe selon les retenues"));
     m_split->addWidget(grid);
     m_split->addWidget(below);
     m_split->setCollapsible(0, false);
+    m_split->handle(1)->setToolTip(QStringLiteral("Tirez pour montrer ou cacher l'élève choisi"));
     m_split->setStretchFactor(0, 1);
     layout->addWidget(m_split, 1);
     connect(m_split, &QSplitter::splitterMoved, this,

@@ -88,6 +88,7 @@ QTableWidget *readOnlyTable(const QString &name, const QStringList &headers)
     auto *table = new QTableWidget(0, int(headers.size()));
     setUpTable(table, name);
     table->setHorizontalHeaderLabels(headers);
+    table->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
     return table;
 }
 

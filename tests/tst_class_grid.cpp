@@ -10,12 +10,16 @@
 #include "progress/window_size.h"
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
 
@@ -33,6 +37,15 @@ template <typename Widget> Widget *part(const QWidget &window)
 ClassChild child(const QString &machine, Tally total, Tally level50, const QDateTime &last)
 {
     return {machine, u"1_joueur"_s, {}, total, last, {{50, level50}}};
+}
+
+// The computers of the grid's rows, in order: "1 2 10".
+QString machines(const QAbstractItemModel *grid)
+{
+    QStringList shown;
+    for (int row = 0; row < grid->rowCount(); ++row)
+        shown << grid->index(row, 0).data().toString().section(u',', 0, 0).sliced(5);
+    return shown.join(u' ');
 }
 
 ClassView someClass(int count)
@@ -107,33 +120,24 @@ private Q_SLOTS:
     void sorts_data()
     {
         QTest::addColumn<int>("column");
-        QTest::addColumn<QStringList>("order");
-        QTest::addRow("name, numbers as numbers")
-            << 0 << QStringList{u"poste1"_s, u"poste2"_s, u"poste10"_s, u"poste11"_s};
-        QTest::addRow("answers") << 1
-                                 << QStringList{u"poste10"_s, u"poste1"_s, u"poste11"_s,
-                                                u"poste2"_s};
-        QTest::addRow("share right")
-            << 2 << QStringList{u"poste10"_s, u"poste1"_s, u"poste2"_s, u"poste11"_s};
-        QTest::addRow("a level's mark")
-            << 3 << QStringList{u"poste11"_s, u"poste10"_s, u"poste1"_s, u"poste2"_s};
-        QTest::addRow("last activity")
-            << 8 << QStringList{u"poste11"_s, u"poste10"_s, u"poste1"_s, u"poste2"_s};
+        QTest::addColumn<QString>("order");
+        QTest::addRow("name, numbers as numbers") << 0 << u"1 2 10 11"_s;
+        QTest::addRow("answers") << 1 << u"10 1 11 2"_s;
+        QTest::addRow("share right") << 2 << u"10 1 2 11"_s;
+        QTest::addRow("a level's mark") << 3 << u"11 10 1 2"_s;
+        QTest::addRow("last activity") << 8 << u"11 10 1 2"_s;
     }
     void sorts()
     {
         QFETCH(int, column);
-        QFETCH(QStringList, order);
+        QFETCH(QString, order);
         ClassGrid grid([](const ClassChild &) {});
         grid.setChildren(m_class, m_now);
         grid.show();
         QHeaderView *header = grid.horizontalHeader();
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
                           {header->sectionViewportPosition(column) + 4, 4});
-        QStringList sorted;
-        for (int row = 0; row < grid.model()->rowCount(); ++row)
-            sorted << grid.model()->index(row, 0).data().toString().section(u',', 0, 0);
-        QCOMPARE(sorted, order);
+        QCOMPARE(machines(grid.model()), order);
     }
 
     // Filtered by need, the chosen child stays chosen, hidden or not.
@@ -148,17 +152,11 @@ private Q_SLOTS:
         QCOMPARE(grid.model()->index(2, 8).data().toString(), u"01/03 12:00, il y a 9 jours"_s);
         QCOMPARE(grid.model()->headerData(3, Qt::Horizontal, Qt::ToolTipRole).toString(),
                  u"moins de 50 : 1 maîtrisé, 1 familier, 1 commencé, 1 pas commencé"_s);
-        const auto shown = [&grid] {
-            QStringList machines;
-            for (int row = 0; row < grid.model()->rowCount(); ++row)
-                machines << grid.model()->index(row, 0).data().toString().section(u',', 0, 0);
-            return machines;
-        };
         grid.setFilter(ClassGrid::ToReview);
-        QCOMPARE(shown(), QStringList{u"poste10"_s});
+        QCOMPARE(machines(grid.model()), u"10"_s);
         QVERIFY(!grid.chosen());
         grid.setFilter(ClassGrid::Away);
-        QCOMPARE(shown(), (QStringList{u"poste10"_s, u"poste11"_s}));
+        QCOMPARE(machines(grid.model()), u"10 11"_s);
         grid.setFilter(ClassGrid::Everyone);
         QCOMPARE(grid.chosen()->machine, u"poste1"_s);
         grid.sortByColumn(1, Qt::DescendingOrder);
@@ -191,6 +189,32 @@ private Q_SLOTS:
         QTRY_VERIFY(says(u"Le serveur de la classe"_s));
         QVERIFY(part<ScoreChart>(*tab)->isHidden());
         QVERIFY(!markText(Mastery::Familiar).contains(u' ')); // never broken from its mark
+    }
+
+    // An export says where it went.
+    void saysWhereItWrote()
+    {
+        ProgressWindow window;
+        window.show();
+        const QTemporaryDir folder;
+        const QString file = folder.filePath(u"classe.csv"_s);
+        QString said;
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, [&] {
+            QWidget *modal = QApplication::activeModalWidget();
+            if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
+                dialog->selectFile(file);
+                static_cast<QDialog *>(dialog)->accept(); // QFileDialog hides it
+            } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+                said = box->text();
+                box->accept();
+            }
+        });
+        answer.start(10);
+        for (QPushButton *button : window.findChildren<QPushButton *>())
+            if (button->text() == u"Exporter…"_s)
+                button->click();
+        QTRY_COMPARE(said, u"Enregistré dans %1."_s.arg(file));
     }
 
 private:
