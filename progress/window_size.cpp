@@ -48,8 +48,11 @@ QSize fitToScreen(QWidget *window, QSize wanted)
     window->resize(size);
     const QPoint corner = room.bottomRight() - QPoint(size.width(), size.height()) -
                           QPoint(frame.width(), frame.height()) + QPoint(1, 1);
-    window->move(std::clamp(window->x(), room.left(), std::max(room.left(), corner.x())),
-                 std::clamp(window->y(), room.top(), std::max(room.top(), corner.y())));
+    // Moved only when it overhangs: else the desktop places it.
+    const QPoint inside(std::clamp(window->x(), room.left(), std::max(room.left(), corner.x())),
+                        std::clamp(window->y(), room.top(), std::max(room.top(), corner.y())));
+    if (inside != window->pos())
+        window->move(inside);
     return window->size();
 }
 

@@ -13,6 +13,7 @@
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -203,7 +204,7 @@ private Q_SLOTS:
         connect(&answer, &QTimer::timeout, [&] {
             QWidget *modal = QApplication::activeModalWidget();
             if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
-                dialog->selectFile(file);
+                dialog->findChild<QLineEdit *>(u"fileNameEdit"_s)->setText(file);
                 static_cast<QDialog *>(dialog)->accept(); // QFileDialog hides it
             } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
                 said = box->text();
