@@ -41,5 +41,5 @@ private:
     ChildrenModel *m_model;
     QSortFilterProxyModel *m_order;
     std::optional<std::pair<QString, QString>> m_chosen; // computer, player
-    QHash<QString, int> m_nameWidths;                    // measured once per name
+    QHash<QString, int> m_widths; // the texts measured, with their digits the widest
 };
