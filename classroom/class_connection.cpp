@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "classroom/class_connection.h"
 
+#include "classroom/service_file.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -68,21 +70,9 @@ QString quotedValue(QString value)
 // system's.
 std::optional<Parameters> findService(const QString &service)
 {
-    const QString user =
-        qEnvironmentVariableIsSet("PGSERVICEFILE")
-            ? qEnvironmentVariable("PGSERVICEFILE")
-#ifdef Q_OS_WIN
-            : qEnvironmentVariable("APPDATA") + QStringLiteral("/postgresql/.pg_service.conf");
-#else
-            : QDir::homePath() + QStringLiteral("/.pg_service.conf");
-#endif
-    const QString system =
-        (qEnvironmentVariableIsSet("PGSYSCONFDIR") ? qEnvironmentVariable("PGSYSCONFDIR")
-                                                   : QStringLiteral("/etc/postgresql-common")) +
-        QStringLiteral("/pg_service.conf");
-    if (std::optional<Parameters> found = serviceSection(user, service))
+    if (std::optional<Parameters> found = serviceSection(userServiceFile(), service))
         return found;
-    return serviceSection(system, service);
+    return serviceSection(systemServiceFile(), service);
 }
 
 #ifdef Q_OS_WIN
@@ -296,7 +286,8 @@ std::optional<Attempt> attempt(const QByteArray &conninfo, std::chrono::millisec
 // the same server is reached when its certificate is not checked (without a
 // password, which an impostor would then receive). libpq's own words go
 // behind "Détails".
-QString cause(const QSqlDatabase &db, bool teacher)
+// A connection's parameters as libpq takes them, its password or not.
+QString conninfo(const QSqlDatabase &db, bool withPassword)
 {
     QStringList parameters{db.connectOptions().split(u';', Qt::SkipEmptyParts)};
     const auto add = [&parameters](const char *key, const QString &value) {
@@ -307,10 +298,16 @@ QString cause(const QSqlDatabase &db, bool teacher)
     add("port", db.port() > 0 ? QString::number(db.port()) : QString());
     add("dbname", db.databaseName());
     add("user", db.userName());
-    const QString common = parameters.join(u' ');
-    add("password", db.password());
+    if (withPassword)
+        add("password", db.password());
+    return parameters.join(u' ');
+}
+
+QString cause(const QSqlDatabase &db, bool teacher)
+{
+    const QString common = conninfo(db, false);
     const std::optional<pq::Attempt> checked =
-        pq::attempt(parameters.join(u' ').toUtf8(), std::chrono::milliseconds(kConnectTimeoutMs));
+        pq::attempt(conninfo(db, true).toUtf8(), std::chrono::milliseconds(kConnectTimeoutMs));
     const QString password = teacher ? QStringLiteral("votre mot de passe d'enseignant")
                                      : QStringLiteral("le mot de passe de cet ordinateur");
     const QString unknown = teacher ? QStringLiteral("vous") : QStringLiteral("cet ordinateur");
@@ -367,6 +364,15 @@ void confineSettings()
 }
 
 } // namespace
+
+QString ClassConnection::refusalState(const QSqlDatabase &db)
+{
+    const std::optional<pq::Attempt> again =
+        pq::attempt(conninfo(db, true).toUtf8(), std::chrono::milliseconds(kConnectTimeoutMs));
+    if (!again)
+        return {};
+    return again->connected ? QStringLiteral("00000") : again->sqlState;
+}
 
 bool ClassConnection::configured(const char *service)
 {

@@ -26,6 +26,11 @@ public:
     // Whether libpq would find the service: in $PGSERVICEFILE (or
     // ~/.pg_service.conf), or in the system's pg_service.conf.
     static bool configured(const char *service);
+    // How the server answers a connection made as `db`'s is, tried through
+    // libpq (Qt's driver keeps no SQLSTATE of a failed one): "00000" when
+    // it takes it, the SQLSTATE with which it refuses, or empty when it
+    // does not answer.
+    static QString refusalState(const QSqlDatabase &db);
 
     // With a statement limit, each statement of the connection ends within
     // it (and a lock is waited for a few seconds at most), failing with

@@ -1,0 +1,223 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "classroom/class_host.h"
+
+#include "classroom/service_file.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QHostInfo>
+#include <QNetworkInterface>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString kBin = QStringLiteral("/usr/lib/postgresql/15/bin/");
+// The teacher's role, which reaches the server through its socket only.
+const QString kTeacher = QStringLiteral("enseignant");
+// Letters and digits no one mistakes for another when read out or copied
+// from a board: 26 of them, 12 to a code, 56 bits.
+constexpr char kCodeAlphabet[] = "ACDEFGHJKMNPQRTUVWXY345679";
+constexpr int kCodeLength = 12;
+// The room's networks: private and link-local addresses, and this computer.
+constexpr const char *kRoom[] = {"127.0.0.0/8",    "10.0.0.0/8", "172.16.0.0/12", "192.168.0.0/16",
+                                 "169.254.0.0/16", "::1/128",    "fc00::/7",      "fe80::/10"};
+
+QByteArray resource(const QString &name)
+{
+    QFile file(u":/classroom/"_s + name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+ClassHost::ClassHost(const QString &folder) : m_folder(folder) {}
+
+QString ClassHost::defaultFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/additions/classe");
+}
+
+bool ClassHost::exists() const
+{
+    return QFile::exists(m_folder + QStringLiteral("/data/PG_VERSION"));
+}
+
+bool ClassHost::failed(const QString &sentence)
+{
+    m_problem = sentence;
+    return false;
+}
+
+bool ClassHost::run(const QString &program, const QStringList &arguments, const QByteArray &input)
+{
+    QProcess process;
+    process.setWorkingDirectory(m_folder);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0)
+        return failed(QStringLiteral("La classe de cet ordinateur n'a pas pu être préparée "
+                                     "(%1 : %2).")
+                          .arg(QFileInfo(program).fileName(),
+                               QString::fromLocal8Bit(process.readAll()).trimmed().left(300)));
+    return true;
+}
+
+bool ClassHost::psql(const QByteArray &input)
+{
+    return run(kBin + QStringLiteral("psql"),
+               {QStringLiteral("-h"), m_folder, QStringLiteral("-p"), QString::number(kPort),
+                QStringLiteral("-U"), QStringLiteral("additions_hote"), QStringLiteral("-d"),
+                QStringLiteral("additions"), QStringLiteral("-q"), QStringLiteral("-v"),
+                QStringLiteral("ON_ERROR_STOP=1")},
+               input);
+}
+
+bool ClassHost::certify()
+{
+    // The names and addresses a computer of the room may type, as they are
+    // today: a new address (another network, a lease renewed) is certified
+    // at the next start.
+    const QString host = QHostInfo::localHostName();
+    QStringList names{u"DNS:localhost"_s, u"DNS:"_s + host, u"DNS:"_s + host + u".local"_s};
+    for (const QHostAddress &address : QNetworkInterface::allAddresses())
+        names << u"IP:"_s + address.toString().section(u'%', 0, 0);
+    names.removeDuplicates();
+    const QString ec = QStringLiteral("ec_paramgen_curve:prime256v1");
+    const QString openssl = QStringLiteral("openssl");
+    const bool made =
+        run(openssl, {u"req"_s, u"-newkey"_s, u"ec"_s, u"-pkeyopt"_s, ec, u"-nodes"_s, u"-subj"_s,
+                      u"/CN="_s + host, u"-addext"_s, u"subjectAltName="_s + names.join(u','),
+                      u"-keyout"_s, u"server.key"_s, u"-out"_s, u"server.csr"_s}) &&
+        run(openssl, {u"x509"_s, u"-req"_s, u"-in"_s, u"server.csr"_s, u"-CA"_s, u"ca.crt"_s,
+                      u"-CAkey"_s, u"ca.key"_s, u"-CAcreateserial"_s, u"-days"_s, u"825"_s,
+                      u"-copy_extensions"_s, u"copy"_s, u"-out"_s, u"server.crt"_s});
+    QFile::setPermissions(m_folder + u"/server.key"_s, QFile::ReadOwner | QFile::WriteOwner);
+    return made;
+}
+
+bool ClassHost::create(const QString &className)
+{
+    if (exists())
+        return failed(QStringLiteral("Une classe est déjà ouverte sur cet ordinateur (dossier "
+                                     "%1) : une autre n'est jamais faite par-dessus ses réponses.")
+                          .arg(m_folder));
+    if (::geteuid() == 0)
+        return failed(QStringLiteral("Une classe ne s'ouvre pas depuis le compte root : ouvrez-la "
+                                     "depuis le compte de l'enseignant."));
+    if (!QFile::exists(kBin + u"initdb"_s))
+        return failed(QStringLiteral("PostgreSQL 15 n'est pas installé sur cet ordinateur (paquet "
+                                     "postgresql-15)."));
+    if (!QDir().mkpath(m_folder) ||
+        !QFile::setPermissions(m_folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+        return failed(
+            QStringLiteral("Le dossier de la classe %1 n'a pas pu être créé.").arg(m_folder));
+    const QString host = QHostInfo::localHostName();
+    if (!run(u"openssl"_s, {u"req"_s, u"-x509"_s, u"-newkey"_s, u"ec"_s, u"-pkeyopt"_s,
+                            u"ec_paramgen_curve:prime256v1"_s, u"-nodes"_s, u"-days"_s, u"3650"_s,
+                            u"-subj"_s, u"/CN=Additions, classe de "_s + host, u"-addext"_s,
+                            u"basicConstraints=critical,CA:TRUE"_s, u"-addext"_s,
+                            u"keyUsage=critical,keyCertSign,cRLSign"_s, u"-keyout"_s, u"ca.key"_s,
+                            u"-out"_s, u"ca.crt"_s}))
+        return false;
+    QFile::setPermissions(m_folder + u"/ca.key"_s, QFile::ReadOwner | QFile::WriteOwner);
+    if (!run(kBin + u"initdb"_s,
+             {u"-D"_s, u"data"_s, u"-U"_s, u"additions_hote"_s, u"--auth-local=trust"_s,
+              u"--auth-host=reject"_s, u"--data-checksums"_s, u"-E"_s, u"UTF8"_s,
+              u"--locale=C.UTF-8"_s, u"--no-instructions"_s}))
+        return false;
+    // Only this account reaches the socket; the room, over TLS and with a
+    // password, and from its private networks only.
+    QFile settings(m_folder + u"/data/postgresql.conf"_s);
+    QFile rules(m_folder + u"/data/pg_hba.conf"_s);
+    QByteArray room = "local all all trust\n";
+    for (const char *network : kRoom)
+        room += QByteArray("hostssl additions additions_join,+additions_machine,"
+                           "+additions_teacher ") +
+                network + " scram-sha-256\n";
+    const QByteArray folder = m_folder.toUtf8();
+    if (!settings.open(QIODevice::Append) ||
+        settings.write("listen_addresses = '*'\nport = " + QByteArray::number(kPort) +
+                       "\nunix_socket_directories = '" + folder +
+                       "'\nunix_socket_permissions = 0700\nssl = on\nssl_cert_file = '" + folder +
+                       "/server.crt'\nssl_key_file = '" + folder +
+                       "/server.key'\npassword_encryption = 'scram-sha-256'\n"
+                       "shared_preload_libraries = 'auth_delay'\nauth_delay.milliseconds = 200\n"
+                       "lc_messages = 'C'\ntemp_file_limit = '1GB'\n") < 0 ||
+        !rules.open(QIODevice::WriteOnly | QIODevice::Truncate) || rules.write(room) < 0)
+        return failed(QStringLiteral("Les réglages de la classe (%1) n'ont pas pu être écrits.")
+                          .arg(settings.fileName()));
+    settings.close();
+    rules.close();
+    const QByteArray name = className.toUtf8();
+    if (!start() || !run(kBin + u"psql"_s, {u"-h"_s, m_folder, u"-p"_s, QString::number(kPort),
+                                            u"-U"_s, u"additions_hote"_s, u"-d"_s, u"postgres"_s,
+                                            u"-q"_s, u"-c"_s, u"CREATE DATABASE additions"_s}))
+        return false;
+    QFile authority(m_folder + u"/ca.crt"_s);
+    if (!authority.open(QIODevice::ReadOnly))
+        return failed(QStringLiteral("Le certificat de la classe (%1) n'a pas pu être lu.")
+                          .arg(authority.fileName()));
+    const auto quoted = [](QByteArray text) { return '\'' + text.replace('\'', "''") + '\''; };
+    if (!psql(resource(u"classe.sql"_s) + resource(u"accueil.sql"_s) +
+              "INSERT INTO additions.hosting VALUES (" + quoted(name) + ", " +
+              quoted(authority.readAll()) + ");\nSELECT additions.add_teacher(" +
+              quoted(kTeacher.toUtf8()) + ", " + quoted(name) + ");\n"))
+        return false;
+    return writeServiceSection(userServiceFile(), QStringLiteral("additions-enseignant"),
+                               {{u"host"_s, m_folder},
+                                {u"port"_s, QString::number(kPort)},
+                                {u"dbname"_s, u"additions"_s},
+                                {u"user"_s, kTeacher}},
+                               m_problem);
+}
+
+bool ClassHost::start()
+{
+    if (!exists())
+        return failed(QStringLiteral("Aucune classe n'est ouverte sur cet ordinateur (dossier %1).")
+                          .arg(m_folder));
+    const QStringList data{u"-D"_s, m_folder + u"/data"_s};
+    if (run(kBin + u"pg_ctl"_s, QStringList{u"status"_s} + data))
+        return true;
+    return certify() && run(kBin + u"pg_ctl"_s, QStringList{u"start"_s, u"-w"_s, u"-t"_s, u"60"_s,
+                                                            u"-l"_s, m_folder + u"/server.log"_s} +
+                                                    data);
+}
+
+bool ClassHost::stop()
+{
+    return run(kBin + u"pg_ctl"_s,
+               {u"stop"_s, u"-D"_s, m_folder + u"/data"_s, u"-m"_s, u"fast"_s, u"-w"_s});
+}
+
+QString ClassHost::openJoining(std::chrono::minutes valid)
+{
+    QString code;
+    for (int i = 0; i < kCodeLength; ++i)
+        code += QLatin1Char(
+            kCodeAlphabet[QRandomGenerator::system()->bounded(int(sizeof kCodeAlphabet) - 1)]);
+    const QString until =
+        QDateTime::currentDateTimeUtc().addSecs(valid.count() * 60).toString(Qt::ISODate);
+    // The code is never written to the server's log: no statement fails on it.
+    if (!psql(QStringLiteral("ALTER ROLE additions_join PASSWORD '%1' VALID UNTIL '%2';\n")
+                  .arg(code, until)
+                  .toUtf8()))
+        return {};
+    return code.left(4) + u'-' + code.mid(4, 4) + u'-' + code.mid(8);
+}
+
+bool ClassHost::closeJoining()
+{
+    return psql("ALTER ROLE additions_join PASSWORD NULL;\n");
+}

@@ -1,0 +1,50 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QString>
+
+#include <chrono>
+
+// A class hosted on its teacher's own computer: a PostgreSQL 15 cluster of
+// the program's own, in the teacher's data folder, made with Debian's
+// binaries; an authority of its own signs the server's certificate for this
+// computer's names and addresses, its key never leaving the folder. It
+// listens for the room's private networks only, over TLS, on a port of its
+// own, and the teacher reaches it through its socket. Every step blocks:
+// never on the window's thread.
+class ClassHost
+{
+public:
+    // Not PostgreSQL's usual 5432, where a system server may listen.
+    static constexpr int kPort = 5478;
+
+    explicit ClassHost(const QString &folder = defaultFolder());
+    static QString defaultFolder();
+
+    // Whether a class was made here, damaged or not.
+    bool exists() const;
+    // Makes the cluster, the class and its teacher (this account), starts
+    // it, and writes the teacher's service. Refuses where a class exists:
+    // one is never made again over another's answers.
+    bool create(const QString &className);
+    // Starts the server, with a certificate for this computer's names and
+    // addresses as they are now; true when it runs already.
+    bool start();
+    bool stop();
+    // A new code for the room's computers to join with, valid for `valid`,
+    // as the teacher reads it out ("ACDE-FGHJ-KMNP"); empty when it could
+    // not be set. The code before it is refused from then on.
+    QString openJoining(std::chrono::minutes valid);
+    bool closeJoining();
+    // Why the last step failed, in one French sentence.
+    QString problem() const { return m_problem; }
+
+private:
+    bool run(const QString &program, const QStringList &arguments, const QByteArray &input = {});
+    bool psql(const QByteArray &input);
+    bool certify();
+    bool failed(const QString &sentence);
+
+    QString m_folder;
+    QString m_problem;
+};

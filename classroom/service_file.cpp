@@ -1,0 +1,62 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "classroom/service_file.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+QString userServiceFile()
+{
+    if (qEnvironmentVariableIsSet("PGSERVICEFILE"))
+        return qEnvironmentVariable("PGSERVICEFILE");
+#ifdef Q_OS_WIN
+    return qEnvironmentVariable("APPDATA") + QStringLiteral("/postgresql/.pg_service.conf");
+#else
+    return QDir::homePath() + QStringLiteral("/.pg_service.conf");
+#endif
+}
+
+QString systemServiceFile()
+{
+    return (qEnvironmentVariableIsSet("PGSYSCONFDIR") ? qEnvironmentVariable("PGSYSCONFDIR")
+                                                      : QStringLiteral("/etc/postgresql-common")) +
+           QStringLiteral("/pg_service.conf");
+}
+
+bool writeServiceSection(const QString &file, const QString &service, const ServiceValues &values,
+                         QString &problem, bool readableByAll)
+{
+    QFile old(file);
+    QByteArray kept;
+    bool inside = false;
+    if (old.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        while (!old.atEnd()) {
+            const QByteArray line = old.readLine();
+            const QByteArray trimmed = line.trimmed();
+            if (trimmed.startsWith('['))
+                inside = trimmed == '[' + service.toUtf8() + ']';
+            if (!inside)
+                kept += line;
+        }
+        old.close();
+    }
+    if (!kept.isEmpty() && !kept.endsWith('\n'))
+        kept += '\n';
+    kept += '[' + service.toUtf8() + "]\n";
+    for (const auto &[key, value] : values)
+        kept += key.toUtf8() + '=' + value.toUtf8() + '\n';
+    QDir().mkpath(QFileInfo(file).absolutePath());
+    QSaveFile out(file);
+    const auto permissions =
+        QFile::ReadOwner | QFile::WriteOwner |
+        (readableByAll ? QFile::ReadGroup | QFile::ReadOther : QFile::Permissions());
+    if (!out.open(QIODevice::WriteOnly) || !out.setPermissions(permissions) ||
+        out.write(kept) != kept.size() || !out.commit()) {
+        problem = QStringLiteral("Le fichier des services de PostgreSQL %1 n'a pas pu être écrit "
+                                 "(%2).")
+                      .arg(QDir::toNativeSeparators(file), out.errorString());
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,21 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include <utility>
+
+// libpq's service files: "[service]" sections of "key=value" lines.
+using ServiceValues = QList<std::pair<QString, QString>>;
+
+// This account's service file ($PGSERVICEFILE, or libpq's own place), and
+// the computer's, where libpq finds them.
+QString userServiceFile();
+QString systemServiceFile();
+// Writes one service's section, replacing that service's and keeping the
+// file's others, in one step: the file is whole at any moment. A new file
+// gets `readableByAll` ? 0644 : 0600. False, with why in French, when the
+// file could not be written.
+bool writeServiceSection(const QString &file, const QString &service, const ServiceValues &values,
+                         QString &problem, bool readableByAll = false);

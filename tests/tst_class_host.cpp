@@ -1,0 +1,114 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "classroom/class_host.h"
+#include "classroom/class_join.h"
+#include "classroom/class_queries.h"
+#include "program_run.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+
+// A class a teacher opens on their own computer, and the room's computers
+// joining it with the code read out, each through a real PostgreSQL 15
+// that the class's program makes (as the teacher's account, never root).
+class TestClassHost : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (!QFile::exists(u"/usr/lib/postgresql/15/bin/initdb"_s))
+            QSKIP("PostgreSQL 15 is not installed (./test installs it)");
+        QVERIFY(m_dir.isValid());
+        qputenv("HOME", QFile::encodeName(m_dir.path()));
+        as(u"teacher"_s);
+    }
+
+    void cleanupTestCase() { m_host.stop(); }
+
+    // Opened in one step, with a code to read out within seconds; the
+    // room's computers join with it, however it is typed, and their
+    // answers reach the teacher's grid.
+    void aClassOpenedAndJoined()
+    {
+        QElapsedTimer opening;
+        opening.start();
+        QVERIFY2(m_host.create(u"CM1 B"_s), qPrintable(m_host.problem()));
+        const QString code = m_host.openJoining(60min);
+        QVERIFY(code.contains(QRegularExpression(u"^[A-Z0-9]{4}-[A-Z0-9]{4}-[A-Z0-9]{4}$"_s)));
+        qInfo("From nothing to a code to read out: %lld ms", opening.elapsed());
+        QVERIFY(!m_host.create(u"CM1 B"_s));
+        QVERIFY(m_host.problem().contains(u"déjà"_s));
+        for (const auto &[computer, typed] :
+             {std::pair(u"a"_s, code), std::pair(u"b"_s, code.toLower().replace(u'-', u' '))}) {
+            as(computer);
+            QString problem;
+            QElapsedTimer joining;
+            joining.start();
+            QVERIFY2(joinClass(u"localhost"_s, typed, problem), qPrintable(problem));
+            qInfo("A computer joined in %lld ms", joining.elapsed());
+            const ToolResult sent =
+                runTool(QCoreApplication::applicationDirPath() + u"/history_probe"_s,
+                        {u"1_joueur"_s, u"2"_s}, environment(computer), 30000);
+            QVERIFY2(sent.ok, qPrintable(sent.error));
+        }
+        as(u"teacher"_s);
+        ClassQueries queries;
+        QSignalSpy loaded(&queries, &ClassQueries::loaded);
+        queries.load();
+        const ClassView view = loaded.takeFirst().at(0).value<ClassView>();
+        QVERIFY2(view.problem.isEmpty(), qPrintable(view.problem + view.details));
+        QCOMPARE(view.children.size(), 2);
+        QCOMPARE(view.children.value(0).total.answers + view.children.value(1).total.answers, 4);
+    }
+
+    // A code that is not the class's, or no longer is, lets nobody in.
+    void aCodeThatIsNotTheClasss_data()
+    {
+        QTest::addColumn<int>("validMinutes");
+        QTest::addColumn<bool>("guessed");
+        QTest::addRow("a guess") << 60 << true;
+        QTest::addRow("a code gone by") << 0 << false;
+    }
+    void aCodeThatIsNotTheClasss()
+    {
+        QFETCH(int, validMinutes);
+        QFETCH(bool, guessed);
+        const QString code = m_host.openJoining(std::chrono::minutes(validMinutes));
+        QVERIFY(!code.isEmpty());
+        as(u"late"_s);
+        QString problem;
+        QVERIFY(!joinClass(u"localhost"_s, guessed ? u"ACDE-FGHJ-KMNP"_s : code, problem));
+        QVERIFY2(problem.contains(u"plus valable"_s), qPrintable(problem));
+        QVERIFY(!QFile::exists(m_dir.filePath(u"late.conf"_s)));
+    }
+
+private:
+    // What a computer's program finds: its service file and history.
+    QProcessEnvironment environment(const QString &account)
+    {
+        QProcessEnvironment env;
+        env.insert(u"PGSERVICEFILE"_s, m_dir.filePath(account + u".conf"_s));
+        env.insert(u"XDG_DATA_HOME"_s, m_dir.filePath(account));
+        return env;
+    }
+    void as(const QString &account)
+    {
+        const QProcessEnvironment env = environment(account);
+        for (const QString &key : env.keys())
+            qputenv(key.toLocal8Bit(), QFile::encodeName(env.value(key)));
+    }
+
+    QTemporaryDir m_dir;
+    ClassHost m_host{m_dir.filePath(u"classe"_s)};
+};
+
+QTEST_GUILESS_MAIN(TestClassHost)
+#include "tst_class_host.moc"
