@@ -42,7 +42,9 @@ BEGIN
     IF (SELECT count(*) FROM additions.machines) >= 100 THEN
         RAISE EXCEPTION 'la classe a déjà 100 ordinateurs' USING ERRCODE = 'check_violation';
     END IF;
-    WHILE EXISTS (SELECT FROM pg_roles WHERE rolname = made) LOOP
+    -- Never the name of a computer removed, whose answers stay.
+    WHILE EXISTS (SELECT FROM pg_roles WHERE rolname = made)
+          OR EXISTS (SELECT FROM additions.machines m WHERE m.role = made) LOOP
         made := base || '_' || (1 + floor(random() * 9999))::integer;
     END LOOP;
     RETURN QUERY SELECT made::name, additions.add_computer(made, h.class), h.authority

@@ -4,6 +4,7 @@
 #include "classroom/service_file.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QHostInfo>
@@ -11,6 +12,9 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QStandardPaths>
+#include <QThread>
+
+using namespace std::chrono_literals;
 
 #include <unistd.h>
 
@@ -28,6 +32,12 @@ constexpr int kCodeLength = 12;
 // The room's networks: private and link-local addresses, and this computer.
 constexpr const char *kRoom[] = {"127.0.0.0/8",    "10.0.0.0/8", "172.16.0.0/12", "192.168.0.0/16",
                                  "169.254.0.0/16", "::1/128",    "fc00::/7",      "fe80::/10"};
+
+// A text as an SQL literal.
+QByteArray sqlText(QByteArray text)
+{
+    return '\'' + text.replace('\'', "''") + '\'';
+}
 
 QByteArray resource(const QString &name)
 {
@@ -56,31 +66,33 @@ bool ClassHost::failed(const QString &sentence)
     return false;
 }
 
-bool ClassHost::run(const QString &program, const QStringList &arguments, const QByteArray &input)
+bool ClassHost::run(const QString &program, const QStringList &arguments, const QByteArray &input,
+                    QByteArray *output)
 {
     QProcess process;
     process.setWorkingDirectory(m_folder);
-    process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments);
     process.write(input);
     process.closeWriteChannel();
-    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit ||
-        process.exitCode() != 0)
-        return failed(QStringLiteral("La classe de cet ordinateur n'a pas pu être préparée "
-                                     "(%1 : %2).")
-                          .arg(QFileInfo(program).fileName(),
-                               QString::fromLocal8Bit(process.readAll()).trimmed().left(300)));
+    const bool ran = process.waitForFinished(120000) &&
+                     process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    if (output)
+        *output = process.readAllStandardOutput();
+    if (!ran)
+        return failed(
+            QStringLiteral("La classe de cet ordinateur n'a pas pu être préparée (%1 : %2).")
+                .arg(QFileInfo(program).fileName(),
+                     QString::fromLocal8Bit(process.readAllStandardError()).trimmed().left(300)));
     return true;
 }
 
-bool ClassHost::psql(const QByteArray &input)
+bool ClassHost::psql(const QByteArray &input, QByteArray *output)
 {
-    return run(kBin + QStringLiteral("psql"),
-               {QStringLiteral("-h"), m_folder, QStringLiteral("-p"), QString::number(kPort),
-                QStringLiteral("-U"), QStringLiteral("additions_hote"), QStringLiteral("-d"),
-                QStringLiteral("additions"), QStringLiteral("-q"), QStringLiteral("-v"),
-                QStringLiteral("ON_ERROR_STOP=1")},
-               input);
+    return run(kBin + u"psql"_s,
+               {u"-h"_s, m_folder, u"-p"_s, QString::number(kPort), u"-U"_s, u"additions_hote"_s,
+                u"-d"_s, u"additions"_s, u"-qAt"_s, u"-F"_s, u"\t"_s, u"-v"_s,
+                u"ON_ERROR_STOP=1"_s},
+               input, output);
 }
 
 bool ClassHost::certify()
@@ -153,7 +165,9 @@ bool ClassHost::create(const QString &className)
                        "/server.crt'\nssl_key_file = '" + folder +
                        "/server.key'\npassword_encryption = 'scram-sha-256'\n"
                        "shared_preload_libraries = 'auth_delay'\nauth_delay.milliseconds = 200\n"
-                       "lc_messages = 'C'\ntemp_file_limit = '1GB'\n") < 0 ||
+                       "lc_messages = 'C'\ntemp_file_limit = '1GB'\nlogging_collector = on\n"
+                       "log_destination = 'csvlog'\nlog_directory = 'journal'\n"
+                       "log_filename = 'journal'\nlog_rotation_age = 0\n") < 0 ||
         !rules.open(QIODevice::WriteOnly | QIODevice::Truncate) || rules.write(room) < 0)
         return failed(QStringLiteral("Les réglages de la classe (%1) n'ont pas pu être écrits.")
                           .arg(settings.fileName()));
@@ -168,11 +182,10 @@ bool ClassHost::create(const QString &className)
     if (!authority.open(QIODevice::ReadOnly))
         return failed(QStringLiteral("Le certificat de la classe (%1) n'a pas pu être lu.")
                           .arg(authority.fileName()));
-    const auto quoted = [](QByteArray text) { return '\'' + text.replace('\'', "''") + '\''; };
     if (!psql(resource(u"classe.sql"_s) + resource(u"accueil.sql"_s) +
-              "INSERT INTO additions.hosting VALUES (" + quoted(name) + ", " +
-              quoted(authority.readAll()) + ");\nSELECT additions.add_teacher(" +
-              quoted(kTeacher.toUtf8()) + ", " + quoted(name) + ");\n"))
+              "INSERT INTO additions.hosting VALUES (" + sqlText(name) + ", " +
+              sqlText(authority.readAll()) + ");\nSELECT additions.add_teacher(" +
+              sqlText(kTeacher.toUtf8()) + ", " + sqlText(name) + ");\n"))
         return false;
     return writeServiceSection(userServiceFile(), QStringLiteral("additions-enseignant"),
                                {{u"host"_s, m_folder},
@@ -188,11 +201,25 @@ bool ClassHost::start()
         return failed(QStringLiteral("Aucune classe n'est ouverte sur cet ordinateur (dossier %1).")
                           .arg(m_folder));
     const QStringList data{u"-D"_s, m_folder + u"/data"_s};
-    if (run(kBin + u"pg_ctl"_s, QStringList{u"status"_s} + data))
-        return true;
-    return certify() && run(kBin + u"pg_ctl"_s, QStringList{u"start"_s, u"-w"_s, u"-t"_s, u"60"_s,
-                                                            u"-l"_s, m_folder + u"/server.log"_s} +
-                                                    data);
+    const auto answers = [this] {
+        return run(kBin + u"pg_isready"_s,
+                   {u"-q"_s, u"-h"_s, m_folder, u"-p"_s, QString::number(kPort)});
+    };
+    // A server killed, or one whose computer stopped short, leaves its lock
+    // file and, a moment, its processes: it starts again once they are
+    // gone, and recovers every answer from its log.
+    QDeadlineTimer patience(60s);
+    while (!answers()) {
+        if (!run(kBin + u"pg_ctl"_s, QStringList{u"status"_s} + data) && certify() &&
+            run(kBin + u"pg_ctl"_s, QStringList{u"start"_s, u"-w"_s, u"-t"_s, u"60"_s, u"-l"_s,
+                                                m_folder + u"/server.log"_s} +
+                                        data))
+            return true;
+        if (patience.hasExpired())
+            return false;
+        QThread::msleep(500);
+    }
+    return true;
 }
 
 bool ClassHost::stop()
@@ -214,10 +241,76 @@ QString ClassHost::openJoining(std::chrono::minutes valid)
                   .arg(code, until)
                   .toUtf8()))
         return {};
+    // Wrong codes are counted from here on.
+    QFile mark(m_folder + u"/code-since"_s);
+    if (mark.open(QIODevice::WriteOnly))
+        mark.write(QByteArray::number(QFileInfo(log()).size()));
     return code.left(4) + u'-' + code.mid(4, 4) + u'-' + code.mid(8);
 }
 
 bool ClassHost::closeJoining()
 {
     return psql("ALTER ROLE additions_join PASSWORD NULL;\n");
+}
+
+QString ClassHost::log() const
+{
+    return m_folder + u"/data/journal/journal.csv"_s;
+}
+
+int ClassHost::wrongCodes() const
+{
+    QFile mark(m_folder + u"/code-since"_s), journal(log());
+    if (!mark.open(QIODevice::ReadOnly) || !journal.open(QIODevice::ReadOnly))
+        return 0;
+    journal.seek(mark.readAll().toLongLong());
+    // One record per refusal: its user the second field, its SQLSTATE the
+    // thirteenth; a quoted field may hold commas, quotes doubled, newlines.
+    int wrong = 0;
+    QByteArrayList fields{{}};
+    bool quoted = false;
+    const QByteArray text = journal.readAll();
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quoted && c == '"' && i + 1 < text.size() && text[i + 1] == '"')
+            fields.last() += text[++i];
+        else if (c == '"')
+            quoted = !quoted;
+        else if (quoted || (c != ',' && c != '\n'))
+            fields.last() += c;
+        else if (c == ',')
+            fields << QByteArray();
+        else {
+            wrong += fields.size() > 12 && fields[1] == "additions_join" && fields[12] == "28P01";
+            fields = {{}};
+        }
+    }
+    return wrong;
+}
+
+QList<ClassHost::Computer> ClassHost::computers()
+{
+    QByteArray rows;
+    if (!psql("SELECT m.role, (extract(epoch FROM max(c.last_at)) * 1000)::bigint FROM "
+              "additions.machines m LEFT JOIN additions.children c ON c.machine = m.role "
+              "WHERE m.role IN (SELECT rolname FROM pg_roles) GROUP BY m.role ORDER BY 1;\n",
+              &rows))
+        return {};
+    QList<Computer> computers;
+    for (const QByteArray &row : rows.split('\n')) {
+        const QByteArrayList fields = row.split('\t');
+        if (fields.size() == 2)
+            computers.append({QString::fromUtf8(fields[0]),
+                              fields[1].isEmpty()
+                                  ? QDateTime()
+                                  : QDateTime::fromMSecsSinceEpoch(fields[1].toLongLong())});
+    }
+    return computers;
+}
+
+bool ClassHost::remove(const QString &role)
+{
+    const QByteArray name = sqlText(role.toUtf8());
+    return psql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE usename = " + name +
+                ";\nSELECT format('DROP ROLE %I', " + name + ") \\gexec\n");
 }

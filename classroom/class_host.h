@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QDateTime>
+#include <QList>
 #include <QString>
 
 #include <chrono>
@@ -36,13 +38,28 @@ public:
     // not be set. The code before it is refused from then on.
     QString openJoining(std::chrono::minutes valid);
     bool closeJoining();
+    // How many times a wrong or outdated code was tried since the last
+    // code was given, from the server's log.
+    int wrongCodes() const;
+    struct Computer
+    {
+        QString role;
+        QDateTime lastAnswer; // invalid before its first
+    };
+    // The computers of the class, as they joined; empty with problem() set
+    // when the server did not answer.
+    QList<Computer> computers();
+    // The computer may no longer send; its answers stay, until erased.
+    bool remove(const QString &role);
     // Why the last step failed, in one French sentence.
     QString problem() const { return m_problem; }
 
 private:
-    bool run(const QString &program, const QStringList &arguments, const QByteArray &input = {});
-    bool psql(const QByteArray &input);
+    bool run(const QString &program, const QStringList &arguments, const QByteArray &input = {},
+             QByteArray *output = nullptr);
+    bool psql(const QByteArray &input, QByteArray *output = nullptr);
     bool certify();
+    QString log() const;
     bool failed(const QString &sentence);
 
     QString m_folder;

@@ -50,10 +50,11 @@ std::optional<Admission> admit(const QString &host, int port, const QString &cod
             problem = u"Le code n'est pas le bon, ou il n'est plus valable : demandez à "
                       "l'enseignant celui de la classe."_s;
         } else if (state != u"00000" || !db.open()) {
-            problem = u"La classe de l'adresse %1 n'a pas pu être jointe : %2."_s.arg(
-                host, state.isEmpty() ? u"elle ne répond pas, ou ne prouve pas qu'elle connaît "
-                                        "le code"_s
-                                      : db.lastError().text().trimmed());
+            // A server that does not answer, or one in the middle, whose
+            // certificate the code's exchange was not bound to.
+            problem = u"La classe de l'adresse %1 n'a pas pu être jointe : elle ne répond pas, ou "
+                      "ne prouve pas qu'elle connaît le code%2."_s.arg(
+                          host, state.isEmpty() ? QString() : u" ("_s + state + u')');
         } else {
             QSqlQuery query(db);
             query.prepare(u"SELECT role, password, authority FROM additions.join_class(?)"_s);

@@ -5,10 +5,13 @@
 #include "program_run.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -67,6 +70,9 @@ private Q_SLOTS:
         QVERIFY2(view.problem.isEmpty(), qPrintable(view.problem + view.details));
         QCOMPARE(view.children.size(), 2);
         QCOMPARE(view.children.value(0).total.answers + view.children.value(1).total.answers, 4);
+        const QList<ClassHost::Computer> computers = m_host.computers();
+        QCOMPARE(computers.size(), 2);
+        QVERIFY(computers.value(1).lastAnswer.isValid());
     }
 
     // A code that is not the class's, or no longer is, lets nobody in.
@@ -88,6 +94,73 @@ private Q_SLOTS:
         QVERIFY(!joinClass(u"localhost"_s, guessed ? u"ACDE-FGHJ-KMNP"_s : code, problem));
         QVERIFY2(problem.contains(u"plus valable"_s), qPrintable(problem));
         QVERIFY(!QFile::exists(m_dir.filePath(u"late.conf"_s)));
+        QTRY_COMPARE(m_host.wrongCodes(), 1);
+    }
+
+    // A machine in the middle, with a certificate of its own, can neither
+    // join with the code nor learn it; a thousand guesses let nobody in,
+    // and the class goes on meanwhile; the teacher sees them counted.
+    void attacks()
+    {
+        const QString code = m_host.openJoining(60min);
+        const QString proxyPort =
+            QString::number(20000 + QRandomGenerator::global()->bounded(20000));
+        QVERIFY(
+            runTool(u"openssl"_s, {u"req"_s, u"-x509"_s, u"-newkey"_s, u"ec"_s, u"-pkeyopt"_s,
+                                   u"ec_paramgen_curve:prime256v1"_s, u"-nodes"_s, u"-subj"_s,
+                                   u"/CN=localhost"_s, u"-keyout"_s, m_dir.filePath(u"mitm.key"_s),
+                                   u"-out"_s, m_dir.filePath(u"mitm.crt"_s)})
+                .ok);
+        QProcess proxy;
+        proxy.start(u"python3"_s,
+                    {QStringLiteral(ADDITIONS_SOURCE_DIR) + u"/tests/data/tls_proxy.py"_s,
+                     proxyPort, QString::number(ClassHost::kPort), m_dir.filePath(u"mitm.crt"_s),
+                     m_dir.filePath(u"mitm.key"_s)});
+        QVERIFY(proxy.waitForReadyRead(5000));
+        as(u"middle"_s);
+        QString problem;
+        QVERIFY(!joinClass(u"localhost:"_s + proxyPort, code, problem));
+        QVERIFY2(problem.contains(u"ne prouve pas"_s), qPrintable(problem));
+        proxy.kill();
+        proxy.waitForFinished();
+        // A thousand guesses, twenty at a time.
+        const ToolResult guessed = runTool(
+            u"sh"_s,
+            {u"-c"_s,
+             u"seq 1000 | xargs -P 20 -I{} env PGPASSWORD=ACDEFGHJKMNP PGCONNECT_TIMEOUT=10 "
+             "%1psql \"host=localhost port=%2 user=additions_join dbname=additions "
+             "sslmode=require gssencmode=disable\" -c '' 2>/dev/null; true"_s
+                 .arg(u"/usr/lib/postgresql/15/bin/"_s)
+                 .arg(ClassHost::kPort)},
+            {}, 120000);
+        QVERIFY(guessed.ok);
+        QVERIFY(runTool(QCoreApplication::applicationDirPath() + u"/history_probe"_s,
+                        {u"1_joueur"_s, u"1"_s}, environment(u"a"_s), 30000)
+                    .ok);
+        QTRY_COMPARE_WITH_TIMEOUT(m_host.wrongCodes(), 1000, 10000);
+        QCOMPARE(m_host.computers().size(), 2);
+    }
+
+    // The teacher's server killed: started again, it has every answer, and
+    // takes the next.
+    void killedAndStartedAgain()
+    {
+        QFile pid(m_dir.filePath(u"classe/data/postmaster.pid"_s));
+        QVERIFY(pid.open(QIODevice::ReadOnly));
+        QVERIFY(::kill(pid.readLine().trimmed().toInt(), SIGKILL) == 0);
+        QVERIFY2(m_host.start(), qPrintable(m_host.problem()));
+        const ToolResult sent =
+            runTool(QCoreApplication::applicationDirPath() + u"/history_probe"_s,
+                    {u"1_joueur"_s, u"1"_s}, environment(u"b"_s), 30000);
+        QVERIFY2(sent.ok, qPrintable(sent.error));
+        as(u"teacher"_s);
+        ClassQueries queries;
+        QSignalSpy loaded(&queries, &ClassQueries::loaded);
+        queries.load();
+        int answers = 0;
+        for (const ClassChild &child : loaded.takeFirst().at(0).value<ClassView>().children)
+            answers += child.total.answers;
+        QCOMPARE(answers, 6);
     }
 
 private:
