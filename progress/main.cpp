@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // additions-progres: the adults' program. It shows the Progrès window, or
-// with --exporter FICHIER writes the history as CSV and ends.
+// with --exporter FICHIER writes the history as CSV and ends, or with
+// --rejoindre ADRESSE CODE joins this computer to a teacher's class.
+#ifndef Q_OS_WIN
+#include "classroom/class_join.h"
+#endif
 #include "history/csv_export.h"
 #include "history/history_database.h"
 #include "progress/progress_window.h"
@@ -92,6 +96,10 @@ std::optional<int> answerCommandLine(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationVersion(QStringLiteral(ADDITIONS_VERSION));
     QCommandLineParser parser;
+    parser.addOption({QStringLiteral("rejoindre"),
+                      QStringLiteral("Fait rejoindre à cet ordinateur la classe qu'un enseignant "
+                                     "ouvre sur le sien, avec l'adresse et le code qu'il donne."),
+                      QStringLiteral("ADRESSE CODE")});
     parser.addOption({QStringLiteral("exporter"),
                       QStringLiteral("Écrit l'historique des réponses dans FICHIER, au format CSV "
                                      "d'un tableur."),
@@ -104,6 +112,26 @@ std::optional<int> answerCommandLine(int argc, char *argv[])
         return helpOrVersion;
     bool asked = false;
     const std::optional<QByteArray> file = exportName(argc, argv, &asked);
+#ifndef Q_OS_WIN
+    // For a school's deployment tool as for an adult at a terminal.
+    const QStringList arguments = QCoreApplication::arguments();
+    if (const qsizetype join = arguments.indexOf(QStringLiteral("--rejoindre")); join > 0) {
+        QTextStream err(stderr);
+        if (join + 2 >= arguments.size()) {
+            err << QStringLiteral("Utilisation : additions-progres --rejoindre ADRESSE CODE "
+                                  "(l'adresse et le code que l'enseignant donne)\n");
+            return 2;
+        }
+        QString problem;
+        if (!joinClass(arguments[join + 1], arguments[join + 2], problem)) {
+            err << problem << '\n';
+            return 1;
+        }
+        QTextStream(stdout) << QStringLiteral("Cet ordinateur a rejoint la classe : ses "
+                                              "réponses y partiront.\n");
+        return 0;
+    }
+#endif
     if (asked && !file) {
         QTextStream(stderr) << QStringLiteral("Utilisation : additions-progres --exporter "
                                               "FICHIER.csv (le fichier où écrire l'historique)\n");
