@@ -201,15 +201,11 @@ bool ClassHost::start()
         return failed(QStringLiteral("Aucune classe n'est ouverte sur cet ordinateur (dossier %1).")
                           .arg(m_folder));
     const QStringList data{u"-D"_s, m_folder + u"/data"_s};
-    const auto answers = [this] {
-        return run(kBin + u"pg_isready"_s,
-                   {u"-q"_s, u"-h"_s, m_folder, u"-p"_s, QString::number(kPort)});
-    };
     // A server killed, or one whose computer stopped short, leaves its lock
     // file and, a moment, its processes: it starts again once they are
     // gone, and recovers every answer from its log.
     QDeadlineTimer patience(60s);
-    while (!answers()) {
+    while (!running()) {
         if (!run(kBin + u"pg_ctl"_s, QStringList{u"status"_s} + data) && certify() &&
             run(kBin + u"pg_ctl"_s, QStringList{u"start"_s, u"-w"_s, u"-t"_s, u"60"_s, u"-l"_s,
                                                 m_folder + u"/server.log"_s} +
@@ -220,6 +216,12 @@ bool ClassHost::start()
         QThread::msleep(500);
     }
     return true;
+}
+
+bool ClassHost::running()
+{
+    return run(kBin + u"pg_isready"_s,
+               {u"-q"_s, u"-h"_s, m_folder, u"-p"_s, QString::number(kPort)});
 }
 
 bool ClassHost::stop()
@@ -241,16 +243,49 @@ QString ClassHost::openJoining(std::chrono::minutes valid)
                   .arg(code, until)
                   .toUtf8()))
         return {};
-    // Wrong codes are counted from here on.
+    // Wrong codes are counted from here on; the code is shown again as long
+    // as it holds, from the teacher's own folder.
     QFile mark(m_folder + u"/code-since"_s);
     if (mark.open(QIODevice::WriteOnly))
         mark.write(QByteArray::number(QFileInfo(log()).size()));
-    return code.left(4) + u'-' + code.mid(4, 4) + u'-' + code.mid(8);
+    const QString shown = code.left(4) + u'-' + code.mid(4, 4) + u'-' + code.mid(8);
+    QFile kept(m_folder + u"/code"_s);
+    if (kept.open(QIODevice::WriteOnly)) {
+        kept.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+        kept.write((shown + u'\n' + until).toUtf8());
+    }
+    return shown;
 }
 
 bool ClassHost::closeJoining()
 {
+    QFile::remove(m_folder + u"/code"_s);
     return psql("ALTER ROLE additions_join PASSWORD NULL;\n");
+}
+
+std::pair<QString, QDateTime> ClassHost::joining() const
+{
+    QFile kept(m_folder + u"/code"_s);
+    if (!kept.open(QIODevice::ReadOnly))
+        return {};
+    const QStringList lines = QString::fromUtf8(kept.readAll()).split(u'\n');
+    const QDateTime until = QDateTime::fromString(lines.value(1), Qt::ISODate);
+    if (!until.isValid() || until < QDateTime::currentDateTimeUtc())
+        return {};
+    return {lines.value(0), until};
+}
+
+QString ClassHost::address()
+{
+    const QString local = QHostInfo::localHostName() + u".local"_s;
+    const QList<QHostAddress> mine = QNetworkInterface::allAddresses();
+    for (const QHostAddress &found : QHostInfo::fromName(local).addresses())
+        if (mine.contains(found) && !found.isLoopback())
+            return local;
+    for (const QHostAddress &address : mine)
+        if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback())
+            return address.toString();
+    return QHostInfo::localHostName();
 }
 
 QString ClassHost::log() const

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <chrono>
+#include <utility>
 
 // A class hosted on its teacher's own computer: a PostgreSQL 15 cluster of
 // the program's own, in the teacher's data folder, made with Debian's
@@ -33,11 +34,19 @@ public:
     // addresses as they are now; true when it runs already.
     bool start();
     bool stop();
+    // Whether the server takes connections now.
+    bool running();
     // A new code for the room's computers to join with, valid for `valid`,
     // as the teacher reads it out ("ACDE-FGHJ-KMNP"); empty when it could
     // not be set. The code before it is refused from then on.
     QString openJoining(std::chrono::minutes valid);
     bool closeJoining();
+    // The code open now, as openJoining() gave it, and until when; empty
+    // when none is.
+    std::pair<QString, QDateTime> joining() const;
+    // What the room's computers type to reach this one: its ".local" name
+    // where the network publishes it (Avahi), else its address there.
+    static QString address();
     // How many times a wrong or outdated code was tried since the last
     // code was given, from the server's log.
     int wrongCodes() const;

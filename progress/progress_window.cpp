@@ -4,6 +4,9 @@
 #include "classroom/class_sender.h"
 #include "history/progress_queries.h"
 #include "progress/class_tab.h"
+#ifndef Q_OS_WIN
+#include "progress/class_room.h"
+#endif
 #include "progress/mastery_marks.h"
 #include "progress/notice_line.h"
 #include "progress/report_pdf.h"
@@ -19,6 +22,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTableWidget>
@@ -83,7 +87,22 @@ ProgressWindow::ProgressWindow(QWidget *parent)
     choices->addWidget(exportButton, 1, 0);
     choices->addWidget(reportButton, 1, 1);
     choices->addWidget(clearButton, 1, 2);
-    choices->setColumnStretch(3, 1);
+#ifndef Q_OS_WIN
+    // A class opened on this computer, or this computer joining one.
+    auto *classButton = new QPushButton(QStringLiteral("Classe…"));
+    auto *classMenu = new QMenu(classButton);
+    classMenu->addAction(QStringLiteral("Ouvrir une classe sur cet ordinateur…"), this, [this] {
+        ClassRoom::open(this, [this] {
+            tell(this, QStringLiteral("La classe est ouverte. Fermez et rouvrez Progrès : "
+                                      "l'onglet « Salle » donne l'adresse et le code."));
+        });
+    });
+    classMenu->addAction(QStringLiteral("Rejoindre une classe…"), this,
+                         [this] { ClassRoom::join(this); });
+    classButton->setMenu(classMenu);
+    choices->addWidget(classButton, 1, 3);
+#endif
+    choices->setColumnStretch(4, 1);
     // This computer's history; beside it the class, for a teacher whose
     // connection to the class's server is set up.
     auto *local = new QWidget;
@@ -92,6 +111,10 @@ ProgressWindow::ProgressWindow(QWidget *parent)
         m_tabs = new QTabWidget;
         m_tabs->addTab(local, QStringLiteral("Cet ordinateur"));
         m_tabs->addTab(new ClassTab, QStringLiteral("Classe"));
+#ifndef Q_OS_WIN
+        if (ClassHost().exists())
+            m_tabs->addTab(new ClassRoom, QStringLiteral("Salle"));
+#endif
         // The class when the teacher looked at it last.
         m_tabs->setCurrentIndex(remembered(kTab).toInt());
         connect(m_tabs, &QTabWidget::currentChanged, this, [](int tab) { remember(kTab, tab); });

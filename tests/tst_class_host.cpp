@@ -3,13 +3,21 @@
 #include "classroom/class_join.h"
 #include "classroom/class_queries.h"
 #include "program_run.h"
+#include "progress/class_room.h"
 
+#include <QApplication>
+#include <QDialog>
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSignalSpy>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <csignal>
 #include <unistd.h>
@@ -62,6 +70,8 @@ private Q_SLOTS:
                     QCoreApplication::applicationDirPath() + u"/../additions-progres"_s,
                     {u"--rejoindre"_s, u"localhost"_s, typed}, environment(computer), 30000);
                 QVERIFY2(joined.ok && joined.output.contains("rejoint"), qPrintable(joined.error));
+            } else if (computer == u"b") {
+                QVERIFY2(joinByTheWindow(typed).contains(u"a rejoint"_s), qPrintable(problem));
             } else {
                 QVERIFY2(joinClass(u"localhost"_s, typed, problem), qPrintable(problem));
             }
@@ -81,9 +91,14 @@ private Q_SLOTS:
         for (const ClassChild &child : view.children)
             answers += child.total.answers;
         QCOMPARE(answers, 6);
-        const QList<ClassHost::Computer> computers = m_host.computers();
-        QCOMPARE(computers.size(), 3);
-        QVERIFY(computers.value(1).lastAnswer.isValid());
+        // The teacher's "Salle": the code to read out, and the computers.
+        ClassRoom room;
+        QTRY_COMPARE_WITH_TIMEOUT(room.findChild<QTableWidget *>()->rowCount(), 3, 10000);
+        QVERIFY(!room.findChild<QTableWidget *>()->item(1, 1)->text().startsWith(u'—'));
+        bool shown = false;
+        for (const QLabel *label : room.findChildren<QLabel *>())
+            shown = shown || label->text().contains(code);
+        QVERIFY(shown);
     }
 
     // A code that is not the class's, or no longer is, lets nobody in.
@@ -156,7 +171,7 @@ private Q_SLOTS:
     // takes the next.
     void killedAndStartedAgain()
     {
-        QFile pid(m_dir.filePath(u"classe/data/postmaster.pid"_s));
+        QFile pid(m_dir.filePath(u"teacher/additions/classe/data/postmaster.pid"_s));
         QVERIFY(pid.open(QIODevice::ReadOnly));
         QVERIFY(::kill(pid.readLine().trimmed().toInt(), SIGKILL) == 0);
         QVERIFY2(m_host.start(), qPrintable(m_host.problem()));
@@ -175,6 +190,29 @@ private Q_SLOTS:
     }
 
 private:
+    // An adult's way: "Rejoindre une classe…", the address and the code
+    // typed, OK; what the program then says.
+    static QString joinByTheWindow(const QString &code)
+    {
+        QWidget window;
+        QString said;
+        QTimer answer;
+        QObject::connect(&answer, &QTimer::timeout, [&] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                said = box->text();
+                box->accept();
+            } else if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+                const QList<QLineEdit *> fields = dialog->findChildren<QLineEdit *>();
+                fields.value(0)->setText(u"localhost"_s);
+                fields.value(1)->setText(code);
+                dialog->accept();
+            }
+        });
+        answer.start(50);
+        ClassRoom::join(&window);
+        return said;
+    }
+
     // What a computer's program finds: its service file and history.
     QProcessEnvironment environment(const QString &account)
     {
@@ -191,8 +229,9 @@ private:
     }
 
     QTemporaryDir m_dir;
-    ClassHost m_host{m_dir.filePath(u"classe"_s)};
+    // Where the teacher's program keeps it.
+    ClassHost m_host{m_dir.filePath(u"teacher/additions/classe"_s)};
 };
 
-QTEST_GUILESS_MAIN(TestClassHost)
+QTEST_MAIN(TestClassHost)
 #include "tst_class_host.moc"

@@ -1,0 +1,194 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "progress/class_room.h"
+
+#include "classroom/class_join.h"
+#include "progress/notice_line.h"
+#include "progress/tables.h"
+#include "services/worker_thread.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QEventLoop>
+#include <QFormLayout>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QThread>
+#include <QTimer>
+#include <QVBoxLayout>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// A code serves one lesson.
+constexpr auto kLesson = 2h;
+
+// Work of a few seconds, off the window's thread: the window is drawn
+// meanwhile, and takes no click.
+template <typename Work> bool offTheWindow(QWidget *window, Work work)
+{
+    bool done = false;
+    QEventLoop loop;
+    std::unique_ptr<QThread> thread(QThread::create([&] { done = work(); }));
+    QObject::connect(thread.get(), &QThread::finished, &loop, &QEventLoop::quit);
+    window->setEnabled(false);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    thread->start();
+    loop.exec();
+    thread->wait();
+    QApplication::restoreOverrideCursor();
+    window->setEnabled(true);
+    return done;
+}
+
+QString dayAndTime(const QDateTime &when)
+{
+    return when.isValid() ? when.toLocalTime().toString(u"dd/MM/yyyy HH:mm") : QStringLiteral("—");
+}
+
+} // namespace
+
+ClassRoom::ClassRoom(QWidget *parent)
+    : QWidget(parent), m_host(std::make_shared<ClassHost>()),
+      m_thread(std::make_unique<WorkerThread>(new QObject)), m_problem(new NoticeLine),
+      m_joining(new QLabel), m_wrong(new QLabel),
+      m_computers(
+          readOnlyTable(QStringLiteral("ordinateurs de la salle"),
+                        {QStringLiteral("Ordinateur"), QStringLiteral("Dernière réponse")})),
+      m_stop(new QPushButton(QStringLiteral("Arrêter la classe")))
+{
+    m_joining->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_joining->setWordWrap(true);
+    auto *newCode = new QPushButton(QStringLiteral("Nouveau code"));
+    auto *noCode = new QPushButton(QStringLiteral("Fermer l'accès"));
+    auto *remove = new QPushButton(QStringLiteral("Retirer cet ordinateur"));
+    auto *buttons = new QHBoxLayout;
+    for (QPushButton *button : {newCode, noCode, remove, m_stop})
+        buttons->addWidget(button);
+    buttons->addStretch();
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(m_problem);
+    layout->addWidget(m_joining);
+    layout->addWidget(m_wrong);
+    layout->addLayout(buttons);
+    layout->addWidget(m_computers, 1);
+    connect(newCode, &QPushButton::clicked, this, [this] {
+        change([](ClassHost &host) { return !host.openJoining(kLesson).isEmpty(); });
+    });
+    connect(noCode, &QPushButton::clicked, this,
+            [this] { change([](ClassHost &host) { return host.closeJoining(); }); });
+    connect(remove, &QPushButton::clicked, this, [this] {
+        const int row = m_computers->currentRow();
+        if (row < 0 || row >= m_shown.computers.size())
+            return;
+        const QString role = m_shown.computers[row].role;
+        if (confirmErasure(this, QStringLiteral("Retirer %1 de la classe ? Il ne pourra plus "
+                                                "envoyer de réponses ; les siennes restent.")
+                                     .arg(role)))
+            change([role](ClassHost &host) { return host.remove(role); });
+    });
+    connect(m_stop, &QPushButton::clicked, this, [this] {
+        change([running = m_shown.running](ClassHost &host) {
+            return running ? host.stop() : host.start();
+        });
+    });
+    // The class serves while its teacher's window is open; its computers
+    // and wrong codes are read again every few seconds.
+    change([](ClassHost &host) { return host.start(); });
+    auto *again = new QTimer(this);
+    connect(again, &QTimer::timeout, this, [this] { change({}); });
+    again->start(5s);
+}
+
+ClassRoom::~ClassRoom()
+{
+    m_thread->stop(1s);
+}
+
+void ClassRoom::change(std::function<bool(ClassHost &)> change)
+{
+    m_thread->post([host = m_host, change = std::move(change), room = QPointer(this)] {
+        State state;
+        if (change && !change(*host))
+            state.problem = host->problem();
+        state.address = ClassHost::address();
+        std::tie(state.code, state.until) = host->joining();
+        state.wrongCodes = host->wrongCodes();
+        state.computers = host->computers();
+        state.running = host->running();
+        QMetaObject::invokeMethod(
+            room, [room, state] { room->show(state); }, Qt::QueuedConnection);
+    });
+}
+
+void ClassRoom::show(const State &state)
+{
+    m_shown = state;
+    m_problem->say({state.problem, {}});
+    m_joining->setText(
+        state.code.isEmpty()
+            ? QStringLiteral("Aucun code n'est ouvert : « Nouveau code » en donne un, pour que "
+                             "les ordinateurs de la salle rejoignent la classe.")
+            : QStringLiteral("Sur chaque ordinateur de la salle, dans Additions Progrès, « "
+                             "Rejoindre une classe… » : adresse <b>%1</b>, code <b "
+                             "style=\"font-size:x-large\">%2</b> (jusqu'à %3).")
+                  .arg(state.address.toHtmlEscaped(), state.code,
+                       state.until.toLocalTime().toString(u"HH:mm")));
+    m_wrong->setText(
+        QStringLiteral("Codes faux essayés depuis le dernier code : %1").arg(state.wrongCodes));
+    m_stop->setText(state.running ? QStringLiteral("Arrêter la classe")
+                                  : QStringLiteral("Démarrer la classe"));
+    m_computers->setRowCount(int(state.computers.size()));
+    for (int row = 0; row < state.computers.size(); ++row) {
+        m_computers->setItem(row, 0, new QTableWidgetItem(state.computers[row].role));
+        m_computers->setItem(row, 1,
+                             new QTableWidgetItem(dayAndTime(state.computers[row].lastAnswer)));
+    }
+}
+
+void ClassRoom::open(QWidget *parent, const std::function<void()> &opened)
+{
+    bool given = false;
+    const QString name =
+        QInputDialog::getText(parent, QStringLiteral("Ouvrir une classe sur cet ordinateur"),
+                              QStringLiteral("Nom de la classe (par exemple « CM1 B ») :"),
+                              QLineEdit::Normal, {}, &given)
+            .trimmed();
+    if (!given || name.isEmpty())
+        return;
+    ClassHost host;
+    if (!offTheWindow(parent,
+                      [&] { return host.create(name) && !host.openJoining(kLesson).isEmpty(); }))
+        warn(parent, {host.problem(), {}});
+    else
+        opened();
+}
+
+void ClassRoom::join(QWidget *parent)
+{
+    QDialog dialog(parent);
+    dialog.setWindowTitle(QStringLiteral("Rejoindre une classe"));
+    auto *address = new QLineEdit, *code = new QLineEdit;
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    auto *form = new QFormLayout(&dialog);
+    form->addRow(new QLabel(QStringLiteral("L'adresse et le code que l'enseignant donne :")));
+    form->addRow(QStringLiteral("&Adresse :"), address);
+    form->addRow(QStringLiteral("&Code :"), code);
+    form->addRow(buttons);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    QString problem;
+    if (offTheWindow(parent, [&] { return joinClass(address->text(), code->text(), problem); }))
+        tell(parent, QStringLiteral("Cet ordinateur a rejoint la classe : les réponses de ses "
+                                    "joueurs y partiront."));
+    else
+        warn(parent, {problem, {}});
+}
