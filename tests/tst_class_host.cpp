@@ -81,16 +81,7 @@ private Q_SLOTS:
                         {u"1_joueur"_s, u"2"_s}, environment(computer), 30000);
             QVERIFY2(sent.ok, qPrintable(sent.error));
         }
-        as(u"teacher"_s);
-        ClassQueries queries;
-        QSignalSpy loaded(&queries, &ClassQueries::loaded);
-        queries.load();
-        const ClassView view = loaded.takeFirst().at(0).value<ClassView>();
-        QVERIFY2(view.problem.isEmpty(), qPrintable(view.problem + view.details));
-        int answers = 0;
-        for (const ClassChild &child : view.children)
-            answers += child.total.answers;
-        QCOMPARE(answers, 6);
+        QCOMPARE(classAnswers(), 6);
         // The teacher's "Salle": the code to read out, and the computers.
         ClassRoom room;
         QTRY_COMPARE_WITH_TIMEOUT(room.findChild<QTableWidget *>()->rowCount(), 3, 10000);
@@ -105,22 +96,42 @@ private Q_SLOTS:
     void aCodeThatIsNotTheClasss_data()
     {
         QTest::addColumn<int>("validMinutes");
-        QTest::addColumn<bool>("guessed");
-        QTest::addRow("a guess") << 60 << true;
-        QTest::addRow("a code gone by") << 0 << false;
+        QTest::addColumn<QString>("then"); // what the teacher does after giving it
+        QTest::addColumn<QString>("typed");
+        QTest::addRow("a guess") << 60 << QString() << u"ACDE-FGHJ-KMNP"_s;
+        QTest::addRow("a code gone by") << 0 << QString() << QString();
+        QTest::addRow("the code before a new one") << 60 << u"new"_s << QString();
+        QTest::addRow("a code the teacher closed") << 60 << u"close"_s << QString();
     }
     void aCodeThatIsNotTheClasss()
     {
         QFETCH(int, validMinutes);
-        QFETCH(bool, guessed);
+        QFETCH(QString, then);
+        QFETCH(QString, typed);
         const QString code = m_host.openJoining(std::chrono::minutes(validMinutes));
         QVERIFY(!code.isEmpty());
+        if (then == u"new")
+            QVERIFY(!m_host.openJoining(60min).isEmpty());
+        if (then == u"close")
+            QVERIFY(m_host.closeJoining());
         as(u"late"_s);
         QString problem;
-        QVERIFY(!joinClass(u"localhost"_s, guessed ? u"ACDE-FGHJ-KMNP"_s : code, problem));
+        QVERIFY(!joinClass(u"localhost"_s, typed.isEmpty() ? code : typed, problem));
         QVERIFY2(problem.contains(u"plus valable"_s), qPrintable(problem));
         QVERIFY(!QFile::exists(m_dir.filePath(u"late.conf"_s)));
-        QTRY_COMPARE(m_host.wrongCodes(), 1);
+        if (then != u"close")
+            QTRY_COMPARE(m_host.wrongCodes(), 1);
+    }
+
+    // A computer removed can no longer send; its answers stay.
+    void aComputerRemoved()
+    {
+        QVERIFY2(m_host.remove(m_host.computers().value(2).role), qPrintable(m_host.problem()));
+        QCOMPARE(m_host.computers().size(), 2);
+        QVERIFY(!runTool(QCoreApplication::applicationDirPath() + u"/history_probe"_s,
+                         {u"1_joueur"_s, u"1"_s}, environment(u"c"_s), 30000)
+                     .ok);
+        QCOMPARE(classAnswers(), 6);
     }
 
     // A machine in the middle, with a certificate of its own, can neither
@@ -164,7 +175,7 @@ private Q_SLOTS:
                         {u"1_joueur"_s, u"1"_s}, environment(u"a"_s), 30000)
                     .ok);
         QTRY_COMPARE_WITH_TIMEOUT(m_host.wrongCodes(), 1000, 10000);
-        QCOMPARE(m_host.computers().size(), 3);
+        QCOMPARE(m_host.computers().size(), 2);
     }
 
     // The teacher's server killed: started again, it has every answer, and
@@ -179,17 +190,24 @@ private Q_SLOTS:
             runTool(QCoreApplication::applicationDirPath() + u"/history_probe"_s,
                     {u"1_joueur"_s, u"1"_s}, environment(u"b"_s), 30000);
         QVERIFY2(sent.ok, qPrintable(sent.error));
+        QCOMPARE(classAnswers(), 8);
+    }
+
+private:
+    // Every answer the teacher's grid counts.
+    int classAnswers()
+    {
         as(u"teacher"_s);
         ClassQueries queries;
         QSignalSpy loaded(&queries, &ClassQueries::loaded);
         queries.load();
-        int answers = 0;
-        for (const ClassChild &child : loaded.takeFirst().at(0).value<ClassView>().children)
+        const ClassView view = loaded.takeFirst().at(0).value<ClassView>();
+        int answers = view.problem.isEmpty() ? 0 : -1000;
+        for (const ClassChild &child : view.children)
             answers += child.total.answers;
-        QCOMPARE(answers, 8);
+        return answers;
     }
 
-private:
     // An adult's way: "Rejoindre une classe…", the address and the code
     // typed, OK; what the program then says.
     static QString joinByTheWindow(const QString &code)
