@@ -7,9 +7,13 @@
 #include "services/worker_thread.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QHeaderView>
 #include <QInputDialog>
@@ -17,6 +21,8 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QSaveFile>
+#include <QStandardPaths>
 #include <QTableWidget>
 #include <QThread>
 #include <QTimer>
@@ -47,6 +53,28 @@ template <typename Work> bool offTheWindow(QWidget *window, Work work)
     return done;
 }
 
+// The desktop's own list of what starts at login.
+QString loginEntry()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/autostart/fr.atelier_additions.Additions.Classe.desktop");
+}
+
+bool startAtLogin(bool atLogin)
+{
+    if (!atLogin)
+        return QFile::remove(loginEntry()) || !QFile::exists(loginEntry());
+    QDir().mkpath(QFileInfo(loginEntry()).absolutePath());
+    QSaveFile entry(loginEntry());
+    return entry.open(QIODevice::WriteOnly) &&
+           entry.write(QStringLiteral("[Desktop Entry]\nType=Application\nName=Classe "
+                                      "d'Additions\nExec=\"%1\" --demarrer-classe\n"
+                                      "NoDisplay=true\nX-GNOME-Autostart-enabled=true\n")
+                           .arg(QCoreApplication::applicationFilePath())
+                           .toUtf8()) > 0 &&
+           entry.commit();
+}
+
 QString dayAndTime(const QDateTime &when)
 {
     return when.isValid() ? when.toLocalTime().toString(u"dd/MM/yyyy HH:mm") : QStringLiteral("—");
@@ -61,7 +89,8 @@ ClassRoom::ClassRoom(QWidget *parent)
       m_computers(
           readOnlyTable(QStringLiteral("ordinateurs de la salle"),
                         {QStringLiteral("Ordinateur"), QStringLiteral("Dernière réponse")})),
-      m_stop(new QPushButton(QStringLiteral("Arrêter la classe")))
+      m_stop(new QPushButton(QStringLiteral("Arrêter la classe"))),
+      m_atLogin(new QCheckBox(QStringLiteral("Démarrer la classe à l'ouverture de session")))
 {
     m_joining->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_joining->setWordWrap(true);
@@ -78,6 +107,15 @@ ClassRoom::ClassRoom(QWidget *parent)
     layout->addWidget(m_wrong);
     layout->addLayout(buttons);
     layout->addWidget(m_computers, 1);
+    layout->addWidget(m_atLogin);
+    m_atLogin->setChecked(QFile::exists(loginEntry()));
+    connect(m_atLogin, &QCheckBox::toggled, this, [this](bool atLogin) {
+        if (!startAtLogin(atLogin))
+            warn(this, {QStringLiteral("Le démarrage de la classe à l'ouverture de session n'a "
+                                       "pas pu être réglé (%1).")
+                            .arg(loginEntry()),
+                        {}});
+    });
     connect(newCode, &QPushButton::clicked, this, [this] {
         change([](ClassHost &host) { return !host.openJoining(kLesson).isEmpty(); });
     });

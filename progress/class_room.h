@@ -9,6 +9,7 @@
 #include <memory>
 
 class NoticeLine;
+class QCheckBox;
 class QLabel;
 class QPushButton;
 class QTableWidget;
@@ -50,5 +51,6 @@ private:
     QLabel *m_wrong;
     QTableWidget *m_computers;
     QPushButton *m_stop;
+    QCheckBox *m_atLogin;
     State m_shown;
 };

@@ -3,6 +3,7 @@
 // with --exporter FICHIER writes the history as CSV and ends, or with
 // --rejoindre ADRESSE CODE joins this computer to a teacher's class.
 #ifndef Q_OS_WIN
+#include "classroom/class_host.h"
 #include "classroom/class_join.h"
 #endif
 #include "history/csv_export.h"
@@ -100,6 +101,8 @@ std::optional<int> answerCommandLine(int argc, char *argv[])
                       QStringLiteral("Fait rejoindre à cet ordinateur la classe qu'un enseignant "
                                      "ouvre sur le sien, avec l'adresse et le code qu'il donne."),
                       QStringLiteral("ADRESSE CODE")});
+    parser.addOption({QStringLiteral("demarrer-classe"),
+                      QStringLiteral("Démarre la classe ouverte sur cet ordinateur.")});
     parser.addOption({QStringLiteral("exporter"),
                       QStringLiteral("Écrit l'historique des réponses dans FICHIER, au format CSV "
                                      "d'un tableur."),
@@ -130,6 +133,14 @@ std::optional<int> answerCommandLine(int argc, char *argv[])
         QTextStream(stdout) << QStringLiteral("Cet ordinateur a rejoint la classe : ses "
                                               "réponses y partiront.\n");
         return 0;
+    }
+    // At the teacher's login, when they asked for it.
+    if (arguments.contains(QStringLiteral("--demarrer-classe"))) {
+        ClassHost host;
+        if (host.start())
+            return 0;
+        QTextStream(stderr) << host.problem() << '\n';
+        return 1;
     }
 #endif
     if (asked && !file) {

@@ -126,7 +126,11 @@ private Q_SLOTS:
     // A computer removed can no longer send; its answers stay.
     void aComputerRemoved()
     {
-        QVERIFY2(m_host.remove(m_host.computers().value(2).role), qPrintable(m_host.problem()));
+        QFile service(m_dir.filePath(u"c.conf"_s));
+        QVERIFY(service.open(QIODevice::ReadOnly));
+        const QString role =
+            QString::fromUtf8(service.readAll()).section(u"user="_s, 1).section(u'\n', 0, 0);
+        QVERIFY2(m_host.remove(role), qPrintable(m_host.problem()));
         QCOMPARE(m_host.computers().size(), 2);
         QVERIFY(!runTool(QCoreApplication::applicationDirPath() + u"/history_probe"_s,
                          {u"1_joueur"_s, u"1"_s}, environment(u"c"_s), 30000)
@@ -178,14 +182,18 @@ private Q_SLOTS:
         QCOMPARE(m_host.computers().size(), 2);
     }
 
-    // The teacher's server killed: started again, it has every answer, and
-    // takes the next.
+    // The teacher's server killed: started again at login, it has every
+    // answer, and takes the next.
     void killedAndStartedAgain()
     {
         QFile pid(m_dir.filePath(u"teacher/additions/classe/data/postmaster.pid"_s));
         QVERIFY(pid.open(QIODevice::ReadOnly));
         QVERIFY(::kill(pid.readLine().trimmed().toInt(), SIGKILL) == 0);
-        QVERIFY2(m_host.start(), qPrintable(m_host.problem()));
+        // As at the teacher's next login.
+        const ToolResult started =
+            runTool(QCoreApplication::applicationDirPath() + u"/../additions-progres"_s,
+                    {u"--demarrer-classe"_s}, environment(u"teacher"_s), 90000);
+        QVERIFY2(started.ok, qPrintable(started.error));
         const ToolResult sent =
             runTool(QCoreApplication::applicationDirPath() + u"/history_probe"_s,
                     {u"1_joueur"_s, u"1"_s}, environment(u"b"_s), 30000);
