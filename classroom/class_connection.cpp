@@ -326,7 +326,9 @@ QString cause(const QSqlDatabase &db, bool teacher)
             return QStringLiteral("le serveur redémarre ou s'arrête");
         if (checked->needsPassword)
             return QStringLiteral("il manque %1 (fichier .pgpass ou pgpass.conf)").arg(password);
-        if (checked->timedOut)
+        // Taken when asked again: the first try met a server too busy to
+        // answer in time (a whole school connecting at once).
+        if (checked->timedOut || checked->connected)
             return QStringLiteral("le serveur n'a pas répondu à temps");
         const std::optional<pq::Attempt> unchecked = pq::attempt(
             (common + QStringLiteral(" sslmode=require sslrootcert=additions-none password='' "
@@ -381,9 +383,10 @@ bool ClassConnection::configured(const char *service)
 }
 
 ClassConnection::ClassConnection(const char *service, const QString &connectionName,
-                                 std::chrono::milliseconds statementLimit)
+                                 std::chrono::milliseconds statementLimit,
+                                 std::chrono::seconds connectLimit)
     : m_service(QString::fromLatin1(service)), m_name(connectionName),
-      m_statementLimit(statementLimit)
+      m_statementLimit(statementLimit), m_connectLimit(connectLimit)
 {}
 
 ClassConnection::~ClassConnection()
@@ -418,7 +421,7 @@ bool ClassConnection::open()
         // checked whatever it says. A network that goes silent mid-statement
         // is given up within seconds, not the system's two hours.
         const QString fixed =
-            QStringLiteral("connect_timeout=%1;").arg(kConnectTimeoutMs / 1000) +
+            QStringLiteral("connect_timeout=%1;").arg(m_connectLimit.count()) +
             QStringLiteral("sslmode=verify-full;gssencmode=disable;application_name=additions;"
                            "keepalives=1;"
                            "keepalives_idle=5;keepalives_interval=2;keepalives_count=3;tcp_user_"
@@ -433,9 +436,10 @@ bool ClassConnection::open()
         const QString libpq = m_db.lastError().text().trimmed();
         // Past the connection's own time limit, the server did not answer:
         // asking again would only wait as long.
-        const QString why = opening.elapsed() >= kConnectTimeoutMs - 100
-                                ? QStringLiteral("le serveur n'a pas répondu à temps")
-                                : cause(m_db, m_service == QLatin1StringView(kTeacher));
+        const QString why =
+            opening.elapsed() >= std::chrono::milliseconds(m_connectLimit).count() - 100
+                ? QStringLiteral("le serveur n'a pas répondu à temps")
+                : cause(m_db, m_service == QLatin1StringView(kTeacher));
         return failed(QStringLiteral("Le serveur de la classe (service « %1 ») n'a pas pu être "
                                      "joint : %2.")
                           .arg(m_service, why),

@@ -34,9 +34,11 @@ public:
 
     // With a statement limit, each statement of the connection ends within
     // it (and a lock is waited for a few seconds at most), failing with
-    // SQLSTATE 57014 or 55P03.
+    // SQLSTATE 57014 or 55P03. A connection is given up after
+    // `connectLimit` (whole seconds, as libpq counts them).
     ClassConnection(const char *service, const QString &connectionName,
-                    std::chrono::milliseconds statementLimit = {});
+                    std::chrono::milliseconds statementLimit = {},
+                    std::chrono::seconds connectLimit = std::chrono::seconds(2));
     ~ClassConnection();
     ClassConnection(const ClassConnection &) = delete;
     ClassConnection &operator=(const ClassConnection &) = delete;
@@ -70,6 +72,7 @@ private:
     QString m_service;
     QString m_name;
     std::chrono::milliseconds m_statementLimit;
+    std::chrono::seconds m_connectLimit;
     QSqlDatabase m_db;
     QString m_problem;
     QString m_details;

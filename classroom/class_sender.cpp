@@ -234,7 +234,10 @@ std::unique_ptr<AnswerForwarder> ClassSender::ifConfigured()
 }
 
 ClassSender::ClassSender(const QString &connectionName)
-    : m_server(ClassConnection::kComputer, connectionName, kStatementLimit)
+    // A sender waits on its own thread: a server that a whole school
+    // reaches at once is given time to take each.
+    : m_server(ClassConnection::kComputer, connectionName, kStatementLimit,
+               std::chrono::seconds(10))
 {}
 
 bool ClassSender::meetServer(HistoryDatabase &history)

@@ -431,7 +431,7 @@ CREATE POLICY teacher_select ON additions.classes FOR SELECT TO additions_teache
 -- Everything belongs to a role that cannot log in: the functions that run
 -- as their owner run as it, never as a superuser. Every table's rows are
 -- only those its policies give. The roles added by hand, or by an earlier
--- version, get their limits; the summaries are counted again.
+-- version, get limits where they have none; the summaries are counted again.
 DO $$
 DECLARE
     change text;
@@ -447,8 +447,7 @@ BEGIN
     END LOOP;
     PERFORM additions.role_limits(r.rolname, g.rolname) FROM pg_auth_members a
         JOIN pg_roles r ON r.oid = a.member JOIN pg_roles g ON g.oid = a.roleid
-        WHERE g.rolname = 'additions_machine' OR g.rolname = 'additions_teacher'
-              AND r.rolconnlimit = -1;
+        WHERE g.rolname IN ('additions_machine', 'additions_teacher') AND r.rolconnlimit = -1;
     TRUNCATE additions.totals, additions.children, additions.recent;
     PERFORM additions.recount(machine, player) FROM additions.answers GROUP BY machine, player;
 END

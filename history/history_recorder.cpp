@@ -4,6 +4,7 @@
 #include "history/history_database.h"
 #include "services/worker_thread.h"
 
+#include <QRandomGenerator>
 #include <QTextStream>
 #include <QTimer>
 
@@ -84,7 +85,9 @@ public:
             return;
         }
         sayOnce(m_forwarder->problem(), m_said);
-        forwardSoon(m_retry);
+        // A room's computers that failed together try again apart.
+        forwardSoon(std::chrono::milliseconds(
+            qint64(double(m_retry.count()) * (0.5 + QRandomGenerator::global()->bounded(1.0)))));
         m_retry = std::min<std::chrono::milliseconds>(m_retry * 2, kLastRetry);
     }
 
