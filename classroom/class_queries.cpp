@@ -2,11 +2,13 @@
 #include "classroom/class_queries.h"
 
 #include "history/csv_export.h"
+#include "history/progress_queries.h"
 
 #include <QCollator>
 #include <QHash>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTimeZone>
 #include <QVariant>
 
 #include <algorithm>
@@ -46,26 +48,49 @@ void readCarries(QSqlQuery &query, QMap<int, Tally> &carries)
         carries.insert(query.value(0).toInt(), {query.value(1).toInt(), query.value(2).toInt()});
 }
 
-// One child's last answers, oldest first, and their sums by carries; false
-// when the server refused.
+// One child's answers for the chart: every one while they are few, else
+// each day's last in the teacher's time zone (every one when all are of one
+// day); their last answers; and their sums by carries. False when the
+// server refused.
 bool readChild(QSqlQuery &query, ChildDetail &detail)
 {
-    query.prepare(QStringLiteral("SELECT %1 FROM additions.answers WHERE machine = ? AND "
-                                 "player = ? ORDER BY received DESC LIMIT ?")
-                      .arg(QString::fromLatin1(kAnswerColumns)));
-    query.addBindValue(detail.machine);
-    query.addBindValue(detail.player);
-    query.addBindValue(ClassQueries::kChildAnswers);
-    if (!query.exec())
+    const auto ask = [&](const QString &sql) {
+        query.prepare(sql);
+        query.addBindValue(detail.machine);
+        query.addBindValue(detail.player);
+        return query.exec();
+    };
+    const auto rows = [&](const QString &order, QList<HistoryRow> &into,
+                          const QString &distinct = {}) {
+        if (!ask(QStringLiteral("SELECT %1 %2 FROM additions.answers WHERE machine = ? AND "
+                                "player = ? %3")
+                     .arg(distinct, QString::fromLatin1(kAnswerColumns), order)))
+            return false;
+        while (query.next())
+            into.append(rowOf(query));
+        return true;
+    };
+    if (!ask(QStringLiteral("SELECT answers FROM additions.children WHERE machine = ? AND "
+                            "player = ?")))
         return false;
-    while (query.next())
-        detail.answers.append(rowOf(query));
-    std::reverse(detail.answers.begin(), detail.answers.end());
-    query.prepare(
-        QString::fromLatin1(kCarries).arg(QStringLiteral("AND machine = ? AND player = ?")));
-    query.addBindValue(detail.machine);
-    query.addBindValue(detail.player);
-    if (!query.exec())
+    detail.chart.answers = query.next() ? query.value(0).toLongLong() : 0;
+    const QString day = QStringLiteral("(answered_at AT TIME ZONE '%1')::date")
+                            .arg(QString::fromLatin1(QTimeZone::systemTimeZoneId()).remove(u'\''));
+    const QString every = QStringLiteral("ORDER BY received");
+    if (!rows(QStringLiteral("ORDER BY received DESC LIMIT %1").arg(ProgressQueries::kLastAnswers),
+              detail.last) ||
+        (detail.chart.answers <= kMostAnswersDrawn
+             ? !rows(every, detail.chart.rows)
+             : !rows(QStringLiteral("ORDER BY %1, received DESC").arg(day), detail.chart.rows,
+                     QStringLiteral("DISTINCT ON (%1)").arg(day))))
+        return false;
+    // All of one day: every one.
+    if (detail.chart.answers > kMostAnswersDrawn && detail.chart.rows.size() == 1) {
+        detail.chart.rows.clear();
+        if (!rows(every, detail.chart.rows))
+            return false;
+    }
+    if (!ask(QString::fromLatin1(kCarries).arg(QStringLiteral("AND machine = ? AND player = ?"))))
         return false;
     readCarries(query, detail.carries);
     return true;
@@ -201,11 +226,14 @@ void ClassQueries::load()
                                                {query.value(6).toInt(), query.value(7).toInt()});
     }
     sortAsATeacherCounts(view.children);
+    read = read && query.exec(QStringLiteral("SELECT name FROM additions.classes ORDER BY 1"));
+    while (read && query.next())
+        view.classes << query.value(0).toString();
     read = read && query.exec(QString::fromLatin1(kCarries).arg(QString()));
     if (read)
         readCarries(query, view.carries);
     if (read && m_chosen) {
-        view.chosen = ChildDetail{m_chosen->first, m_chosen->second, {}, {}, {}};
+        view.chosen = ChildDetail{m_chosen->first, m_chosen->second, {}, {}, {}, {}};
         read = readChild(query, *view.chosen);
     }
     if (!read || !query.exec(QStringLiteral("COMMIT"))) {
@@ -306,7 +334,7 @@ ChildNames &ClassQueries::names()
 void ClassQueries::loadChild(const ChildNames::Child &child)
 {
     m_chosen = child;
-    ChildDetail detail{child.first, child.second, {}, {}, {}};
+    ChildDetail detail{child.first, child.second, {}, {}, {}, {}};
     if (!connect()) {
         detail.problem = m_server.problem();
         Q_EMIT childLoaded(detail);

@@ -38,11 +38,9 @@ public:
     // The teacher's name for a child, kept on this machine; an empty name
     // forgets it.
     void name(const ChildNames::Child &child, const QString &name);
-    // One child's last answers and their sums by carries; the views loaded
+    // One child's answers and their sums by carries; the views loaded
     // after it carry that child's, read with the class.
     void loadChild(const ChildNames::Child &child);
-    // As many of a child's last answers as the chart draws.
-    static constexpr int kChildAnswers = 500;
 
 Q_SIGNALS:
     void loaded(const ClassView &view);

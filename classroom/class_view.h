@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "history/chart_answers.h"
 #include "history/history_row.h"
 
 #include <QMap>
@@ -18,13 +19,14 @@ struct ClassChild
     QMap<int, Tally> recent; // by level's bound: the last answers there
 };
 
-// One child at a glance: their answers for the chart (oldest first, the
-// last ones only), and how they do by the number of carries of the sums.
+// One child at a glance: every answer for the chart (or each day's last),
+// their last answers, and how they do by the number of carries of the sums.
 struct ChildDetail
 {
     QString machine;
     QString player;
-    QList<HistoryRow> answers;
+    ChartAnswers chart;
+    QList<HistoryRow> last; // newest first
     QMap<int, Tally> carries;
     QString problem; // why it cannot be shown, in French
 };
@@ -34,6 +36,7 @@ struct ChildDetail
 struct ClassView
 {
     QList<ClassChild> children;
+    QStringList classes;      // the teacher's, by name
     QMap<int, Tally> carries; // by the number of carries the sums make
     // The child the teacher chose, read in the same moment as the class, so
     // that their answers and their row agree.

@@ -20,6 +20,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QSplitter>
 #include <QTableWidget>
@@ -61,7 +62,12 @@ ClassTab::ClassTab(QWidget *parent)
     m_status->say({QStringLiteral("calcul…"), {}});
     auto *exportButton = new QPushButton(QStringLiteral("Exporter la classe…"));
     auto *eraseButton = new QPushButton(QStringLiteral("Effacer les réponses de cet élève"));
-    auto *reportButton = new QPushButton(QStringLiteral("Enregistrer en PDF…"));
+    // The class's grid, or the chosen child, on paper.
+    auto *reportButton = new QPushButton(QStringLiteral("Enregistrer en PDF"));
+    auto *reports = new QMenu(reportButton);
+    reports->addAction(QStringLiteral("La classe…"), this, [this] { saveReport(false); });
+    reports->addAction(QStringLiteral("L'élève choisi…"), this, [this] { saveReport(true); });
+    reportButton->setMenu(reports);
     auto *filter = new QComboBox;
     filter->setAccessibleName(QStringLiteral("élèves montrés"));
     filter->addItems({QStringLiteral("Tous les élèves"), QStringLiteral("À revoir"),
@@ -124,7 +130,6 @@ ClassTab::ClassTab(QWidget *parent)
     });
     connect(exportButton, &QPushButton::clicked, this, &ClassTab::exportClass);
     connect(eraseButton, &QPushButton::clicked, this, &ClassTab::eraseChild);
-    connect(reportButton, &QPushButton::clicked, this, &ClassTab::saveReport);
     m_thread->post([queries = m_queries] { queries->load(); });
 }
 
@@ -242,18 +247,19 @@ void ClassTab::showChild(const ChildDetail &detail)
         m_childTitle->setText(detail.problem);
     else
         m_childTitle->setText(
-            QStringLiteral("%1 : ses %2 dernières réponses, et les sommes selon leurs retenues, "
+            QStringLiteral("%1 : ses %2 réponses, et les sommes selon leurs retenues, "
                            "les plus difficiles d'abord.")
                 .arg(shownName(*child))
-                .arg(detail.answers.size()));
+                .arg(detail.chart.answers));
     // The server's sentence alone when it did not answer.
     m_childChart->setVisible(child && detail.problem.isEmpty());
-    m_childChart->setAnswers(child ? detail.answers : QList<HistoryRow>());
+    m_childChart->setAnswers(child ? detail.chart : ChartAnswers());
     QList<QStringList> last;
-    for (qsizetype i = detail.answers.size() - 1;
-         child && i >= 0 && last.size() < ProgressQueries::kLastAnswers; --i)
-        last << answerCells(detail.answers[i]);
+    for (const HistoryRow &row : detail.last)
+        if (child)
+            last << answerCells(row);
     fillTable(m_childLast, last);
+    m_detail = detail;
     fillTable(m_childCarries, child ? carriesRows(detail.carries) : QList<QStringList>());
 }
 
@@ -267,18 +273,28 @@ void ClassTab::exportClass()
              writtenTo(file));
 }
 
-// The class's grid on paper, written on the class's thread: a school's
-// thousands of children take many pages.
-void ClassTab::saveReport()
+// The class's grid on paper, or the chosen child's, written on the class's
+// thread: a school's thousands of children take many pages.
+void ClassTab::saveReport(bool chosenChild)
 {
-    const QString file =
-        QFileDialog::getSaveFileName(this, QStringLiteral("Enregistrer en PDF"),
-                                     QStringLiteral("classe.pdf"), QStringLiteral("PDF (*.pdf)"));
+    const ClassChild *child = m_children->chosen();
+    if (chosenChild &&
+        (!child || child->machine != m_detail.machine || child->player != m_detail.player)) {
+        tell(this, QStringLiteral("Choisissez d'abord un élève dans la liste."));
+        return;
+    }
+    const QString file = QFileDialog::getSaveFileName(this, QStringLiteral("Enregistrer en PDF"),
+                                                      chosenChild ? QStringLiteral("eleve.pdf")
+                                                                  : QStringLiteral("classe.pdf"),
+                                                      QStringLiteral("PDF (*.pdf)"));
     if (file.isEmpty())
         return;
     post(
-        [queries = m_queries, file, view = m_shown] {
-            Q_EMIT queries->done({writeClassReport(file, view), {}});
+        [queries = m_queries, file, view = m_shown, detail = m_detail,
+         child = chosenChild ? std::optional(*child) : std::nullopt] {
+            Q_EMIT queries->done({child ? writeClassChildReport(file, *child, detail, view.classes)
+                                        : writeClassReport(file, view, view.classes),
+                                  {}});
         },
         writtenTo(file));
 }

@@ -39,7 +39,7 @@ protected:
 private:
     void exportClass();
     void eraseChild();
-    void saveReport();
+    void saveReport(bool chosenChild);
     void askForChosenChild();
     void showChild(const ChildDetail &child);
     void showWholeClass();
@@ -58,6 +58,7 @@ private:
     QTableWidget *m_childCarries;
     std::optional<ClassView> m_waiting;       // arrived while a name was typed
     ClassView m_shown;                        // what a report of the class holds
+    ChildDetail m_detail;                     // and of the chosen child
     std::optional<ChildNames::Child> m_asked; // whose answers were last read
     QStringList m_done;                       // what to say as each call posted ends, in order
     bool m_wholeClass = false;                // the first reading waits to be on screen

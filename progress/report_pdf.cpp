@@ -329,21 +329,16 @@ QString writeClassChildReport(const QString &file, const ClassChild &child,
                               const ChildDetail &detail, const QStringList &classes)
 {
     Report report{QStringLiteral("Additions — progrès de %1").arg(shownName(child)), {}, {}};
-    QList<HistoryRow> last;
-    for (qsizetype i = detail.answers.size() - 1;
-         i >= 0 && last.size() < ProgressQueries::kLastAnswers; --i)
-        last << detail.answers[i];
     report.html =
         heading(1, report.title) +
         (classes.isEmpty() ? QString() : paragraph(classesText(classes))) +
         paragraph(QStringLiteral("Ordinateur %1, joueur %2").arg(child.machine, child.player)) +
         paragraph(QStringLiteral("En tout : ") + tallyText(child.total)) +
         paragraph(QStringLiteral("Dernière activité : %1").arg(shownTime(child.last))) +
-        paragraph(QStringLiteral("Rapport du %1").arg(today())) +
-        chart(report, {detail.answers, detail.answers.size()}) +
+        paragraph(QStringLiteral("Rapport du %1").arg(today())) + chart(report, detail.chart) +
         levels(child.recent, child.recent, QStringLiteral("Dernières réponses")) +
         heading(2, QStringLiteral("Selon les retenues des sommes, les plus difficiles d'abord")) +
-        table(carriesHeaders(), carriesRows(detail.carries), u"rrr") + lastAnswers(last);
+        table(carriesHeaders(), carriesRows(detail.carries), u"rrr") + lastAnswers(detail.last);
     return writeReport(file, report);
 }
 

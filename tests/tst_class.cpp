@@ -308,11 +308,12 @@ private Q_SLOTS:
         queries.loadChild({u"poste2"_s, u"1_joueur"_s});
         const ChildDetail mine = child.takeFirst().at(0).value<ChildDetail>();
         QStringList scores;
-        for (const HistoryRow &row : mine.answers)
+        for (const HistoryRow &row : mine.chart.rows)
             scores << row.answer.scoreAfter;
         QCOMPARE(scores, (QStringList{u"0"_s, u"1"_s, u"2"_s, u"0"_s}));
+        QCOMPARE(mine.last.value(0).answer.scoreAfter, u"0"_s);
         QCOMPARE(mine.carries.value(0).answers, 4);
-        QVERIFY(child.takeFirst().at(0).value<ChildDetail>().answers.isEmpty());
+        QVERIFY(child.takeFirst().at(0).value<ChildDetail>().chart.rows.isEmpty());
 
         // The teacher's name for a child, kept on the teacher's machine; the
         // class in a spreadsheet with it; a child's answers erased on
@@ -344,6 +345,20 @@ private Q_SLOTS:
                     .ok);
         QVERIFY(loaded.wait(2000));
         QCOMPARE(answers(), 0);
+        // Years of a child's answers: a point a day, every answer counted.
+        QVERIFY(m_server
+                    .psql(u"postgres"_s, u"additions"_s,
+                          u"INSERT INTO additions.answers (id, machine, player, bound, "
+                          "first_number, second_number, answer, is_right, stake, score_after, "
+                          "score_kept, answered_at) SELECT gen_random_uuid(), 'poste1', 'lot', 50, "
+                          "'1', '1', '2', true, 1, i::text, true, now() - (i / 20) * interval "
+                          "'1 day' FROM generate_series(1, 1000) i"_s)
+                    .ok);
+        queries.loadChild({u"poste1"_s, u"lot"_s});
+        const ChartAnswers years = child.takeFirst().at(0).value<ChildDetail>().chart;
+        QCOMPARE(years.answers, 1000);
+        QVERIFY2(years.rows.size() >= 50 && years.rows.size() <= 52,
+                 qPrintable(QString::number(years.rows.size())));
     }
 
     // A computer records answers as itself, within what the game can send,

@@ -113,7 +113,8 @@ private Q_SLOTS:
             },
             10000));
         QVERIFY(!view.awaySince.isValid() && view.readAt.secsTo(QDateTime::currentDateTime()) < 2);
-        QVERIFY(view.chosen && view.chosen->answers.size() == view.children.value(0).total.answers);
+        QVERIFY(view.chosen && view.chosen->chart.answers == view.children.value(0).total.answers &&
+                view.chosen->chart.rows.size() == view.chosen->chart.answers);
     }
 
     // The tab says how fresh the class is, and keeps it while the server is

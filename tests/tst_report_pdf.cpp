@@ -188,10 +188,14 @@ private Q_SLOTS:
             << children;
         QTest::addRow("a child of the class")
             << Writer([](const QString &file) {
-                   return writeClassChildReport(
-                       file, classChild(2),
-                       {u"poste-02"_s, u"joueur-02"_s, month(), {{0, {10, 9}}, {2, {6, 3}}}, {}},
-                       {u"CM1 A"_s});
+                   return writeClassChildReport(file, classChild(2),
+                                                {u"poste-02"_s,
+                                                 u"joueur-02"_s,
+                                                 {month(), month().size()},
+                                                 newestFirst(month()),
+                                                 {{0, {10, 9}}, {2, {6, 3}}},
+                                                 {}},
+                                                {u"CM1 A"_s});
                })
             << u"Additions — progrès de <b>Zoé</b>"_s << 2
             << u"^ *Date +Problème +Réponse +Juste$"_s
