@@ -25,6 +25,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTableWidget>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -92,9 +93,10 @@ ProgressWindow::ProgressWindow(QWidget *parent)
     auto *classButton = new QPushButton(QStringLiteral("Classe…"));
     auto *classMenu = new QMenu(classButton);
     classMenu->addAction(QStringLiteral("Ouvrir une classe sur cet ordinateur…"), this, [this] {
+        // The class and its room at once, the code on screen.
         ClassRoom::open(this, [this] {
-            tell(this, QStringLiteral("La classe est ouverte. Fermez et rouvrez Progrès : "
-                                      "l'onglet « Salle » donne l'adresse et le code."));
+            addClassTabs();
+            m_tabs->setCurrentIndex(m_tabs->count() - 1);
         });
     });
     classMenu->addAction(QStringLiteral("Rejoindre une classe…"), this,
@@ -107,22 +109,13 @@ ProgressWindow::ProgressWindow(QWidget *parent)
     // connection to the class's server is set up.
     auto *local = new QWidget;
     auto *outer = new QVBoxLayout(this);
-    if (ClassConnection::configured(ClassConnection::kTeacher)) {
-        m_tabs = new QTabWidget;
-        m_tabs->addTab(local, QStringLiteral("Cet ordinateur"));
-        m_tabs->addTab(new ClassTab, QStringLiteral("Classe"));
-#ifndef Q_OS_WIN
-        if (ClassHost().exists())
-            m_tabs->addTab(new ClassRoom, QStringLiteral("Salle"));
-#endif
-        // The class when the teacher looked at it last.
-        m_tabs->setCurrentIndex(remembered(kTab).toInt());
-        connect(m_tabs, &QTabWidget::currentChanged, this, [](int tab) { remember(kTab, tab); });
-        m_tabs->setDocumentMode(true);
-        outer->addWidget(m_tabs);
-    } else {
-        outer->addWidget(local);
-    }
+    m_tabs->addTab(local, QStringLiteral("Cet ordinateur"));
+    m_tabs->setDocumentMode(true);
+    addClassTabs();
+    // The class when the teacher looked at it last.
+    m_tabs->setCurrentIndex(remembered(kTab).toInt());
+    connect(m_tabs, &QTabWidget::currentChanged, this, [](int tab) { remember(kTab, tab); });
+    outer->addWidget(m_tabs);
     outer->setContentsMargins(0, 0, 0, 0);
     // Room for the tables on a small screen with a large font.
     m_chart->setMinimumHeight(m_chart->minimumHeight() / 4);
@@ -158,6 +151,19 @@ void ProgressWindow::closeEvent(QCloseEvent *event)
     QWidget::closeEvent(event);
 }
 
+void ProgressWindow::addClassTabs()
+{
+    // The class for a teacher whose connection to its server is set up,
+    // and the room of a class this computer hosts.
+    if (m_tabs->count() == 1 && ClassConnection::configured(ClassConnection::kTeacher))
+        m_tabs->addTab(new ClassTab, QStringLiteral("Classe"));
+#ifndef Q_OS_WIN
+    if (m_tabs->count() == 2 && ClassHost().exists())
+        m_tabs->addTab(new ClassRoom, QStringLiteral("Salle"));
+#endif
+    m_tabs->tabBar()->setVisible(m_tabs->count() > 1);
+}
+
 ProgressWindow::~ProgressWindow()
 {
     // A query over a huge history is not waited for long: the window goes.
@@ -186,7 +192,7 @@ void ProgressWindow::display(const ProgressView &view)
         return;
     m_status->clear();
     // A computer no child played on: the teacher came for the class.
-    if (m_tabs && std::exchange(m_firstView, false) && view.players.isEmpty() &&
+    if (m_tabs->count() > 1 && std::exchange(m_firstView, false) && view.players.isEmpty() &&
         view.levels.isEmpty())
         m_tabs->setCurrentIndex(1);
     for (const QString &key : view.players)

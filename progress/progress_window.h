@@ -3,6 +3,7 @@
 
 #include "history/progress_queries.h"
 
+#include <QTabWidget>
 #include <QWidget>
 
 #include <memory>
@@ -54,9 +55,11 @@ private:
     ScoreChart *m_chart;
     QTableWidget *m_levels;
     QTableWidget *m_last;
-    int m_playerAnswers = 0;      // what an erasure of the player would take
-    ProgressView m_shown;         // what a report of the player holds
-    QTabWidget *m_tabs = nullptr; // this computer and the class, for a teacher
+    int m_playerAnswers = 0; // what an erasure of the player would take
+    ProgressView m_shown;    // what a report of the player holds
+    void addClassTabs();
+
+    QTabWidget *m_tabs = new QTabWidget; // this computer, and the class for a teacher
     bool m_firstView = true;
     QStringList m_done; // what to say as each export or erasure ends, in order
 };

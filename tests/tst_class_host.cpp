@@ -4,21 +4,26 @@
 #include "classroom/class_queries.h"
 #include "program_run.h"
 #include "progress/class_room.h"
+#include "progress/progress_window.h"
 
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProcess>
+#include <QPushButton>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTableWidget>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <csignal>
 #include <unistd.h>
 
@@ -49,12 +54,28 @@ private Q_SLOTS:
     // answers reach the teacher's grid.
     void aClassOpenedAndJoined()
     {
+        // From Progrès's "Classe…" to the code on screen.
         QElapsedTimer opening;
         opening.start();
-        QVERIFY2(m_host.create(u"CM1 B"_s), qPrintable(m_host.problem()));
-        const QString code = m_host.openJoining(60min);
+        ProgressWindow window;
+        QPushButton *classButton = nullptr;
+        for (QPushButton *button : window.findChildren<QPushButton *>())
+            if (button->text() == u"Classe…")
+                classButton = button;
+        QVERIFY(classButton);
+        const QString failed =
+            typing({u"CM1 B"_s}, [&] { classButton->menu()->actions().value(0)->trigger(); });
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
+        const QString code = m_host.joining().first;
         QVERIFY(code.contains(QRegularExpression(u"^[A-Z0-9]{4}-[A-Z0-9]{4}-[A-Z0-9]{4}$"_s)));
-        qInfo("From nothing to a code to read out: %lld ms", opening.elapsed());
+        auto *tabs = window.findChild<QTabWidget *>();
+        QCOMPARE(tabs->tabText(tabs->currentIndex()), u"Salle"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (std::ranges::any_of(
+                tabs->currentWidget()->findChildren<QLabel *>(),
+                [&](const QLabel *label) { return label->text().contains(code); })),
+            10000);
+        qInfo("From \"Ouvrir une classe\" to a code on screen: %lld ms", opening.elapsed());
         QVERIFY(!m_host.create(u"CM1 B"_s));
         QVERIFY(m_host.problem().contains(u"déjà"_s));
         // By the window's way, and by a school's deployment tool.
@@ -221,6 +242,13 @@ private:
     static QString joinByTheWindow(const QString &code)
     {
         QWidget window;
+        return typing({u"localhost"_s, code}, [&] { ClassRoom::join(&window); });
+    }
+
+    // Runs `action`, typing `texts` in the fields of the dialog it opens,
+    // then OK; what a message box then says.
+    static QString typing(const QStringList &texts, const std::function<void()> &action)
+    {
         QString said;
         QTimer answer;
         QObject::connect(&answer, &QTimer::timeout, [&] {
@@ -229,13 +257,13 @@ private:
                 box->accept();
             } else if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
                 const QList<QLineEdit *> fields = dialog->findChildren<QLineEdit *>();
-                fields.value(0)->setText(u"localhost"_s);
-                fields.value(1)->setText(code);
+                for (qsizetype i = 0; i < fields.size(); ++i)
+                    fields[i]->setText(texts.value(i));
                 dialog->accept();
             }
         });
         answer.start(50);
-        ClassRoom::join(&window);
+        action();
         return said;
     }
 
