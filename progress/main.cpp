@@ -101,6 +101,10 @@ std::optional<int> answerCommandLine(int argc, char *argv[])
                       QStringLiteral("Fait rejoindre à cet ordinateur la classe qu'un enseignant "
                                      "ouvre sur le sien, avec l'adresse et le code qu'il donne."),
                       QStringLiteral("ADRESSE CODE")});
+    parser.addOption({QStringLiteral("ouvrir-classe"),
+                      QStringLiteral("Ouvre sur cet ordinateur la classe NOM, et en donne "
+                                     "l'adresse et le code."),
+                      QStringLiteral("NOM")});
     parser.addOption({QStringLiteral("demarrer-classe"),
                       QStringLiteral("Démarre la classe ouverte sur cet ordinateur.")});
     parser.addOption({QStringLiteral("exporter"),
@@ -132,6 +136,24 @@ std::optional<int> answerCommandLine(int argc, char *argv[])
         }
         QTextStream(stdout) << QStringLiteral("Cet ordinateur a rejoint la classe : ses "
                                               "réponses y partiront.\n");
+        return 0;
+    }
+    // A teacher's computer set up by a school's deployment tool.
+    if (const qsizetype open = arguments.indexOf(QStringLiteral("--ouvrir-classe")); open > 0) {
+        ClassHost host;
+        const QString code = open + 1 < arguments.size() && host.create(arguments[open + 1])
+                                 ? host.openJoining(std::chrono::hours(2))
+                                 : QString();
+        if (code.isEmpty()) {
+            QTextStream(stderr) << (host.problem().isEmpty()
+                                        ? QStringLiteral("Utilisation : additions-progres "
+                                                         "--ouvrir-classe NOM")
+                                        : host.problem())
+                                << '\n';
+            return 1;
+        }
+        QTextStream(stdout) << QStringLiteral("Classe ouverte : adresse %1, code %2\n")
+                                   .arg(ClassHost::address(), code);
         return 0;
     }
     // At the teacher's login, when they asked for it.
