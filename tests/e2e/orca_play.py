@@ -138,6 +138,8 @@ def play(orca, open_progress):
     open_progress()
     expect(orca.said(), "Additions : progrès.", "joueur 1 liste déroulante.")
     press("Tab", "Tab", "Tab", "Tab", "Tab")
+    expect(orca.said(), "Classe… bouton.")
+    press("Tab")
     expect(orca.said(), "maîtrise par niveau.", "tableau avec 1 ligne 5 colonnes")
     press("Right")
     expect(orca.said(), "moins de 200 : familier, 1 réponse(s) juste(s) sur 1")
