@@ -80,8 +80,9 @@ bool ClassHost::run(const QString &program, const QStringList &arguments, const 
         *output = process.readAllStandardOutput();
     if (!ran)
         return failed(
-            QStringLiteral("La classe de cet ordinateur n'a pas pu être préparée (%1 : %2).")
-                .arg(QFileInfo(program).fileName(),
+            QStringLiteral("La classe de cet ordinateur (dossier %1) n'a pas pu être préparée ou "
+                           "démarrée (%2 : %3).")
+                .arg(m_folder, QFileInfo(program).fileName(),
                      QString::fromLocal8Bit(process.readAllStandardError()).trimmed().left(300)));
     return true;
 }

@@ -151,11 +151,14 @@ ClassRoom::~ClassRoom()
 
 void ClassRoom::change(std::function<bool(ClassHost &)> change)
 {
-    m_thread->post([host = m_host, change = std::move(change), room = QPointer(this)] {
+    // The address is looked for again with each step the teacher takes, not
+    // at every reading: a name is asked of the network.
+    m_thread->post([host = m_host, change = std::move(change), room = QPointer(this),
+                    address = m_shown.address] {
         State state;
         if (change && !change(*host))
             state.problem = host->problem();
-        state.address = ClassHost::address();
+        state.address = change || address.isEmpty() ? ClassHost::address() : address;
         std::tie(state.code, state.until) = host->joining();
         state.wrongCodes = host->wrongCodes();
         state.computers = host->computers();
