@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QStandardPaths>
+#include <QTcpServer>
 #include <QThread>
 
 using namespace std::chrono_literals;
@@ -90,7 +91,7 @@ bool ClassHost::run(const QString &program, const QStringList &arguments, const 
 bool ClassHost::psql(const QByteArray &input, QByteArray *output)
 {
     return run(kBin + u"psql"_s,
-               {u"-h"_s, m_folder, u"-p"_s, QString::number(kPort), u"-U"_s, u"additions_hote"_s,
+               {u"-h"_s, m_folder, u"-p"_s, QString::number(port()), u"-U"_s, u"additions_hote"_s,
                 u"-d"_s, u"additions"_s, u"-qAt"_s, u"-F"_s, u"\t"_s, u"-v"_s,
                 u"ON_ERROR_STOP=1"_s},
                input, output);
@@ -149,6 +150,18 @@ bool ClassHost::create(const QString &className)
               u"--auth-host=reject"_s, u"--data-checksums"_s, u"-E"_s, u"UTF8"_s,
               u"--locale=C.UTF-8"_s, u"--no-instructions"_s}))
         return false;
+    // The first free port from the usual one: another account's class may
+    // have it.
+    for (int candidate = kPort; candidate < kPort + 20; ++candidate) {
+        QTcpServer probe;
+        if (probe.listen(QHostAddress::Any, quint16(candidate))) {
+            QFile kept(m_folder + u"/port"_s);
+            if (!kept.open(QIODevice::WriteOnly) || kept.write(QByteArray::number(candidate)) < 0)
+                return failed(QStringLiteral("Le port de la classe (%1) n'a pas pu être écrit.")
+                                  .arg(kept.fileName()));
+            break;
+        }
+    }
     // Only this account reaches the socket; the room, over TLS and with a
     // password, and from its private networks only.
     QFile settings(m_folder + u"/data/postgresql.conf"_s);
@@ -160,7 +173,7 @@ bool ClassHost::create(const QString &className)
                 network + " scram-sha-256\n";
     const QByteArray folder = m_folder.toUtf8();
     if (!settings.open(QIODevice::Append) ||
-        settings.write("listen_addresses = '*'\nport = " + QByteArray::number(kPort) +
+        settings.write("listen_addresses = '*'\nport = " + QByteArray::number(port()) +
                        "\nunix_socket_directories = '" + folder +
                        "'\nunix_socket_permissions = 0700\nssl = on\nssl_cert_file = '" + folder +
                        "/server.crt'\nssl_key_file = '" + folder +
@@ -175,7 +188,7 @@ bool ClassHost::create(const QString &className)
     settings.close();
     rules.close();
     const QByteArray name = className.toUtf8();
-    if (!start() || !run(kBin + u"psql"_s, {u"-h"_s, m_folder, u"-p"_s, QString::number(kPort),
+    if (!start() || !run(kBin + u"psql"_s, {u"-h"_s, m_folder, u"-p"_s, QString::number(port()),
                                             u"-U"_s, u"additions_hote"_s, u"-d"_s, u"postgres"_s,
                                             u"-q"_s, u"-c"_s, u"CREATE DATABASE additions"_s}))
         return false;
@@ -190,7 +203,7 @@ bool ClassHost::create(const QString &className)
         return false;
     return writeServiceSection(userServiceFile(), QStringLiteral("additions-enseignant"),
                                {{u"host"_s, m_folder},
-                                {u"port"_s, QString::number(kPort)},
+                                {u"port"_s, QString::number(port())},
                                 {u"dbname"_s, u"additions"_s},
                                 {u"user"_s, kTeacher}},
                                m_problem);
@@ -222,7 +235,7 @@ bool ClassHost::start()
 bool ClassHost::running()
 {
     return run(kBin + u"pg_isready"_s,
-               {u"-q"_s, u"-h"_s, m_folder, u"-p"_s, QString::number(kPort)});
+               {u"-q"_s, u"-h"_s, m_folder, u"-p"_s, QString::number(port())});
 }
 
 bool ClassHost::stop()
@@ -276,17 +289,25 @@ std::pair<QString, QDateTime> ClassHost::joining() const
     return {lines.value(0), until};
 }
 
-QString ClassHost::address()
+int ClassHost::port() const
 {
+    QFile kept(m_folder + u"/port"_s);
+    const int found = kept.open(QIODevice::ReadOnly) ? kept.readAll().trimmed().toInt() : 0;
+    return found > 0 ? found : kPort;
+}
+
+QString ClassHost::address() const
+{
+    const QString port = this->port() == kPort ? QString() : u':' + QString::number(this->port());
     const QString local = QHostInfo::localHostName() + u".local"_s;
     const QList<QHostAddress> mine = QNetworkInterface::allAddresses();
     for (const QHostAddress &found : QHostInfo::fromName(local).addresses())
         if (mine.contains(found) && !found.isLoopback())
-            return local;
+            return local + port;
     for (const QHostAddress &address : mine)
         if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback())
-            return address.toString();
-    return QHostInfo::localHostName();
+            return address.toString() + port;
+    return QHostInfo::localHostName() + port;
 }
 
 QString ClassHost::log() const

@@ -18,7 +18,8 @@
 class ClassHost
 {
 public:
-    // Not PostgreSQL's usual 5432, where a system server may listen.
+    // Not PostgreSQL's usual 5432, where a system server may listen; the
+    // next free one where another class (another account's) has it.
     static constexpr int kPort = 5478;
 
     explicit ClassHost(const QString &folder = defaultFolder());
@@ -45,8 +46,10 @@ public:
     // when none is.
     std::pair<QString, QDateTime> joining() const;
     // What the room's computers type to reach this one: its ".local" name
-    // where the network publishes it (Avahi), else its address there.
-    static QString address();
+    // where the network publishes it (Avahi), else its address there, with
+    // the port where it is not the usual one.
+    QString address() const;
+    int port() const;
     // How many times a wrong or outdated code was tried since the last
     // code was given, from the server's log.
     int wrongCodes() const;

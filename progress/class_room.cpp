@@ -158,7 +158,7 @@ void ClassRoom::change(std::function<bool(ClassHost &)> change)
         State state;
         if (change && !change(*host))
             state.problem = host->problem();
-        state.address = change || address.isEmpty() ? ClassHost::address() : address;
+        state.address = change || address.isEmpty() ? host->address() : address;
         std::tie(state.code, state.until) = host->joining();
         state.wrongCodes = host->wrongCodes();
         state.computers = host->computers();

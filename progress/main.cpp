@@ -152,8 +152,8 @@ std::optional<int> answerCommandLine(int argc, char *argv[])
                                 << '\n';
             return 1;
         }
-        QTextStream(stdout) << QStringLiteral("Classe ouverte : adresse %1, code %2\n")
-                                   .arg(ClassHost::address(), code);
+        QTextStream(stdout)
+            << QStringLiteral("Classe ouverte : adresse %1, code %2\n").arg(host.address(), code);
         return 0;
     }
     // At the teacher's login, when they asked for it.

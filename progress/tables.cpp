@@ -25,13 +25,16 @@ public:
     {
         view->installEventFilter(this);
         show(false);
-        // No Tab stop in a table with nothing to read.
-        const auto rows = [view] {
-            view->setFocusPolicy(view->model()->rowCount() > 0 ? Qt::StrongFocus : Qt::NoFocus);
+        // No Tab stop in a table with nothing to read. A table being
+        // destroyed empties its model: by then it is a widget only.
+        QWidget *widget = view;
+        QAbstractItemModel *model = view->model();
+        const auto rows = [widget, model] {
+            widget->setFocusPolicy(model->rowCount() > 0 ? Qt::StrongFocus : Qt::NoFocus);
         };
-        connect(view->model(), &QAbstractItemModel::modelReset, this, rows);
-        connect(view->model(), &QAbstractItemModel::rowsInserted, this, rows);
-        connect(view->model(), &QAbstractItemModel::rowsRemoved, this, rows);
+        connect(model, &QAbstractItemModel::modelReset, this, rows);
+        connect(model, &QAbstractItemModel::rowsInserted, this, rows);
+        connect(model, &QAbstractItemModel::rowsRemoved, this, rows);
         rows();
     }
 

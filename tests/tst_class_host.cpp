@@ -19,6 +19,7 @@
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTabWidget>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -45,6 +46,8 @@ private Q_SLOTS:
         QVERIFY(m_dir.isValid());
         qputenv("HOME", QFile::encodeName(m_dir.path()));
         as(u"teacher"_s);
+        // Another account's class on the usual port: this one takes the next.
+        m_another.listen(QHostAddress::Any, ClassHost::kPort);
     }
 
     void cleanupTestCase() { m_host.stop(); }
@@ -68,6 +71,7 @@ private Q_SLOTS:
         QVERIFY2(failed.isEmpty(), qPrintable(failed));
         const QString code = m_host.joining().first;
         QVERIFY(code.contains(QRegularExpression(u"^[A-Z0-9]{4}-[A-Z0-9]{4}-[A-Z0-9]{4}$"_s)));
+        QVERIFY(m_host.port() != ClassHost::kPort || !m_another.isListening());
         auto *tabs = window.findChild<QTabWidget *>();
         QCOMPARE(tabs->tabText(tabs->currentIndex()), u"Salle"_s);
         QTRY_VERIFY_WITH_TIMEOUT(
@@ -87,14 +91,14 @@ private Q_SLOTS:
             QElapsedTimer joining;
             joining.start();
             if (computer == u"c") {
-                const ToolResult joined = runTool(
-                    QCoreApplication::applicationDirPath() + u"/../additions-progres"_s,
-                    {u"--rejoindre"_s, u"localhost"_s, typed}, environment(computer), 30000);
+                const ToolResult joined =
+                    runTool(QCoreApplication::applicationDirPath() + u"/../additions-progres"_s,
+                            {u"--rejoindre"_s, here(), typed}, environment(computer), 30000);
                 QVERIFY2(joined.ok && joined.output.contains("rejoint"), qPrintable(joined.error));
             } else if (computer == u"b") {
                 QVERIFY2(joinByTheWindow(typed).contains(u"a rejoint"_s), qPrintable(problem));
             } else {
-                QVERIFY2(joinClass(u"localhost"_s, typed, problem), qPrintable(problem));
+                QVERIFY2(joinClass(here(), typed, problem), qPrintable(problem));
             }
             qInfo("A computer joined in %lld ms", joining.elapsed());
             const ToolResult sent =
@@ -137,7 +141,7 @@ private Q_SLOTS:
             QVERIFY(m_host.closeJoining());
         as(u"late"_s);
         QString problem;
-        QVERIFY(!joinClass(u"localhost"_s, typed.isEmpty() ? code : typed, problem));
+        QVERIFY(!joinClass(here(), typed.isEmpty() ? code : typed, problem));
         QVERIFY2(problem.contains(u"plus valable"_s), qPrintable(problem));
         QVERIFY(!QFile::exists(m_dir.filePath(u"late.conf"_s)));
         if (then != u"close")
@@ -176,7 +180,7 @@ private Q_SLOTS:
         QProcess proxy;
         proxy.start(u"python3"_s,
                     {QStringLiteral(ADDITIONS_SOURCE_DIR) + u"/tests/data/tls_proxy.py"_s,
-                     proxyPort, QString::number(ClassHost::kPort), m_dir.filePath(u"mitm.crt"_s),
+                     proxyPort, QString::number(m_host.port()), m_dir.filePath(u"mitm.crt"_s),
                      m_dir.filePath(u"mitm.key"_s)});
         QVERIFY(proxy.waitForReadyRead(5000));
         as(u"middle"_s);
@@ -193,9 +197,9 @@ private Q_SLOTS:
              "%1psql \"host=localhost port=%2 user=additions_join dbname=additions "
              "sslmode=require gssencmode=disable\" -c '' 2>/dev/null; true"_s
                  .arg(u"/usr/lib/postgresql/15/bin/"_s)
-                 .arg(ClassHost::kPort)},
+                 .arg(m_host.port())},
             {}, 120000);
-        QVERIFY(guessed.ok);
+        QVERIFY2(guessed.ok, qPrintable(guessed.error));
         QVERIFY(runTool(QCoreApplication::applicationDirPath() + u"/history_probe"_s,
                         {u"1_joueur"_s, u"1"_s}, environment(u"a"_s), 30000)
                     .ok);
@@ -239,10 +243,17 @@ private:
 
     // An adult's way: "Rejoindre une classe…", the address and the code
     // typed, OK; what the program then says.
-    static QString joinByTheWindow(const QString &code)
+    // The class's address on this computer.
+    QString here() const
+    {
+        return m_host.port() == ClassHost::kPort ? u"localhost"_s
+                                                 : u"localhost:%1"_s.arg(m_host.port());
+    }
+
+    QString joinByTheWindow(const QString &code)
     {
         QWidget window;
-        return typing({u"localhost"_s, code}, [&] { ClassRoom::join(&window); });
+        return typing({here(), code}, [&] { ClassRoom::join(&window); });
     }
 
     // Runs `action`, typing `texts` in the fields of the dialog it opens,
@@ -283,6 +294,7 @@ private:
     }
 
     QTemporaryDir m_dir;
+    QTcpServer m_another;
     // Where the teacher's program keeps it.
     ClassHost m_host{m_dir.filePath(u"teacher/additions/classe"_s)};
 };
