@@ -326,6 +326,23 @@ private Q_SLOTS:
         adults.terminate();
         adults.waitForFinished(10000);
         runTool(u"wineserver"_s, {u"-k"_s}, {}, 30000);
+
+        // A service that asks for TLS without the check (libpq takes
+        // requiressl as an sslmode, after the program's own), naming another
+        // authority: Progrès never joins.
+        QFile::remove(settings.filePath(u"other.crt"_s));
+        QVERIFY(
+            QFile::copy(server.m_dir.filePath(u"other.crt"_s), settings.filePath(u"other.crt"_s)));
+        QVERIFY(write(
+            settings.filePath(u".pg_service.conf"_s),
+            service(u"additions-enseignant"_s, u"prof_a"_s, windowsFolder + u"\\other.crt"_s) +
+                u"requiressl=1\n"_s));
+        adults.start(u"wine"_s, {programs + u"/additions-progres.exe"_s});
+        QVERIFY2(!waitUntil(teacherListens, 20000, 500),
+                 "Progrès joined a server its authority did not sign");
+        adults.terminate();
+        adults.waitForFinished(10000);
+        runTool(u"wineserver"_s, {u"-k"_s}, {}, 30000);
     }
 
 private:
