@@ -121,16 +121,16 @@ std::optional<int> answerCommandLine(int argc, char *argv[])
     const std::optional<QByteArray> file = exportName(argc, argv, &asked);
 #ifndef Q_OS_WIN
     // For a school's deployment tool as for an adult at a terminal.
-    const QStringList arguments = QCoreApplication::arguments();
-    if (const qsizetype join = arguments.indexOf(QStringLiteral("--rejoindre")); join > 0) {
+    if (parser.isSet(QStringLiteral("rejoindre"))) {
         QTextStream err(stderr);
-        if (join + 2 >= arguments.size()) {
+        const QString code = parser.positionalArguments().value(0);
+        if (code.isEmpty()) {
             err << QStringLiteral("Utilisation : additions-progres --rejoindre ADRESSE CODE "
                                   "(l'adresse et le code que l'enseignant donne)\n");
             return 2;
         }
         QString problem;
-        if (!joinClass(arguments[join + 1], arguments[join + 2], problem)) {
+        if (!joinClass(parser.value(QStringLiteral("rejoindre")), code, problem)) {
             err << problem << '\n';
             return 1;
         }
@@ -139,9 +139,10 @@ std::optional<int> answerCommandLine(int argc, char *argv[])
         return 0;
     }
     // A teacher's computer set up by a school's deployment tool.
-    if (const qsizetype open = arguments.indexOf(QStringLiteral("--ouvrir-classe")); open > 0) {
+    if (parser.isSet(QStringLiteral("ouvrir-classe"))) {
         ClassHost host;
-        const QString code = open + 1 < arguments.size() && host.create(arguments[open + 1])
+        const QString name = parser.value(QStringLiteral("ouvrir-classe"));
+        const QString code = !name.isEmpty() && host.create(name)
                                  ? host.openJoining(std::chrono::hours(2))
                                  : QString();
         if (code.isEmpty()) {
@@ -157,7 +158,7 @@ std::optional<int> answerCommandLine(int argc, char *argv[])
         return 0;
     }
     // At the teacher's login, when they asked for it.
-    if (arguments.contains(QStringLiteral("--demarrer-classe"))) {
+    if (parser.isSet(QStringLiteral("demarrer-classe"))) {
         ClassHost host;
         if (host.start())
             return 0;
