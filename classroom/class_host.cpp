@@ -34,6 +34,17 @@ constexpr int kCodeLength = 12;
 constexpr const char *kRoom[] = {"127.0.0.0/8",    "10.0.0.0/8", "172.16.0.0/12", "192.168.0.0/16",
                                  "169.254.0.0/16", "::1/128",    "fc00::/7",      "fe80::/10"};
 
+// Whether a check of the server's state says yes: a no is no failure.
+bool says(const QString &program, const QStringList &arguments)
+{
+    QProcess check;
+    check.setStandardOutputFile(QProcess::nullDevice());
+    check.setStandardErrorFile(QProcess::nullDevice());
+    check.start(program, arguments);
+    return check.waitForFinished(30000) && check.exitStatus() == QProcess::NormalExit &&
+           check.exitCode() == 0;
+}
+
 // A text as an SQL literal.
 QByteArray sqlText(QByteArray text)
 {
@@ -220,7 +231,7 @@ bool ClassHost::start()
     // gone, and recovers every answer from its log.
     QDeadlineTimer patience(60s);
     while (!running()) {
-        if (!run(kBin + u"pg_ctl"_s, QStringList{u"status"_s} + data) && certify() &&
+        if (!says(kBin + u"pg_ctl"_s, QStringList{u"status"_s} + data) && certify() &&
             run(kBin + u"pg_ctl"_s, QStringList{u"start"_s, u"-w"_s, u"-t"_s, u"60"_s, u"-l"_s,
                                                 m_folder + u"/server.log"_s} +
                                         data))
@@ -232,10 +243,10 @@ bool ClassHost::start()
     return true;
 }
 
-bool ClassHost::running()
+bool ClassHost::running() const
 {
-    return run(kBin + u"pg_isready"_s,
-               {u"-q"_s, u"-h"_s, m_folder, u"-p"_s, QString::number(port())});
+    return says(kBin + u"pg_isready"_s,
+                {u"-q"_s, u"-h"_s, m_folder, u"-p"_s, QString::number(port())});
 }
 
 bool ClassHost::stop()

@@ -36,7 +36,7 @@ public:
     bool start();
     bool stop();
     // Whether the server takes connections now.
-    bool running();
+    bool running() const;
     // A new code for the room's computers to join with, valid for `valid`,
     // as the teacher reads it out ("ACDE-FGHJ-KMNP"); empty when it could
     // not be set. The code before it is refused from then on.
