@@ -66,8 +66,10 @@ bool GameDriver::start(QString *why)
                 return !(m_window = windowWithTitle(u"Form1"_s)).isEmpty() ||
                        m_game.waitForFinished(0);
             },
-            // Wine's first start in a new prefix sets up its services first.
-            m_wineProgram.isEmpty() ? 15000 : 90000) ||
+            // Wine's first start in a new prefix sets up its services first;
+            // a sanitized build on a machine running other tests beside it
+            // has been seen to need more than 15 s.
+            m_wineProgram.isEmpty() ? 45000 : 90000) ||
         m_window.isEmpty()) {
         *why = isRunning() ? u"the game's window did not appear in time"_s
                            : u"the game ended before showing its window"_s;
