@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "progress/class_grid.h"
 
+#include "progress/answer_tables.h"
 #include "progress/mastery_marks.h"
-#include "progress/tables.h"
 #include "quiz/tables.h"
 
 #include <QAbstractTableModel>

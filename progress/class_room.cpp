@@ -3,7 +3,7 @@
 
 #include "classroom/class_join.h"
 #include "progress/notice_line.h"
-#include "progress/tables.h"
+#include "progress/answer_tables.h"
 #include "services/worker_thread.h"
 
 #include <QApplication>

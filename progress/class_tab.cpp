@@ -3,12 +3,12 @@
 
 #include "classroom/class_queries.h"
 #include "history/progress_queries.h"
+#include "progress/answer_tables.h"
 #include "progress/class_grid.h"
 #include "progress/mastery_marks.h"
 #include "progress/notice_line.h"
 #include "progress/report_pdf.h"
 #include "progress/score_chart.h"
-#include "progress/tables.h"
 #include "progress/window_size.h"
 #include "services/worker_thread.h"
 

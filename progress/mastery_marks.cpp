@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "progress/mastery_marks.h"
 
-#include "progress/tables.h"
+#include "progress/answer_tables.h"
 #include "quiz/tables.h"
 
 #include <QHeaderView>

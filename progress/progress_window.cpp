@@ -11,7 +11,7 @@
 #include "progress/notice_line.h"
 #include "progress/report_pdf.h"
 #include "progress/score_chart.h"
-#include "progress/tables.h"
+#include "progress/answer_tables.h"
 #include "progress/window_size.h"
 #include "services/worker_thread.h"
 

@@ -2,9 +2,9 @@
 #include "progress/report_pdf.h"
 
 #include "history/mastery.h"
+#include "progress/answer_tables.h"
 #include "progress/mastery_marks.h"
 #include "progress/score_chart.h"
-#include "progress/tables.h"
 #include "quiz/tables.h"
 
 #include <QAbstractTextDocumentLayout>

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The adults' windows' pieces, on a real (offscreen) display: what they
 // say, and that Enter never destroys.
+#include "progress/answer_tables.h"
 #include "progress/mastery_marks.h"
 #include "progress/notice_line.h"
-#include "progress/tables.h"
 
 #include <QApplication>
 #include <QMessageBox>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "progress/tables.h"
+#include "progress/answer_tables.h"
 
 #include <QApplication>
 #include <QEvent>
