@@ -15,7 +15,11 @@
 #include <QSysInfo>
 #include <QVariant>
 
+#ifdef Q_OS_WIN
+#include <shlobj.h>
+#else
 #include <unistd.h>
+#endif
 
 using namespace Qt::StringLiterals;
 
@@ -72,6 +76,16 @@ std::optional<Admission> admit(const QString &host, int port, const QString &cod
     return admitted;
 }
 
+// Whoever may write the computer's own files: root, or an administrator.
+bool forEveryAccount()
+{
+#ifdef Q_OS_WIN
+    return IsUserAnAdmin();
+#else
+    return ::geteuid() == 0;
+#endif
+}
+
 } // namespace
 
 bool joinClass(const QString &address, const QString &code, QString &problem)
@@ -87,7 +101,7 @@ bool joinClass(const QString &address, const QString &code, QString &problem)
     const std::optional<Admission> admitted = admit(host, port, typed, problem);
     if (!admitted)
         return false;
-    const bool everyAccount = ::geteuid() == 0;
+    const bool everyAccount = forEveryAccount();
     const QString authority =
         everyAccount ? QFileInfo(systemServiceFile()).absolutePath() + u"/additions-classe.crt"_s
                      : QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
@@ -107,7 +121,7 @@ bool joinClass(const QString &address, const QString &code, QString &problem)
                               {u"dbname"_s, u"additions"_s},
                               {u"user"_s, admitted->role},
                               {u"password"_s, admitted->password},
-                              {u"sslrootcert"_s, authority}},
+                              {u"sslrootcert"_s, QDir::toNativeSeparators(authority)}},
                              problem, everyAccount))
         return false;
     // As the game will: the server's certificate checked for that name.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "classroom/service_file.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -19,9 +20,14 @@ QString userServiceFile()
 
 QString systemServiceFile()
 {
-    return (qEnvironmentVariableIsSet("PGSYSCONFDIR") ? qEnvironmentVariable("PGSYSCONFDIR")
-                                                      : QStringLiteral("/etc/postgresql-common")) +
-           QStringLiteral("/pg_service.conf");
+    if (qEnvironmentVariableIsSet("PGSYSCONFDIR"))
+        return qEnvironmentVariable("PGSYSCONFDIR") + QStringLiteral("/pg_service.conf");
+#ifdef Q_OS_WIN
+    // Beside the programs, which only whoever installed them can write.
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/pg_service.conf");
+#else
+    return QStringLiteral("/etc/postgresql-common/pg_service.conf");
+#endif
 }
 
 bool writeServiceSection(const QString &file, const QString &service, const ServiceValues &values,

@@ -1,20 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "progress/class_room.h"
 
-#include "classroom/class_join.h"
-#include "progress/notice_line.h"
 #include "progress/answer_tables.h"
+#include "progress/notice_line.h"
+#include "progress/off_the_window.h"
 #include "services/worker_thread.h"
 
-#include <QApplication>
 #include <QCheckBox>
-#include <QDialog>
-#include <QDialogButtonBox>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-#include <QFormLayout>
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QLabel>
@@ -24,7 +19,6 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QTableWidget>
-#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -34,24 +28,6 @@ namespace {
 
 // A code serves one lesson.
 constexpr auto kLesson = 2h;
-
-// Work of a few seconds, off the window's thread: the window is drawn
-// meanwhile, and takes no click.
-template <typename Work> bool offTheWindow(QWidget *window, Work work)
-{
-    bool done = false;
-    QEventLoop loop;
-    std::unique_ptr<QThread> thread(QThread::create([&] { done = work(); }));
-    QObject::connect(thread.get(), &QThread::finished, &loop, &QEventLoop::quit);
-    window->setEnabled(false);
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    thread->start();
-    loop.exec();
-    thread->wait();
-    QApplication::restoreOverrideCursor();
-    window->setEnabled(true);
-    return done;
-}
 
 // The desktop's own list of what starts at login.
 QString loginEntry()
@@ -209,27 +185,4 @@ void ClassRoom::open(QWidget *parent, const std::function<void()> &opened)
         warn(parent, {host.problem(), {}});
     else
         opened();
-}
-
-void ClassRoom::join(QWidget *parent)
-{
-    QDialog dialog(parent);
-    dialog.setWindowTitle(QStringLiteral("Rejoindre une classe"));
-    auto *address = new QLineEdit, *code = new QLineEdit;
-    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
-    auto *form = new QFormLayout(&dialog);
-    form->addRow(new QLabel(QStringLiteral("L'adresse et le code que l'enseignant donne :")));
-    form->addRow(QStringLiteral("&Adresse :"), address);
-    form->addRow(QStringLiteral("&Code :"), code);
-    form->addRow(buttons);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    QString problem;
-    if (offTheWindow(parent, [&] { return joinClass(address->text(), code->text(), problem); }))
-        tell(parent, QStringLiteral("Cet ordinateur a rejoint la classe : les réponses de ses "
-                                    "joueurs y partiront."));
-    else
-        warn(parent, {problem, {}});
 }

@@ -28,8 +28,6 @@ public:
 
     // Asks the teacher a name, and opens the class on this computer.
     static void open(QWidget *parent, const std::function<void()> &opened);
-    // Asks an adult the address and the code, and joins.
-    static void join(QWidget *parent);
 
 private:
     struct State

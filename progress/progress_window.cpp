@@ -4,14 +4,15 @@
 #include "classroom/class_sender.h"
 #include "history/progress_queries.h"
 #include "progress/class_tab.h"
+#include "progress/join_dialog.h"
 #ifndef Q_OS_WIN
 #include "progress/class_room.h"
 #endif
+#include "progress/answer_tables.h"
 #include "progress/mastery_marks.h"
 #include "progress/notice_line.h"
 #include "progress/report_pdf.h"
 #include "progress/score_chart.h"
-#include "progress/answer_tables.h"
 #include "progress/window_size.h"
 #include "services/worker_thread.h"
 
@@ -88,10 +89,10 @@ ProgressWindow::ProgressWindow(QWidget *parent)
     choices->addWidget(exportButton, 1, 0);
     choices->addWidget(reportButton, 1, 1);
     choices->addWidget(clearButton, 1, 2);
-#ifndef Q_OS_WIN
     // A class opened on this computer, or this computer joining one.
     auto *classButton = new QPushButton(QStringLiteral("Classe…"));
     auto *classMenu = new QMenu(classButton);
+#ifndef Q_OS_WIN
     classMenu->addAction(QStringLiteral("Ouvrir une classe sur cet ordinateur…"), this, [this] {
         // The class and its room at once, the code on screen.
         ClassRoom::open(this, [this] {
@@ -99,11 +100,11 @@ ProgressWindow::ProgressWindow(QWidget *parent)
             m_tabs->setCurrentIndex(m_tabs->count() - 1);
         });
     });
+#endif
     classMenu->addAction(QStringLiteral("Rejoindre une classe…"), this,
-                         [this] { ClassRoom::join(this); });
+                         [this] { askAndJoinClass(this); });
     classButton->setMenu(classMenu);
     choices->addWidget(classButton, 1, 3);
-#endif
     choices->setColumnStretch(4, 1);
     // This computer's history; beside it the class, for a teacher whose
     // connection to the class's server is set up.

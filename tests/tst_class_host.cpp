@@ -4,6 +4,7 @@
 #include "classroom/class_queries.h"
 #include "program_run.h"
 #include "progress/class_room.h"
+#include "progress/join_dialog.h"
 #include "progress/progress_window.h"
 
 #include <QApplication>
@@ -253,7 +254,7 @@ private:
     QString joinByTheWindow(const QString &code)
     {
         QWidget window;
-        return typing({here(), code}, [&] { ClassRoom::join(&window); });
+        return typing({here(), code}, [&] { askAndJoinClass(&window); });
     }
 
     // Runs `action`, typing `texts` in the fields of the dialog it opens,

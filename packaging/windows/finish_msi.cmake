@@ -108,7 +108,8 @@ list(APPEND queries
      "UPDATE `InstallExecuteSequence` SET `Sequence` = 1401 WHERE `Action` = 'RemoveExistingProducts'"
      "INSERT INTO `Property` (`Property`, `Value`) VALUES ('ARPSIZE', '${kib}')"
      "INSERT INTO `RemoveFile` (`FileKey`, `Component_`, `FileName`, `DirProperty`, `InstallMode`) VALUES ('ClassService', 'StartMenu', 'pg_service.conf', 'CLASS_FOLDER', 2)"
-     "INSERT INTO `RemoveFile` (`FileKey`, `Component_`, `FileName`, `DirProperty`, `InstallMode`) VALUES ('ClassCertificate', 'StartMenu', 'ecole-ac.crt', 'CLASS_FOLDER', 2)")
+     "INSERT INTO `RemoveFile` (`FileKey`, `Component_`, `FileName`, `DirProperty`, `InstallMode`) VALUES ('ClassCertificate', 'StartMenu', 'ecole-ac.crt', 'CLASS_FOLDER', 2)"
+     "INSERT INTO `RemoveFile` (`FileKey`, `Component_`, `FileName`, `DirProperty`, `InstallMode`) VALUES ('JoinedClassCertificate', 'StartMenu', 'additions-classe.crt', 'CLASS_FOLDER', 2)")
 execute_process(COMMAND msibuild ${MSI} -q ${queries} RESULT_VARIABLE failed)
 if(failed)
     message(FATAL_ERROR "msibuild could not finish ${MSI}")

@@ -7,8 +7,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -342,6 +345,80 @@ private Q_SLOTS:
                  "Progrès joined a server its authority did not sign");
         adults.terminate();
         adults.waitForFinished(10000);
+        runTool(u"wineserver"_s, {u"-k"_s}, {}, 30000);
+    }
+
+    // A class a teacher opened on a Linux computer, joined by the Windows
+    // programs with its code: the game's answers reach it over TLS.
+    void joinsAClassHostedByATeacher()
+    {
+        // The earlier test's settings stay out.
+        qunsetenv("PGSERVICEFILE");
+        qunsetenv("PGPASSFILE");
+        QTemporaryDir teacher;
+        const QString program = installedGame();
+        QVERIFY(!program.isEmpty());
+        // A class runs as its teacher's account, never root.
+        QStringList asTeacher;
+        if (::geteuid() == 0) {
+            QVERIFY(::chown(QFile::encodeName(teacher.path()).constData(), 65534, 65534) == 0);
+            asTeacher = {u"setpriv"_s, u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s};
+        }
+        QProcessEnvironment home;
+        home.insert(u"HOME"_s, teacher.path());
+        home.insert(u"XDG_DATA_HOME"_s, teacher.path());
+        const auto asTheTeacher = [&](const QString &tool, const QStringList &arguments) {
+            const QStringList line = asTeacher + QStringList{tool} + arguments;
+            return runTool(line.first(), line.mid(1), home, 60000);
+        };
+        const ToolResult opened = asTheTeacher(QStringLiteral(ADDITIONS_PROGRES_EXECUTABLE),
+                                               {u"--ouvrir-classe"_s, u"CE2 Wine"_s});
+        QVERIFY2(opened.ok, qPrintable(opened.error));
+        const QString code = QString::fromUtf8(opened.output).section(u"code "_s, 1).trimmed();
+        QFile portFile(teacher.path() + u"/additions/classe/port"_s);
+        const QString port = portFile.open(QIODevice::ReadOnly)
+                                 ? QString::fromLatin1(portFile.readAll())
+                                 : u"5478"_s;
+        const auto stopClass = qScopeGuard([&] {
+            asTheTeacher(u"/usr/lib/postgresql/15/bin/pg_ctl"_s,
+                         {u"stop"_s, u"-m"_s, u"fast"_s, u"-D"_s,
+                          teacher.path() + u"/additions/classe/data"_s});
+        });
+        // The earlier test's answers stay out.
+        const QString programs = program.section(u'/', 0, -2);
+        const QString user = program.section(u"/AppData/"_s, 0, 0);
+        QVERIFY(QDir(user + u"/AppData/Local/Additions"_s).removeRecursively());
+        QFile::remove(programs + u"/pg_service.conf"_s);
+        const auto join = [&](const QString &withCode) {
+            return runTool(u"wine"_s,
+                           {programs + u"/additions-progres.exe"_s, u"--rejoindre"_s,
+                            u"localhost:"_s + port, withCode},
+                           {}, 90000);
+        };
+        QVERIFY2(!join(u"AAAA-AAAA-AAAA"_s).ok, "a wrong code joined");
+        QVERIFY(!QFile::exists(programs + u"/pg_service.conf"_s));
+        const ToolResult joined = join(code.toLower());
+        QVERIFY2(joined.ok, qPrintable(joined.error));
+        // An administrator joins the computer for every account.
+        QVERIFY(QFile::exists(programs + u"/pg_service.conf"_s));
+        QVERIFY(QFile::exists(programs + u"/additions-classe.crt"_s));
+
+        QTemporaryDir child;
+        GameDriver game(child.path());
+        game.runUnderWine(program, m_clipboardHelper);
+        START_GAME(game);
+        game.click("Command4");
+        for (int error : {0, 1, 0})
+            game.answer(error);
+        const auto answersHeard = [&] {
+            return asTheTeacher(u"psql"_s,
+                                {u"-h"_s, teacher.path() + u"/additions/classe"_s, u"-p"_s, port,
+                                 u"-d"_s, u"additions"_s, u"-U"_s, u"enseignant"_s, u"-Atc"_s,
+                                 u"SELECT 1 / (count(*) = 3)::int FROM additions.answers"_s})
+                .ok;
+        };
+        QVERIFY2(waitUntil(answersHeard, 60000, 1000), "the answers did not reach the class");
+        QVERIFY(game.close());
         runTool(u"wineserver"_s, {u"-k"_s}, {}, 30000);
     }
 
