@@ -90,12 +90,14 @@ bool forEveryAccount()
 
 bool joinClass(const QString &address, const QString &code, QString &problem)
 {
-    static const QRegularExpression withPort(u"^(.*):([0-9]{1,5})$"_s);
-    const QRegularExpressionMatch split = withPort.match(address.trimmed());
-    const QString host = split.hasMatch() && !split.captured(1).contains(u':') ? split.captured(1)
-                                                                               : address.trimmed();
-    const int port = split.hasMatch() && host != address.trimmed() ? split.captured(2).toInt()
-                                                                   : ClassHost::kPort;
+    // "name", "name:port", an IPv6 address alone, or "[address]:port".
+    static const QRegularExpression withPort(
+        u"^(?:\\[([^\\]]+)\\]|([^:\\[\\]]+))(?::([0-9]{1,5}))?$"_s);
+    const QString given = address.trimmed();
+    const QRegularExpressionMatch split = withPort.match(given);
+    const QString host = !split.hasMatch() ? given : split.captured(1) + split.captured(2);
+    const int port =
+        split.hasMatch() && split.hasCaptured(3) ? split.captured(3).toInt() : ClassHost::kPort;
     // Read out, copied from a board: any case, any blank or dash.
     const QString typed = code.toUpper().remove(QRegularExpression(u"[^A-Z0-9]"_s));
     const std::optional<Admission> admitted = admit(host, port, typed, problem);
