@@ -17,6 +17,7 @@
 
 using namespace std::chrono_literals;
 
+#include <climits>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -33,6 +34,27 @@ constexpr int kCodeLength = 12;
 // The room's networks: private and link-local addresses, and this computer.
 constexpr const char *kRoom[] = {"127.0.0.0/8",    "10.0.0.0/8", "172.16.0.0/12", "192.168.0.0/16",
                                  "169.254.0.0/16", "::1/128",    "fc00::/7",      "fe80::/10"};
+
+// The interface of the default IPv4 route with the lowest metric, from
+// the kernel's table; none where there is no such route.
+QString defaultRouteInterface()
+{
+    QFile routes(u"/proc/net/route"_s);
+    if (!routes.open(QIODevice::ReadOnly | QIODevice::Text))
+        return {};
+    QString found;
+    qulonglong lowest = ULLONG_MAX;
+    while (!routes.atEnd()) {
+        // Iface Destination Gateway Flags RefCnt Use Metric Mask ...
+        const QList<QByteArray> fields = routes.readLine().simplified().split(' ');
+        if (fields.size() > 7 && fields[1] == "00000000" && fields[7] == "00000000" &&
+            fields[6].toULongLong() < lowest) {
+            lowest = fields[6].toULongLong();
+            found = QString::fromLocal8Bit(fields[0]);
+        }
+    }
+    return found;
+}
 
 // Whether a check of the server's state says yes: a no is no failure.
 bool says(const QString &program, const QStringList &arguments)
@@ -315,10 +337,29 @@ QString ClassHost::address() const
     for (const QHostAddress &found : QHostInfo::fromName(local).addresses())
         if (mine.contains(found) && !found.isLoopback())
             return local + port;
-    for (const QHostAddress &address : mine)
-        if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback())
-            return address.toString() + port;
-    return QHostInfo::localHostName() + port;
+    QList<std::pair<QString, QString>> addresses;
+    for (const QNetworkInterface &interface : QNetworkInterface::allInterfaces())
+        if (interface.flags().testFlag(QNetworkInterface::IsUp))
+            for (const QNetworkAddressEntry &entry : interface.addressEntries())
+                addresses.append({interface.name(), entry.ip().toString()});
+    const QString room = roomAddress(addresses, defaultRouteInterface());
+    return (room.isEmpty() ? QHostInfo::localHostName() : room) + port;
+}
+
+QString ClassHost::roomAddress(const QList<std::pair<QString, QString>> &addresses,
+                               const QString &routeInterface)
+{
+    QString first;
+    for (const auto &[interface, text] : addresses) {
+        const QHostAddress address(text);
+        if (address.protocol() != QAbstractSocket::IPv4Protocol || address.isLoopback())
+            continue;
+        if (interface == routeInterface)
+            return address.toString();
+        if (first.isEmpty())
+            first = address.toString();
+    }
+    return first;
 }
 
 QString ClassHost::log() const

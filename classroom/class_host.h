@@ -49,6 +49,12 @@ public:
     // where the network publishes it (Avahi), else its address there, with
     // the port where it is not the usual one.
     QString address() const;
+    // Of this computer's (interface, address) pairs, the IPv4 address the
+    // room reaches: on the interface of the default route, `routeInterface`,
+    // where it has one, for a container's bridge or a VPN is often on a
+    // private network too; else the first not on loopback; else none.
+    static QString roomAddress(const QList<std::pair<QString, QString>> &addresses,
+                               const QString &routeInterface);
     int port() const;
     // How many times a wrong or outdated code was tried since the last
     // code was given, from the server's log.

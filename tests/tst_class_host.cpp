@@ -57,6 +57,33 @@ private Q_SLOTS:
 
     void cleanupTestCase() { m_host.stop(); }
 
+    // The address the teacher reads out, among a computer's networks.
+    void theRoomsAddress_data()
+    {
+        QTest::addColumn<QStringList>("interfaces"); // "name address" each
+        QTest::addColumn<QString>("route");
+        QTest::addColumn<QString>("shown");
+        const QStringList bridgeFirst{u"lo 127.0.0.1"_s, u"docker0 172.17.0.1"_s, u"eth0 fe80::1"_s,
+                                      u"eth0 192.168.1.20"_s};
+        QTest::newRow("the default route's, not a bridge's")
+            << bridgeFirst << u"eth0"_s << u"192.168.1.20"_s;
+        QTest::newRow("no default route: the first") << bridgeFirst << QString() << u"172.17.0.1"_s;
+        QTest::newRow("a route through IPv6 only: the first")
+            << QStringList{u"wlan0 fe80::2"_s, u"eth0 10.0.0.5"_s} << u"wlan0"_s << u"10.0.0.5"_s;
+        QTest::newRow("loopback only: none")
+            << QStringList{u"lo 127.0.0.1"_s, u"lo ::1"_s} << u"lo"_s << QString();
+    }
+    void theRoomsAddress()
+    {
+        QFETCH(QStringList, interfaces);
+        QFETCH(QString, route);
+        QFETCH(QString, shown);
+        QList<std::pair<QString, QString>> addresses;
+        for (const QString &interface : interfaces)
+            addresses.append({interface.section(u' ', 0, 0), interface.section(u' ', 1)});
+        QCOMPARE(ClassHost::roomAddress(addresses, route), shown);
+    }
+
     // Opened in one step, with a code to read out within seconds; the
     // room's computers join with it, however it is typed, and their
     // answers reach the teacher's grid.
