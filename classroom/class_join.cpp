@@ -98,6 +98,12 @@ bool joinClass(const QString &address, const QString &code, QString &problem)
     const QString host = !split.hasMatch() ? given : split.captured(1) + split.captured(2);
     const int port =
         split.hasMatch() && split.hasCaptured(3) ? split.captured(3).toInt() : ClassHost::kPort;
+    static const QRegularExpression hostName(u"^[A-Za-z0-9._:%-]+$"_s);
+    if (!hostName.match(host).hasMatch()) {
+        problem = u"« %1 » n'est pas une adresse : tapez celle que l'enseignant donne, par exemple "
+                  "« salle-prof.local » ou « 192.168.1.20 »."_s.arg(given);
+        return false;
+    }
     // Read out, copied from a board: any case, any blank or dash.
     const QString typed = code.toUpper().remove(QRegularExpression(u"[^A-Z0-9]"_s));
     const std::optional<Admission> admitted = admit(host, port, typed, problem);

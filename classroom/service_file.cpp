@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
+
 QString userServiceFile()
 {
     if (qEnvironmentVariableIsSet("PGSERVICEFILE"))
@@ -33,6 +35,18 @@ QString systemServiceFile()
 bool writeServiceSection(const QString &file, const QString &service, const ServiceValues &values,
                          QString &problem, bool readableByAll)
 {
+    // One line a value: a line break in one (an address typed, a role a
+    // server gave) would add settings of its own to the service.
+    for (const auto &[key, value] : values)
+        if (std::ranges::any_of(key + value,
+                                [](QChar c) { return c.category() == QChar::Other_Control; })) {
+            problem =
+                QStringLiteral("« %1 » ne peut pas être écrit dans le fichier des services de "
+                               "PostgreSQL %2 : il contient un saut de ligne ou un caractère de "
+                               "contrôle.")
+                    .arg(value, QDir::toNativeSeparators(file));
+            return false;
+        }
     QFile old(file);
     QByteArray kept;
     bool inside = false;

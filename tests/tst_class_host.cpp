@@ -229,6 +229,9 @@ private Q_SLOTS:
         QString problem;
         QVERIFY(!joinClass(u"localhost:"_s + proxyPort, code, problem));
         QVERIFY2(problem.contains(u"ne prouve pas"_s), qPrintable(problem));
+        // An address that would add a line to the computer's service.
+        QVERIFY(!joinClass(u"localhost\nsslmode=disable"_s, code, problem));
+        QVERIFY2(problem.contains(u"n'est pas une adresse"_s), qPrintable(problem));
         proxy.kill();
         proxy.waitForFinished();
         // A thousand guesses, twenty at a time.
