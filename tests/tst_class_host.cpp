@@ -4,7 +4,6 @@
 #include "classroom/class_queries.h"
 #include "program_run.h"
 #include "progress/class_room.h"
-#include "progress/class_tab.h"
 #include "progress/join_dialog.h"
 #include "progress/progress_window.h"
 
@@ -147,7 +146,8 @@ private Q_SLOTS:
         window.reset();
         QVERIFY(sendAnswers(u"a"_s, 2));
         window.emplace();
-        QVERIFY(window->findChild<ClassTab *>());
+        tabs = window->findChild<QTabWidget *>();
+        QVERIFY(tabs->count() == 3 && tabs->tabText(1) == u"Classe"_s);
         QTRY_COMPARE_WITH_TIMEOUT(classAnswers(), 8, 2000);
         // The teacher's "Salle": the code to read out, and the computers.
         ClassRoom room;
