@@ -29,7 +29,7 @@ CREATE UNIQUE INDEX IF NOT EXISTS hosting_one_row ON additions.hosting ((true));
 ALTER TABLE additions.hosting OWNER TO additions_owner;
 
 -- A computer of the room, named after its own name, with a password the
--- server makes; at most 100 in the class.
+-- server makes; at most 100 in the class, not counting those removed.
 CREATE OR REPLACE FUNCTION additions.join_class(p_computer text)
 RETURNS TABLE (role name, password text, authority text)
 LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, pg_temp
@@ -39,7 +39,8 @@ DECLARE
                                   40);
     made text := base;
 BEGIN
-    IF (SELECT count(*) FROM additions.machines) >= 100 THEN
+    IF (SELECT count(*) FROM additions.machines m
+        WHERE m.role IN (SELECT rolname FROM pg_roles)) >= 100 THEN
         RAISE EXCEPTION 'la classe a déjà 100 ordinateurs' USING ERRCODE = 'check_violation';
     END IF;
     -- Never the name of a computer removed, whose answers stay.

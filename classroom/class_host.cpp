@@ -165,10 +165,30 @@ bool ClassHost::create(const QString &className)
     if (!QFile::exists(kBin + u"initdb"_s))
         return failed(QStringLiteral("PostgreSQL 15 n'est pas installé sur cet ordinateur (paquet "
                                      "postgresql-15)."));
+    if (className.size() > kLongestName)
+        return failed(QStringLiteral("Le nom de la classe est trop long : %1 caractères au plus.")
+                          .arg(kLongestName));
+    // A folder left from a class whose server files are gone is a damaged
+    // class: its authority and answers are never replaced.
+    if (QFileInfo::exists(m_folder) && !QDir(m_folder).isEmpty())
+        return failed(QStringLiteral("Le dossier de la classe %1 existe déjà, mais sa base est "
+                                     "absente ou abîmée : une nouvelle classe n'est pas faite "
+                                     "par-dessus. Déplacez ce dossier pour en ouvrir une.")
+                          .arg(m_folder));
     if (!QDir().mkpath(m_folder) ||
         !QFile::setPermissions(m_folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
         return failed(
             QStringLiteral("Le dossier de la classe %1 n'a pas pu être créé.").arg(m_folder));
+    if (makeClass(className))
+        return true;
+    // Nothing half made stays to be taken for a class.
+    stop();
+    QDir(m_folder).removeRecursively();
+    return false;
+}
+
+bool ClassHost::makeClass(const QString &className)
+{
     const QString host = QHostInfo::localHostName();
     if (!run(u"openssl"_s, {u"req"_s, u"-x509"_s, u"-newkey"_s, u"ec"_s, u"-pkeyopt"_s,
                             u"ec_paramgen_curve:prime256v1"_s, u"-nodes"_s, u"-days"_s, u"3650"_s,
@@ -204,7 +224,7 @@ bool ClassHost::create(const QString &className)
         room += QByteArray("hostssl additions additions_join,+additions_machine,"
                            "+additions_teacher ") +
                 network + " scram-sha-256\n";
-    const QByteArray folder = m_folder.toUtf8();
+    const QByteArray folder = m_folder.toUtf8().replace('\'', "''");
     if (!settings.open(QIODevice::Append) ||
         settings.write("listen_addresses = '*'\nport = " + QByteArray::number(port()) +
                        "\nunix_socket_directories = '" + folder +
@@ -214,7 +234,11 @@ bool ClassHost::create(const QString &className)
                        "shared_preload_libraries = 'auth_delay'\nauth_delay.milliseconds = 200\n"
                        "lc_messages = 'C'\ntemp_file_limit = '1GB'\nlogging_collector = on\n"
                        "log_destination = 'csvlog'\nlog_directory = 'journal'\n"
-                       "log_filename = 'journal'\nlog_rotation_age = 0\n") < 0 ||
+                       "log_filename = 'journal'\nlog_rotation_age = 0\n"
+                       // A failing statement's text, as long as a sender
+                       // makes it, is never copied to the teacher's disk;
+                       // a connection that does not log in is dropped soon.
+                       "log_min_error_statement = panic\nauthentication_timeout = '5s'\n") < 0 ||
         !rules.open(QIODevice::WriteOnly | QIODevice::Truncate) || rules.write(room) < 0)
         return failed(QStringLiteral("Les réglages de la classe (%1) n'ont pas pu être écrits.")
                           .arg(settings.fileName()));
@@ -258,8 +282,18 @@ bool ClassHost::start()
                                                 m_folder + u"/server.log"_s} +
                                         data))
             return true;
-        if (patience.hasExpired())
-            return false;
+        if (patience.hasExpired()) {
+            QFile log(m_folder + u"/server.log"_s);
+            QByteArray last;
+            if (log.open(QIODevice::ReadOnly | QIODevice::Text))
+                for (const QByteArray &line : log.readAll().split('\n'))
+                    if (line.contains("FATAL"))
+                        last = line;
+            return failed(
+                QStringLiteral("La classe de cet ordinateur n'a pas démarré en une "
+                               "minute (dossier %1) : %2")
+                    .arg(m_folder, last.isEmpty() ? m_problem : QString::fromUtf8(last.trimmed())));
+        }
         QThread::msleep(500);
     }
     return true;
@@ -302,6 +336,19 @@ QString ClassHost::openJoining(std::chrono::minutes valid)
         kept.write((shown + u'\n' + until).toUtf8());
     }
     return shown;
+}
+
+bool ClassHost::keepJoiningAsSet()
+{
+    // Whoever holds the code logs in as the joining role, and a role may
+    // change its own password and settings: the teacher's are set again.
+    const auto [shown, until] = joining();
+    return psql("ALTER ROLE additions_join RESET ALL;\n" +
+                (shown.isEmpty()
+                     ? QByteArray("ALTER ROLE additions_join PASSWORD NULL;\n")
+                     : QStringLiteral("ALTER ROLE additions_join PASSWORD '%1' VALID UNTIL '%2';\n")
+                           .arg(QString(shown).remove(u'-'), until.toUTC().toString(Qt::ISODate))
+                           .toUtf8()));
 }
 
 bool ClassHost::closeJoining()
@@ -421,5 +468,5 @@ bool ClassHost::remove(const QString &role)
 {
     const QByteArray name = sqlText(role.toUtf8());
     return psql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE usename = " + name +
-                ";\nSELECT format('DROP ROLE %I', " + name + ") \\gexec\n");
+                ";\nSELECT format('DROP OWNED BY %1$I; DROP ROLE %1$I', " + name + ") \\gexec\n");
 }

@@ -21,6 +21,7 @@ public:
     // Not PostgreSQL's usual 5432, where a system server may listen; the
     // next free one where another class (another account's) has it.
     static constexpr int kPort = 5478;
+    static constexpr int kLongestName = 100;
 
     explicit ClassHost(const QString &folder = defaultFolder());
     static QString defaultFolder();
@@ -42,6 +43,9 @@ public:
     // not be set. The code before it is refused from then on.
     QString openJoining(std::chrono::minutes valid);
     bool closeJoining();
+    // Sets the joining role's password and settings back to the code open,
+    // or to none, as a holder of the code may have changed them.
+    bool keepJoiningAsSet();
     // The code open now, as openJoining() gave it, and until when; empty
     // when none is.
     std::pair<QString, QDateTime> joining() const;
@@ -76,6 +80,7 @@ private:
     bool run(const QString &program, const QStringList &arguments, const QByteArray &input = {},
              QByteArray *output = nullptr);
     bool psql(const QByteArray &input, QByteArray *output = nullptr);
+    bool makeClass(const QString &className);
     bool certify();
     QString log() const;
     bool failed(const QString &sentence);

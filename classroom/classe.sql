@@ -22,6 +22,11 @@ BEGIN
     IF EXISTS (SELECT FROM pg_namespace WHERE nspname = 'public') THEN
         REVOKE CREATE ON SCHEMA public FROM PUBLIC;
     END IF;
+    -- Nor temporary tables or large objects, which no limit of a role
+    -- bounds: a computer's password would fill the server's disk.
+    EXECUTE format('REVOKE TEMPORARY ON DATABASE %I FROM PUBLIC', current_database());
+    REVOKE EXECUTE ON FUNCTION lo_create(oid), lo_creat(integer), lo_from_bytea(oid, bytea)
+        FROM PUBLIC;
     FOR missing IN SELECT unnest(ARRAY['additions_owner', 'additions_machine', 'additions_teacher'])
                    EXCEPT SELECT rolname FROM pg_roles LOOP
         EXECUTE format('CREATE ROLE %I NOLOGIN', missing);

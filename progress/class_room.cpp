@@ -137,8 +137,12 @@ void ClassRoom::change(std::function<bool(ClassHost &)> change)
         state.address = change || address.isEmpty() ? host->address() : address;
         std::tie(state.code, state.until) = host->joining();
         state.wrongCodes = host->wrongCodes();
-        state.computers = host->computers();
         state.running = host->running();
+        // An empty room is never shown for a running server that did not
+        // answer.
+        if (state.running && !host->keepJoiningAsSet() && state.problem.isEmpty())
+            state.problem = host->problem();
+        state.computers = host->computers();
         QMetaObject::invokeMethod(
             room, [room, state] { room->show(state); }, Qt::QueuedConnection);
     });

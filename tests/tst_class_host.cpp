@@ -83,6 +83,21 @@ private Q_SLOTS:
         QCOMPARE(ClassHost::roomAddress(addresses, route), shown);
     }
 
+    // A class's folder whose server files are gone is never made again
+    // over its authority and answers; a name too long makes nothing.
+    void aDamagedClassIsNeverMadeAgain()
+    {
+        const QString folder = m_dir.filePath(u"damaged"_s);
+        QVERIFY(QDir().mkpath(folder + u"/data"_s));
+        ClassHost damaged(folder);
+        QVERIFY(!damaged.create(u"CM2"_s));
+        QVERIFY2(damaged.problem().contains(u"abîmée"_s), qPrintable(damaged.problem()));
+        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), {u"data"_s});
+        ClassHost fresh(m_dir.filePath(u"fresh"_s));
+        QVERIFY(!fresh.create(QString(ClassHost::kLongestName + 1, u'é')));
+        QVERIFY(!QFileInfo::exists(m_dir.filePath(u"fresh"_s)));
+    }
+
     // Opened in one step, with a code to read out within seconds; the
     // room's computers join with it, however it is typed, and their
     // answers reach the teacher's grid.
@@ -250,6 +265,29 @@ private Q_SLOTS:
                     .ok);
         QTRY_COMPARE_WITH_TIMEOUT(m_host.wrongCodes(), 1000, 10000);
         QCOMPARE(m_host.computers().size(), 2);
+        // A computer's password makes nothing no limit bounds.
+        const QString psql = u"/usr/lib/postgresql/15/bin/psql"_s;
+        QVERIFY(!runTool(psql, {u"service=additions"_s, u"-c"_s, u"SELECT lo_from_bytea(0, 'x')"_s},
+                         environment(u"a"_s))
+                     .ok);
+        QVERIFY(!runTool(psql, {u"service=additions"_s, u"-c"_s, u"CREATE TEMP TABLE t (x int)"_s},
+                         environment(u"a"_s))
+                     .ok);
+        // A holder of the code gives the joining role a password and
+        // settings of its own: the teacher's program sets them back.
+        QProcessEnvironment withCode;
+        withCode.insert(u"PGPASSWORD"_s, QString(code).remove(u'-'));
+        QVERIFY(runTool(psql,
+                        {u"host=localhost port=%1 user=additions_join dbname=additions "
+                         "sslmode=require"_s.arg(m_host.port()),
+                         u"-c"_s,
+                         u"ALTER ROLE additions_join SET default_transaction_read_only = on; "
+                         "ALTER ROLE additions_join PASSWORD 'PRIS'"_s},
+                        withCode)
+                    .ok);
+        QVERIFY2(m_host.keepJoiningAsSet(), qPrintable(m_host.problem()));
+        as(u"d"_s);
+        QVERIFY2(joinClass(here(), code, problem), qPrintable(problem));
     }
 
     // The teacher's server killed: started again at login, it has every
