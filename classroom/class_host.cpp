@@ -89,6 +89,17 @@ QString ClassHost::defaultFolder()
            QStringLiteral("/additions/classe");
 }
 
+QString ClassHost::socketFolder() const
+{
+    // A socket's path has 107 bytes at most: a long home folder (an account
+    // of a school's directory, "prenom.nom@ecole…") puts it in this
+    // account's runtime folder instead, as private.
+    if (QFile::encodeName(m_folder).size() + int(sizeof "/.s.PGSQL.65535") <= 107)
+        return m_folder;
+    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) +
+           u"/additions-classe"_s;
+}
+
 bool ClassHost::exists() const
 {
     return QFile::exists(m_folder + QStringLiteral("/data/PG_VERSION"));
@@ -124,8 +135,8 @@ bool ClassHost::run(const QString &program, const QStringList &arguments, const 
 bool ClassHost::psql(const QByteArray &input, QByteArray *output)
 {
     return run(kBin + u"psql"_s,
-               {u"-h"_s, m_folder, u"-p"_s, QString::number(port()), u"-U"_s, u"additions_hote"_s,
-                u"-d"_s, u"additions"_s, u"-qAt"_s, u"-F"_s, u"\t"_s, u"-v"_s,
+               {u"-h"_s, socketFolder(), u"-p"_s, QString::number(port()), u"-U"_s,
+                u"additions_hote"_s, u"-d"_s, u"additions"_s, u"-qAt"_s, u"-F"_s, u"\t"_s, u"-v"_s,
                 u"ON_ERROR_STOP=1"_s},
                input, output);
 }
@@ -225,9 +236,10 @@ bool ClassHost::makeClass(const QString &className)
                            "+additions_teacher ") +
                 network + " scram-sha-256\n";
     const QByteArray folder = m_folder.toUtf8().replace('\'', "''");
+    const QByteArray socket = socketFolder().toUtf8().replace('\'', "''");
     if (!settings.open(QIODevice::Append) ||
         settings.write("listen_addresses = '*'\nport = " + QByteArray::number(port()) +
-                       "\nunix_socket_directories = '" + folder +
+                       "\nunix_socket_directories = '" + socket +
                        "'\nunix_socket_permissions = 0700\nssl = on\nssl_cert_file = '" + folder +
                        "/server.crt'\nssl_key_file = '" + folder +
                        "/server.key'\npassword_encryption = 'scram-sha-256'\n"
@@ -245,9 +257,10 @@ bool ClassHost::makeClass(const QString &className)
     settings.close();
     rules.close();
     const QByteArray name = className.toUtf8();
-    if (!start() || !run(kBin + u"psql"_s, {u"-h"_s, m_folder, u"-p"_s, QString::number(port()),
-                                            u"-U"_s, u"additions_hote"_s, u"-d"_s, u"postgres"_s,
-                                            u"-q"_s, u"-c"_s, u"CREATE DATABASE additions"_s}))
+    if (!start() ||
+        !run(kBin + u"psql"_s, {u"-h"_s, socketFolder(), u"-p"_s, QString::number(port()), u"-U"_s,
+                                u"additions_hote"_s, u"-d"_s, u"postgres"_s, u"-q"_s, u"-c"_s,
+                                u"CREATE DATABASE additions"_s}))
         return false;
     QFile authority(m_folder + u"/ca.crt"_s);
     if (!authority.open(QIODevice::ReadOnly))
@@ -259,7 +272,7 @@ bool ClassHost::makeClass(const QString &className)
               sqlText(kTeacher.toUtf8()) + ", " + sqlText(name) + ");\n"))
         return false;
     return writeServiceSection(userServiceFile(), QStringLiteral("additions-enseignant"),
-                               {{u"host"_s, m_folder},
+                               {{u"host"_s, socketFolder()},
                                 {u"port"_s, QString::number(port())},
                                 {u"dbname"_s, u"additions"_s},
                                 {u"user"_s, kTeacher}},
@@ -272,6 +285,8 @@ bool ClassHost::start()
         return failed(QStringLiteral("Aucune classe n'est ouverte sur cet ordinateur (dossier %1).")
                           .arg(m_folder));
     const QStringList data{u"-D"_s, m_folder + u"/data"_s};
+    QDir().mkpath(socketFolder());
+    QFile::setPermissions(socketFolder(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     // A server killed, or one whose computer stopped short, leaves its lock
     // file and, a moment, its processes: it starts again once they are
     // gone, and recovers every answer from its log.
@@ -302,7 +317,7 @@ bool ClassHost::start()
 bool ClassHost::running() const
 {
     return says(kBin + u"pg_isready"_s,
-                {u"-q"_s, u"-h"_s, m_folder, u"-p"_s, QString::number(port())});
+                {u"-q"_s, u"-h"_s, socketFolder(), u"-p"_s, QString::number(port())});
 }
 
 bool ClassHost::stop()

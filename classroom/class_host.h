@@ -81,6 +81,7 @@ private:
              QByteArray *output = nullptr);
     bool psql(const QByteArray &input, QByteArray *output = nullptr);
     bool makeClass(const QString &className);
+    QString socketFolder() const;
     bool certify();
     QString log() const;
     bool failed(const QString &sentence);

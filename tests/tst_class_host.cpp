@@ -309,6 +309,18 @@ private Q_SLOTS:
         QCOMPARE(classAnswers(), 10);
     }
 
+    // A home folder as long as a school directory's names make it: the
+    // server's socket would not fit in it.
+    void aLongHomeFolder()
+    {
+        as(u"far"_s);
+        ClassHost far(m_dir.filePath(
+            u"marie-christine.dupont-lefebvre@ecole-jules-ferry.ac-versailles.fr/additions/classe"_s));
+        QVERIFY2(far.create(u"CE1"_s), qPrintable(far.problem()));
+        QVERIFY(far.running());
+        QVERIFY(far.stop());
+    }
+
 private:
     // Every answer the teacher's grid counts.
     int classAnswers()
