@@ -128,7 +128,11 @@ bool ClassHost::run(const QString &program, const QStringList &arguments, const 
             QStringLiteral("La classe de cet ordinateur (dossier %1) n'a pas pu être préparée ou "
                            "démarrée (%2 : %3).")
                 .arg(m_folder, QFileInfo(program).fileName(),
-                     QString::fromLocal8Bit(process.readAllStandardError()).trimmed().left(300)));
+                     process.error() == QProcess::FailedToStart
+                         ? QStringLiteral("programme introuvable")
+                         : QString::fromLocal8Bit(process.readAllStandardError())
+                               .trimmed()
+                               .left(300)));
     return true;
 }
 
@@ -192,10 +196,11 @@ bool ClassHost::create(const QString &className)
             QStringLiteral("Le dossier de la classe %1 n'a pas pu être créé.").arg(m_folder));
     if (makeClass(className))
         return true;
-    // Nothing half made stays to be taken for a class.
+    // Nothing half made stays to be taken for a class; the cause is said.
+    const QString why = m_problem;
     stop();
     QDir(m_folder).removeRecursively();
-    return false;
+    return failed(why);
 }
 
 bool ClassHost::makeClass(const QString &className)
