@@ -89,6 +89,13 @@ QString ClassHost::defaultFolder()
            QStringLiteral("/additions/classe");
 }
 
+int ClassHost::accountsPort()
+{
+    // Accounts are numbered from 1000 on Debian; those of a school's
+    // directory too, far higher.
+    return kPort + int(::geteuid() % 100);
+}
+
 QString ClassHost::socketFolder() const
 {
     // A socket's path has 107 bytes at most: a long home folder (an account
@@ -219,9 +226,7 @@ bool ClassHost::makeClass(const QString &className)
               u"--auth-host=reject"_s, u"--data-checksums"_s, u"-E"_s, u"UTF8"_s,
               u"--locale=C.UTF-8"_s, u"--no-instructions"_s}))
         return false;
-    // The first free port from the usual one: another account's class may
-    // have it.
-    for (int candidate = kPort; candidate < kPort + 20; ++candidate) {
+    for (int candidate = accountsPort(); candidate < accountsPort() + 20; ++candidate) {
         QTcpServer probe;
         if (probe.listen(QHostAddress::Any, quint16(candidate))) {
             QFile kept(m_folder + u"/port"_s);

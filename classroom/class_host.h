@@ -18,9 +18,12 @@
 class ClassHost
 {
 public:
-    // Not PostgreSQL's usual 5432, where a system server may listen; the
-    // next free one where another class (another account's) has it.
+    // Not PostgreSQL's usual 5432, where a system server may listen. Each
+    // account of a computer starts from a port of its own, kPort for the
+    // first, so that a class stopped keeps its port from another's; the
+    // next free one where a program has it.
     static constexpr int kPort = 5478;
+    static int accountsPort();
     static constexpr int kLongestName = 100;
 
     explicit ClassHost(const QString &folder = defaultFolder());

@@ -50,8 +50,8 @@ private Q_SLOTS:
         QVERIFY(m_dir.isValid());
         qputenv("HOME", QFile::encodeName(m_dir.path()));
         as(u"teacher"_s);
-        // Another account's class on the usual port: this one takes the next.
-        m_another.listen(QHostAddress::Any, ClassHost::kPort);
+        // A program on this account's port: the class takes the next.
+        m_another.listen(QHostAddress::Any, quint16(ClassHost::accountsPort()));
     }
 
     void cleanupTestCase() { m_host.stop(); }
@@ -117,7 +117,7 @@ private Q_SLOTS:
         QVERIFY2(failed.isEmpty(), qPrintable(failed));
         const QString code = m_host.joining().first;
         QVERIFY(code.contains(QRegularExpression(u"^[A-Z0-9]{4}-[A-Z0-9]{4}-[A-Z0-9]{4}$"_s)));
-        QVERIFY(m_host.port() != ClassHost::kPort || !m_another.isListening());
+        QVERIFY(m_host.port() != ClassHost::accountsPort() || !m_another.isListening());
         auto *tabs = window->findChild<QTabWidget *>();
         QCOMPARE(tabs->tabText(tabs->currentIndex()), u"Salle"_s);
         QTRY_VERIFY_WITH_TIMEOUT(
