@@ -164,6 +164,16 @@ QString shownTime(const QDateTime &when)
     return when.toLocalTime().toString(u"dd/MM/yyyy HH:mm");
 }
 
+QString shownDay(const QDateTime &when)
+{
+    return when.toLocalTime().toString(u"dd/MM/yyyy");
+}
+
+QString shownTimeInSentence(const QDateTime &when)
+{
+    return when.toLocalTime().toString(u"dd/MM/yyyy à HH:mm");
+}
+
 QStringList answerHeaders()
 {
     return {QStringLiteral("Date"), QStringLiteral("Problème"), QStringLiteral("Réponse"),

@@ -26,8 +26,12 @@ QString levelName(int bound);
 // The share of right answers, "67 %"; empty without answers.
 QString shareText(const Tally &tally);
 
-// When an answer was given, as the tables and reports show it.
+// A moment in this computer's time: in a table or a report ("31/01/2027
+// 14:05"), its day alone, and in a sentence ("31/01/2027 à 14:05"). The
+// formats are written here only.
 QString shownTime(const QDateTime &when);
+QString shownDay(const QDateTime &when);
+QString shownTimeInSentence(const QDateTime &when);
 
 // An answer as the tables of last answers show it: when, the sum, the
 // answer, whether it was right, the score after it.

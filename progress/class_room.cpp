@@ -53,7 +53,7 @@ bool startAtLogin(bool atLogin)
 
 QString dayAndTime(const QDateTime &when)
 {
-    return when.isValid() ? when.toLocalTime().toString(u"dd/MM/yyyy HH:mm") : QStringLiteral("—");
+    return when.isValid() ? shownTime(when) : QStringLiteral("—");
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #endif
 #include "history/csv_export.h"
 #include "history/history_database.h"
+#include "progress/answer_tables.h"
 #include "progress/progress_window.h"
 #include "services/command_line.h"
 #include "services/process_end.h"
@@ -77,7 +78,7 @@ int exportHistory(const QByteArray &file)
     for (const SetAside &aside : history.setAside())
         err << QStringLiteral("Attention : un historique abîmé a été mis de côté le %1 dans %2 ; "
                               "ses réponses ne sont pas dans cet export.\n")
-                   .arg(aside.when.toLocalTime().toString(u"dd/MM/yyyy à HH:mm"), aside.file);
+                   .arg(shownTimeInSentence(aside.when), aside.file);
     const QString failure = exportCsv(history, file);
     if (!failure.isEmpty()) {
         err << failure << '\n';

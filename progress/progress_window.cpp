@@ -210,8 +210,7 @@ void ProgressWindow::display(const ProgressView &view)
         setAside << QStringLiteral("L'historique était abîmé : il a été mis de côté le %1 dans "
                                    "%2, et un nouvel historique a été commencé. Les réponses "
                                    "d'avant n'apparaissent plus ici.")
-                        .arg(file.when.toLocalTime().toString(u"dd/MM/yyyy à HH:mm"),
-                             QDir::toNativeSeparators(file.file));
+                        .arg(shownTimeInSentence(file.when), QDir::toNativeSeparators(file.file));
     m_setAsideText->setText(setAside.join(u'\n'));
     m_setAside->setVisible(!setAside.isEmpty());
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "progress/score_chart.h"
 
+#include "progress/answer_tables.h"
+
 #include <QFontMetricsF>
 #include <QHelpEvent>
 #include <QKeyEvent>
@@ -222,8 +224,7 @@ void ScoreChart::setAnswers(const ChartAnswers &chart)
 QString ScoreChart::pointText(qsizetype index) const
 {
     const ScorePoint &point = m_points[index];
-    return QStringLiteral("%1 : score %2")
-        .arg(point.when.toLocalTime().toString(u"dd/MM/yyyy HH:mm"), scoreText(point.score));
+    return QStringLiteral("%1 : score %2").arg(shownTime(point.when), scoreText(point.score));
 }
 
 void ScoreChart::describe()
@@ -238,8 +239,7 @@ void ScoreChart::describe()
                                      "gauche et droite lisent chaque point")
                           .arg(scoreText(m_points.first().score), scoreText(m_points.last().score))
                           .arg(m_answers)
-                          .arg(m_points.first().when.toLocalTime().toString(u"dd/MM/yyyy"),
-                               m_points.last().when.toLocalTime().toString(u"dd/MM/yyyy"),
+                          .arg(shownDay(m_points.first().when), shownDay(m_points.last().when),
                                m_points.size() < m_answers
                                    ? QStringLiteral(", un point par jour (sa dernière réponse)")
                                    : QString());
