@@ -8,6 +8,10 @@
 // A child's mark at a level is read from their last answers there: the
 // class's server keeps the last 20 of each (classe.sql).
 inline constexpr int kMasteryAnswers = 20;
+// The shares of right answers, in percent, that make a level familiar and
+// mastered.
+inline constexpr int kFamiliarPercent = 70;
+inline constexpr int kMasteredPercent = 90;
 
 enum class Mastery { NotStarted, Started, Familiar, Mastered };
 
@@ -18,9 +22,9 @@ inline Mastery masteryOf(const Tally &last)
     if (last.answers <= 0)
         return Mastery::NotStarted;
     const int share = 100 * last.right / last.answers;
-    if (share >= 90 && last.answers >= kMasteryAnswers)
+    if (share >= kMasteredPercent && last.answers >= kMasteryAnswers)
         return Mastery::Mastered;
-    return share >= 70 ? Mastery::Familiar : Mastery::Started;
+    return share >= kFamiliarPercent ? Mastery::Familiar : Mastery::Started;
 }
 
 inline QString masteryName(Mastery level)

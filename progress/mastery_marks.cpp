@@ -76,10 +76,13 @@ QLabel *markLegend()
                             .arg(look.fill.name(), look.text.name(), markText(level))
                       : QStringLiteral("&nbsp;%1&nbsp;").arg(markText(level)));
     }
-    auto *legend = new QLabel(QStringLiteral("Sur les 20 dernières réponses de chaque niveau : ") +
-                              marks.join(QStringLiteral(" ")) +
-                              QStringLiteral(" (familier : 70 % justes ; maîtrisé : 90 % sur 20 "
-                                             "réponses au moins)."));
+    auto *legend = new QLabel(
+        QStringLiteral("Sur les %1 dernières réponses de chaque niveau : ").arg(kMasteryAnswers) +
+        marks.join(QStringLiteral(" ")) +
+        QStringLiteral(" (familier : %1 % justes ; maîtrisé : %2 % sur %3 réponses au moins).")
+            .arg(kFamiliarPercent)
+            .arg(kMasteredPercent)
+            .arg(kMasteryAnswers));
     legend->setTextFormat(Qt::RichText);
     legend->setWordWrap(true);
     return legend;
