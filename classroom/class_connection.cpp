@@ -496,3 +496,26 @@ bool ClassConnection::agreeOnVersion()
     m_versionAgreed = true;
     return true;
 }
+
+QString serverRefusal(const QSqlError &error)
+{
+    const QString state = error.nativeErrorCode();
+    if (state == u"23514" || state == u"P0001") {
+        // "ERROR:  message" (the severity in the server's language), then
+        // context lines.
+        QString text = error.databaseText().section(u'\n', 0, 0);
+        const qsizetype message = text.indexOf(QStringLiteral(":  "));
+        return (message < 0 ? text : text.mid(message + 3))
+            .remove(QStringLiteral("(") + state + u')')
+            .trimmed();
+    }
+    if (state == u"54000")
+        return QStringLiteral("trop long pour le serveur de la classe");
+    if (state == u"42501")
+        return QStringLiteral("cet ordinateur n'a pas le droit d'envoyer des réponses : "
+                              "l'administrateur du serveur doit l'ajouter à une classe");
+    if (state.startsWith(u"22"))
+        return QStringLiteral("une valeur que le serveur de la classe ne prend pas (code %1)")
+            .arg(state);
+    return QStringLiteral("refusée par le serveur de la classe (code %1)").arg(state);
+}

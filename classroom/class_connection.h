@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QString>
 
 #include <chrono>
@@ -80,3 +81,8 @@ private:
     // failed since: it is not asked again at each answer.
     bool m_versionAgreed = false;
 };
+
+// Why the server refused a statement, in French: the class's own checks say
+// it in French already; the server's other refusals are named by their
+// code, the server's words being in its own language.
+QString serverRefusal(const QSqlError &error);

@@ -73,7 +73,7 @@ std::optional<Admission> admit(const QString &host, int port, const QString &cod
                                      query.value(2).toString()};
             else
                 problem = u"La classe de l'adresse %1 a refusé cet ordinateur (%2)."_s.arg(
-                    host, query.lastError().text().trimmed());
+                    host, serverRefusal(query.lastError()));
         }
         db.close();
     }

@@ -159,32 +159,6 @@ QString passingCause(const QSqlError &error)
     return QStringLiteral("la connexion a été perdue");
 }
 
-// Why the server refused an answer, in French: the class's own checks say it
-// in French already; the server's other refusals are named by their code,
-// the server's words being in its own language.
-QString refusalReason(const QSqlError &error)
-{
-    const QString state = error.nativeErrorCode();
-    if (state == u"23514" || state == u"P0001") {
-        // "ERROR:  message" (the severity in the server's language), then
-        // context lines.
-        QString text = error.databaseText().section(u'\n', 0, 0);
-        const qsizetype message = text.indexOf(QStringLiteral(":  "));
-        return (message < 0 ? text : text.mid(message + 3))
-            .remove(QStringLiteral("(") + state + u')')
-            .trimmed();
-    }
-    if (state == u"54000")
-        return QStringLiteral("trop long pour le serveur de la classe");
-    if (state == u"42501")
-        return QStringLiteral("cet ordinateur n'a pas le droit d'envoyer des réponses : "
-                              "l'administrateur du serveur doit l'ajouter à une classe");
-    if (state.startsWith(u"22"))
-        return QStringLiteral("une valeur que le serveur de la classe ne prend pas (code %1)")
-            .arg(state);
-    return QStringLiteral("refusée par le serveur de la classe (code %1)").arg(state);
-}
-
 // A value of the outbox's state: what it last knew of its server.
 QString stateValue(HistoryDatabase &history, const char *name)
 {
@@ -400,7 +374,7 @@ bool ClassSender::sendAll(HistoryDatabase &history)
             } else if (const QSqlError error = record.lastError(); !transient(error)) {
                 if (!savepoint.exec(QStringLiteral("ROLLBACK TO SAVEPOINT answer")))
                     return failed(savepoint.lastError(), {&savepoint, &record});
-                outcome.refused.append({pending.id, refusalReason(error)});
+                outcome.refused.append({pending.id, serverRefusal(error)});
             } else {
                 return failed(error, {&savepoint, &record});
             }

@@ -288,6 +288,21 @@ private Q_SLOTS:
         QVERIFY2(m_host.keepJoiningAsSet(), qPrintable(m_host.problem()));
         as(u"d"_s);
         QVERIFY2(joinClass(here(), code, problem), qPrintable(problem));
+        // A class filled with made-up computers: said in French alone, and a
+        // computer removed makes room.
+        QVERIFY(runTool(psql,
+                        {u"host=localhost port=%1 user=additions_join dbname=additions "
+                         "sslmode=require"_s.arg(m_host.port()),
+                         u"-c"_s,
+                         u"DO $$ BEGIN FOR i IN 1..200 LOOP BEGIN PERFORM "
+                         "additions.join_class('faux'); EXCEPTION WHEN check_violation THEN EXIT; "
+                         "END; END LOOP; END $$"_s},
+                        withCode)
+                    .ok);
+        QVERIFY(!joinClass(here(), code, problem));
+        QCOMPARE(problem.section(u'(', 1), u"la classe a déjà 100 ordinateurs)."_s);
+        QVERIFY(m_host.remove(u"poste_faux"_s));
+        QVERIFY2(joinClass(here(), code, problem), qPrintable(problem));
     }
 
     // The teacher's server killed: started again at login, it has every
