@@ -376,6 +376,8 @@ QString ClassConnection::refusalState(const QSqlDatabase &db)
     return again->connected ? QStringLiteral("00000") : again->sqlState;
 }
 
+std::atomic<int> ClassConnection::s_opened = 0;
+
 bool ClassConnection::configured(const char *service)
 {
     confineSettings();
@@ -385,8 +387,11 @@ bool ClassConnection::configured(const char *service)
 ClassConnection::ClassConnection(const char *service, const QString &connectionName,
                                  std::chrono::milliseconds statementLimit,
                                  std::chrono::seconds connectLimit)
-    : m_service(QString::fromLatin1(service)), m_name(connectionName),
-      m_statementLimit(statementLimit), m_connectLimit(connectLimit)
+    : m_service(QString::fromLatin1(service)),
+      // Numbered: one abandoned at closing, or a view opened again, may
+      // still hold its connection while another of its use opens.
+      m_name(connectionName + u'-' + QString::number(++s_opened)), m_statementLimit(statementLimit),
+      m_connectLimit(connectLimit)
 {}
 
 ClassConnection::~ClassConnection()

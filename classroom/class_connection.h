@@ -5,6 +5,7 @@
 #include <QSqlError>
 #include <QString>
 
+#include <atomic>
 #include <chrono>
 
 // A connection to the class's server: the school's PostgreSQL, reached
@@ -66,6 +67,7 @@ public:
     bool failed(const QString &sentence, const QString &details = {});
 
 private:
+    static std::atomic<int> s_opened;
     // Whether the server runs this program's version of the class's
     // tables; false, with the reason kept, when not.
     bool agreeOnVersion();

@@ -226,7 +226,8 @@ bool ClassHost::makeClass(const QString &className)
               u"--auth-host=reject"_s, u"--data-checksums"_s, u"-E"_s, u"UTF8"_s,
               u"--locale=C.UTF-8"_s, u"--no-instructions"_s}))
         return false;
-    for (int candidate = accountsPort(); candidate < accountsPort() + 20; ++candidate) {
+    const int first = accountsPort();
+    for (int candidate = first; candidate < first + 20; ++candidate) {
         QTcpServer probe;
         if (probe.listen(QHostAddress::Any, quint16(candidate))) {
             QFile kept(m_folder + u"/port"_s);

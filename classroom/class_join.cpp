@@ -63,9 +63,8 @@ std::optional<Admission> admit(const QString &host, int port, const QString &cod
             QSqlQuery query(db);
             // Whoever holds the code may have given the joining role settings
             // of its own, until the teacher's program sets them back.
-            for (const QString &setting : {u"statement_timeout = '10s'"_s, u"lock_timeout = '5s'"_s,
-                                           u"default_transaction_read_only = off"_s})
-                query.exec(u"SET "_s + setting);
+            query.exec(u"SET statement_timeout = '10s'; SET lock_timeout = '5s'; "
+                       "SET default_transaction_read_only = off"_s);
             query.prepare(u"SELECT role, password, authority FROM additions.join_class(?)"_s);
             query.addBindValue(QSysInfo::machineHostName());
             if (query.exec() && query.next())

@@ -134,20 +134,13 @@ Notice serverFailed(const QSqlError &error)
             error.text().trimmed()};
 }
 
-// Connections of their own for each view: a window opened again (or two
-// at once) never closes another's in use.
-QString ownName(const char *use)
-{
-    static std::atomic<int> views = 0;
-    return QStringLiteral("additions-class-%1-%2").arg(QLatin1StringView(use)).arg(views++);
-}
-
 } // namespace
 
 ClassQueries::ClassQueries()
     // A server that holds a read (a table locked while its administrator
     // updates it) must not hold the view for ever.
-    : m_server(ClassConnection::kTeacher, ownName("teacher"), std::chrono::seconds(20)),
+    : m_server(ClassConnection::kTeacher, QStringLiteral("additions-class-teacher"),
+               std::chrono::seconds(20)),
       m_poll(this)
 {
     QObject::connect(&m_poll, &QTimer::timeout, this, &ClassQueries::check);
@@ -334,8 +327,13 @@ Notice ClassQueries::readingFailed(QSqlQuery &query)
 
 ChildNames &ClassQueries::names()
 {
-    if (!m_names)
-        m_names = std::make_unique<ChildNames>(ownName("names"));
+    if (!m_names) {
+        // A history connection of each view's own: a window opened again
+        // never closes another's in use.
+        static std::atomic<int> views = 0;
+        m_names =
+            std::make_unique<ChildNames>(QStringLiteral("additions-class-names-%1").arg(++views));
+    }
     return *m_names;
 }
 

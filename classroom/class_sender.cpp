@@ -8,7 +8,6 @@
 #include <QUuid>
 #include <QVariant>
 
-#include <atomic>
 #include <optional>
 
 using namespace std::chrono_literals;
@@ -200,11 +199,7 @@ std::unique_ptr<AnswerForwarder> ClassSender::ifConfigured()
 {
     if (!ClassConnection::configured(ClassConnection::kComputer))
         return nullptr;
-    // A name of its own: a sender abandoned at closing may still hold its
-    // connection while another starts.
-    static std::atomic<int> senders = 0;
-    return std::make_unique<ClassSender>(
-        QStringLiteral("additions-class-sender-%1").arg(senders++));
+    return std::make_unique<ClassSender>(QStringLiteral("additions-class-sender"));
 }
 
 ClassSender::ClassSender(const QString &connectionName)
