@@ -267,38 +267,32 @@ private Q_SLOTS:
         QCOMPARE(m_host.computers().size(), 2);
         // A computer's password makes nothing no limit bounds.
         const QString psql = u"/usr/lib/postgresql/15/bin/psql"_s;
-        QVERIFY(!runTool(psql, {u"service=additions"_s, u"-c"_s, u"SELECT lo_from_bytea(0, 'x')"_s},
-                         environment(u"a"_s))
-                     .ok);
-        QVERIFY(!runTool(psql, {u"service=additions"_s, u"-c"_s, u"CREATE TEMP TABLE t (x int)"_s},
-                         environment(u"a"_s))
-                     .ok);
-        // A holder of the code gives the joining role a password and
-        // settings of its own: the teacher's program sets them back.
+        for (const QString &sql :
+             {u"SELECT lo_from_bytea(0, 'x')"_s, u"CREATE TEMP TABLE t (x int)"_s})
+            QVERIFY(!runTool(psql, {u"service=additions"_s, u"-c"_s, sql}, environment(u"a"_s)).ok);
         QProcessEnvironment withCode;
         withCode.insert(u"PGPASSWORD"_s, QString(code).remove(u'-'));
-        QVERIFY(runTool(psql,
-                        {u"host=localhost port=%1 user=additions_join dbname=additions "
-                         "sslmode=require"_s.arg(m_host.port()),
-                         u"-c"_s,
-                         u"ALTER ROLE additions_join SET default_transaction_read_only = on; "
-                         "ALTER ROLE additions_join PASSWORD 'PRIS'"_s},
-                        withCode)
-                    .ok);
+        const auto asTheJoiningRole = [&](const QString &sql) {
+            return runTool(psql,
+                           {u"host=localhost port=%1 user=additions_join dbname=additions "
+                            "sslmode=require"_s.arg(m_host.port()),
+                            u"-c"_s, sql},
+                           withCode)
+                .ok;
+        };
+        // A holder of the code gives the joining role a password and
+        // settings of its own: the teacher's program sets them back.
+        QVERIFY(
+            asTheJoiningRole(u"ALTER ROLE additions_join SET default_transaction_read_only = on; "
+                             "ALTER ROLE additions_join PASSWORD 'PRIS'"_s));
         QVERIFY2(m_host.keepJoiningAsSet(), qPrintable(m_host.problem()));
         as(u"d"_s);
         QVERIFY2(joinClass(here(), code, problem), qPrintable(problem));
         // A class filled with made-up computers: said in French alone, and a
         // computer removed makes room.
-        QVERIFY(runTool(psql,
-                        {u"host=localhost port=%1 user=additions_join dbname=additions "
-                         "sslmode=require"_s.arg(m_host.port()),
-                         u"-c"_s,
-                         u"DO $$ BEGIN FOR i IN 1..200 LOOP BEGIN PERFORM "
-                         "additions.join_class('faux'); EXCEPTION WHEN check_violation THEN EXIT; "
-                         "END; END LOOP; END $$"_s},
-                        withCode)
-                    .ok);
+        QVERIFY(asTheJoiningRole(u"DO $$ BEGIN FOR i IN 1..200 LOOP BEGIN PERFORM "
+                                 "additions.join_class('faux'); EXCEPTION WHEN check_violation "
+                                 "THEN EXIT; END; END LOOP; END $$"_s));
         QVERIFY(!joinClass(here(), code, problem));
         QCOMPARE(problem.section(u'(', 1), u"la classe a déjà 100 ordinateurs)."_s);
         QVERIFY(m_host.remove(u"poste_faux"_s));
