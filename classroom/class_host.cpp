@@ -3,6 +3,7 @@
 
 #include "classroom/service_file.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -11,6 +12,7 @@
 #include <QNetworkInterface>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QSaveFile>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QThread>
@@ -18,13 +20,32 @@
 using namespace std::chrono_literals;
 
 #include <climits>
+#ifndef Q_OS_WIN
 #include <unistd.h>
+#endif
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString kBin = QStringLiteral("/usr/lib/postgresql/15/bin/");
+// PostgreSQL's programs: Debian's; on Windows, installed beside this one.
+QString tool(const QString &name)
+{
+#ifdef Q_OS_WIN
+    return QCoreApplication::applicationDirPath() + u'/' + name + u".exe"_s;
+#else
+    return u"/usr/lib/postgresql/15/bin/"_s + name;
+#endif
+}
+#ifdef Q_OS_WIN
+// Windows has no socket folder whose rights keep other accounts out: the
+// program reaches its server over loopback, with TLS and a password kept in
+// the class's folder, which only this account reads.
+const QString kLoopback = QStringLiteral("127.0.0.1");
+constexpr bool kUnixSockets = false;
+#else
+constexpr bool kUnixSockets = true;
+#endif
 // The teacher's role, which reaches the server through its socket only.
 const QString kTeacher = QStringLiteral("enseignant");
 // Letters and digits no one mistakes for another when read out or copied
@@ -73,6 +94,19 @@ QByteArray sqlText(QByteArray text)
     return '\'' + text.replace('\'', "''") + '\'';
 }
 
+// A code, or a password for the server's own roles where they log in over
+// loopback (32 letters, 150 bits).
+QByteArray randomText(int length)
+{
+    QByteArray text;
+    for (int i = 0; i < length; ++i)
+        text += kCodeAlphabet[QRandomGenerator::system()->bounded(int(sizeof kCodeAlphabet) - 1)];
+    return text;
+}
+
+// All openssl needs to sign a class's certificates.
+constexpr char kOpensslSettings[] = "[req]\ndistinguished_name = dn\n[dn]\n";
+
 QByteArray resource(const QString &name)
 {
     QFile file(u":/classroom/"_s + name);
@@ -93,7 +127,20 @@ int ClassHost::accountsPort()
 {
     // Accounts are numbered from 1000 on Debian; those of a school's
     // directory too, far higher.
+#ifdef Q_OS_WIN
+    return kPort + int(qHash(QDir::homePath(), 0) % 100);
+#else
     return kPort + int(::geteuid() % 100);
+#endif
+}
+
+QString ClassHost::serverHost() const
+{
+#ifdef Q_OS_WIN
+    return kLoopback;
+#else
+    return socketFolder();
+#endif
 }
 
 QString ClassHost::socketFolder() const
@@ -123,6 +170,14 @@ bool ClassHost::run(const QString &program, const QStringList &arguments, const 
 {
     QProcess process;
     process.setWorkingDirectory(m_folder);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    // The certificates need nothing of the system's openssl settings, which
+    // Windows does not have; psql speaks UTF-8 whatever the console's page.
+    environment.insert(u"OPENSSL_CONF"_s, m_folder + u"/openssl.cnf"_s);
+    environment.insert(u"PGCLIENTENCODING"_s, u"UTF8"_s);
+    if (!kUnixSockets)
+        environment.insert(u"PGPASSWORD"_s, QString::fromLatin1(readOwnFile(u"hote"_s)));
+    process.setProcessEnvironment(environment);
     process.start(program, arguments);
     process.write(input);
     process.closeWriteChannel();
@@ -143,10 +198,27 @@ bool ClassHost::run(const QString &program, const QStringList &arguments, const 
     return true;
 }
 
+QByteArray ClassHost::readOwnFile(const QString &name) const
+{
+    QFile file(m_folder + u'/' + name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
+}
+
+bool ClassHost::writeOwnFile(const QString &name, const QByteArray &content)
+{
+    QSaveFile file(m_folder + u'/' + name);
+    if (file.open(QIODevice::WriteOnly) &&
+        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner) && file.write(content) >= 0 &&
+        file.commit())
+        return true;
+    return failed(QStringLiteral("Le fichier %1 de la classe n'a pas pu être écrit.")
+                      .arg(QDir::toNativeSeparators(file.fileName())));
+}
+
 bool ClassHost::psql(const QByteArray &input, QByteArray *output)
 {
-    return run(kBin + u"psql"_s,
-               {u"-h"_s, socketFolder(), u"-p"_s, QString::number(port()), u"-U"_s,
+    return run(tool(u"psql"_s),
+               {u"-h"_s, serverHost(), u"-p"_s, QString::number(port()), u"-U"_s,
                 u"additions_hote"_s, u"-d"_s, u"additions"_s, u"-qAt"_s, u"-F"_s, u"\t"_s, u"-v"_s,
                 u"ON_ERROR_STOP=1"_s},
                input, output);
@@ -161,9 +233,16 @@ bool ClassHost::certify()
     QStringList names{u"DNS:localhost"_s, u"DNS:"_s + host, u"DNS:"_s + host + u".local"_s};
     for (const QHostAddress &address : QNetworkInterface::allAddresses())
         names << u"IP:"_s + address.toString().section(u'%', 0, 0);
+    names << u"IP:127.0.0.1"_s << u"IP:::1"_s;
     names.removeDuplicates();
+    if (!writeOwnFile(u"openssl.cnf"_s, kOpensslSettings))
+        return false;
     const QString ec = QStringLiteral("ec_paramgen_curve:prime256v1");
+#ifdef Q_OS_WIN
+    const QString openssl = tool(u"openssl"_s);
+#else
     const QString openssl = QStringLiteral("openssl");
+#endif
     const bool made =
         run(openssl, {u"req"_s, u"-newkey"_s, u"ec"_s, u"-pkeyopt"_s, ec, u"-nodes"_s, u"-subj"_s,
                       u"/CN="_s + host, u"-addext"_s, u"subjectAltName="_s + names.join(u','),
@@ -181,12 +260,19 @@ bool ClassHost::create(const QString &className)
         return failed(QStringLiteral("Une classe est déjà ouverte sur cet ordinateur (dossier "
                                      "%1) : une autre n'est jamais faite par-dessus ses réponses.")
                           .arg(m_folder));
+#ifdef Q_OS_WIN
+    if (!QFile::exists(tool(u"initdb"_s)))
+        return failed(QStringLiteral("Le serveur de la classe n'a pas été installé avec le "
+                                     "programme (%1 manque) : installez Additions à nouveau.")
+                          .arg(QDir::toNativeSeparators(tool(u"initdb"_s))));
+#else
     if (::geteuid() == 0)
         return failed(QStringLiteral("Une classe ne s'ouvre pas depuis le compte root : ouvrez-la "
                                      "depuis le compte de l'enseignant."));
-    if (!QFile::exists(kBin + u"initdb"_s))
+    if (!QFile::exists(tool(u"initdb"_s)))
         return failed(QStringLiteral("PostgreSQL 15 n'est pas installé sur cet ordinateur (paquet "
                                      "postgresql-15)."));
+#endif
     if (className.size() > kLongestName)
         return failed(QStringLiteral("Le nom de la classe est trop long : %1 caractères au plus.")
                           .arg(kLongestName));
@@ -213,27 +299,36 @@ bool ClassHost::create(const QString &className)
 bool ClassHost::makeClass(const QString &className)
 {
     const QString host = QHostInfo::localHostName();
-    if (!run(u"openssl"_s, {u"req"_s, u"-x509"_s, u"-newkey"_s, u"ec"_s, u"-pkeyopt"_s,
-                            u"ec_paramgen_curve:prime256v1"_s, u"-nodes"_s, u"-days"_s, u"3650"_s,
-                            u"-subj"_s, u"/CN=Additions, classe de "_s + host, u"-addext"_s,
-                            u"basicConstraints=critical,CA:TRUE"_s, u"-addext"_s,
-                            u"keyUsage=critical,keyCertSign,cRLSign"_s, u"-keyout"_s, u"ca.key"_s,
-                            u"-out"_s, u"ca.crt"_s}))
+#ifdef Q_OS_WIN
+    const QString openssl = tool(u"openssl"_s);
+    // No socket folder to trust: the server's own role has a password too.
+    const QStringList serverRole{u"--pwfile=hote"_s, u"--locale=C"_s};
+#else
+    const QString openssl = QStringLiteral("openssl");
+    const QStringList serverRole{u"--locale=C.UTF-8"_s};
+#endif
+    if (!writeOwnFile(u"openssl.cnf"_s, kOpensslSettings) ||
+        (!kUnixSockets && !writeOwnFile(u"hote"_s, randomText(32))) ||
+        !run(openssl, {u"req"_s, u"-x509"_s, u"-newkey"_s, u"ec"_s, u"-pkeyopt"_s,
+                       u"ec_paramgen_curve:prime256v1"_s, u"-nodes"_s, u"-days"_s, u"3650"_s,
+                       u"-subj"_s, u"/CN=Additions, classe de "_s + host, u"-addext"_s,
+                       u"basicConstraints=critical,CA:TRUE"_s, u"-addext"_s,
+                       u"keyUsage=critical,keyCertSign,cRLSign"_s, u"-keyout"_s, u"ca.key"_s,
+                       u"-out"_s, u"ca.crt"_s}))
         return false;
     QFile::setPermissions(m_folder + u"/ca.key"_s, QFile::ReadOwner | QFile::WriteOwner);
-    if (!run(kBin + u"initdb"_s,
-             {u"-D"_s, u"data"_s, u"-U"_s, u"additions_hote"_s, u"--auth-local=trust"_s,
-              u"--auth-host=reject"_s, u"--data-checksums"_s, u"-E"_s, u"UTF8"_s,
-              u"--locale=C.UTF-8"_s, u"--no-instructions"_s}))
+    if (!run(tool(u"initdb"_s),
+             QStringList{u"-D"_s, u"data"_s, u"-U"_s, u"additions_hote"_s, u"--auth-local=trust"_s,
+                         u"--auth-host=reject"_s, u"--data-checksums"_s, u"-E"_s, u"UTF8"_s,
+                         u"--no-instructions"_s} +
+                 serverRole))
         return false;
     const int first = accountsPort();
     for (int candidate = first; candidate < first + 20; ++candidate) {
         QTcpServer probe;
         if (probe.listen(QHostAddress::Any, quint16(candidate))) {
-            QFile kept(m_folder + u"/port"_s);
-            if (!kept.open(QIODevice::WriteOnly) || kept.write(QByteArray::number(candidate)) < 0)
-                return failed(QStringLiteral("Le port de la classe (%1) n'a pas pu être écrit.")
-                                  .arg(kept.fileName()));
+            if (!writeOwnFile(u"port"_s, QByteArray::number(candidate)))
+                return false;
             break;
         }
     }
@@ -241,13 +336,16 @@ bool ClassHost::makeClass(const QString &className)
     // password, and from its private networks only.
     QFile settings(m_folder + u"/data/postgresql.conf"_s);
     QFile rules(m_folder + u"/data/pg_hba.conf"_s);
-    QByteArray room = "local all all trust\n";
+    QByteArray room = kUnixSockets ? "local all all trust\n"
+                                   : "hostssl all additions_hote 127.0.0.1/32 scram-sha-256\n"
+                                     "hostssl all additions_hote ::1/128 scram-sha-256\n";
     for (const char *network : kRoom)
         room += QByteArray("hostssl additions additions_join,+additions_machine,"
                            "+additions_teacher ") +
                 network + " scram-sha-256\n";
     const QByteArray folder = m_folder.toUtf8().replace('\'', "''");
-    const QByteArray socket = socketFolder().toUtf8().replace('\'', "''");
+    const QByteArray socket =
+        kUnixSockets ? socketFolder().toUtf8().replace('\'', "''") : QByteArray();
     if (!settings.open(QIODevice::Append) ||
         settings.write("listen_addresses = '*'\nport = " + QByteArray::number(port()) +
                        "\nunix_socket_directories = '" + socket +
@@ -268,25 +366,29 @@ bool ClassHost::makeClass(const QString &className)
     settings.close();
     rules.close();
     const QByteArray name = className.toUtf8();
-    if (!start() ||
-        !run(kBin + u"psql"_s, {u"-h"_s, socketFolder(), u"-p"_s, QString::number(port()), u"-U"_s,
-                                u"additions_hote"_s, u"-d"_s, u"postgres"_s, u"-q"_s, u"-c"_s,
-                                u"CREATE DATABASE additions"_s}))
+    if (!start() || !run(tool(u"psql"_s), {u"-h"_s, serverHost(), u"-p"_s, QString::number(port()),
+                                           u"-U"_s, u"additions_hote"_s, u"-d"_s, u"postgres"_s,
+                                           u"-q"_s, u"-c"_s, u"CREATE DATABASE additions"_s}))
         return false;
     QFile authority(m_folder + u"/ca.crt"_s);
     if (!authority.open(QIODevice::ReadOnly))
         return failed(QStringLiteral("Le certificat de la classe (%1) n'a pas pu être lu.")
                           .arg(authority.fileName()));
+    ServiceValues teacher{{u"host"_s, serverHost()},
+                          {u"port"_s, QString::number(port())},
+                          {u"dbname"_s, u"additions"_s},
+                          {u"user"_s, kTeacher}};
+    const QByteArray password = kUnixSockets ? QByteArray() : randomText(32);
+    if (!kUnixSockets)
+        teacher << std::pair{u"password"_s, QString::fromLatin1(password)}
+                << std::pair{u"sslrootcert"_s, QDir::toNativeSeparators(authority.fileName())};
     if (!psql(resource(u"classe.sql"_s) + resource(u"accueil.sql"_s) +
               "INSERT INTO additions.hosting VALUES (" + sqlText(name) + ", " +
               sqlText(authority.readAll()) + ");\nSELECT additions.add_teacher(" +
-              sqlText(kTeacher.toUtf8()) + ", " + sqlText(name) + ");\n"))
+              sqlText(kTeacher.toUtf8()) + ", " + sqlText(name) +
+              (kUnixSockets ? QByteArray() : ", " + sqlText(password)) + ");\n"))
         return false;
-    return writeServiceSection(userServiceFile(), QStringLiteral("additions-enseignant"),
-                               {{u"host"_s, socketFolder()},
-                                {u"port"_s, QString::number(port())},
-                                {u"dbname"_s, u"additions"_s},
-                                {u"user"_s, kTeacher}},
+    return writeServiceSection(userServiceFile(), QStringLiteral("additions-enseignant"), teacher,
                                m_problem);
 }
 
@@ -296,17 +398,27 @@ bool ClassHost::start()
         return failed(QStringLiteral("Aucune classe n'est ouverte sur cet ordinateur (dossier %1).")
                           .arg(m_folder));
     const QStringList data{u"-D"_s, m_folder + u"/data"_s};
-    QDir().mkpath(socketFolder());
-    QFile::setPermissions(socketFolder(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    if (kUnixSockets) {
+        QDir().mkpath(socketFolder());
+        QFile::setPermissions(socketFolder(),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+#ifdef Q_OS_WIN
+    // pg_ctl's own wait does not end under every Windows (Wine's): the
+    // server is started, then asked until it answers.
+    const QStringList waiting;
+#else
+    const QStringList waiting{u"-w"_s, u"-t"_s, u"60"_s};
+#endif
     // A server killed, or one whose computer stopped short, leaves its lock
     // file and, a moment, its processes: it starts again once they are
     // gone, and recovers every answer from its log.
     QDeadlineTimer patience(60s);
     while (!running()) {
-        if (!says(kBin + u"pg_ctl"_s, QStringList{u"status"_s} + data) && certify() &&
-            run(kBin + u"pg_ctl"_s, QStringList{u"start"_s, u"-w"_s, u"-t"_s, u"60"_s, u"-l"_s,
-                                                m_folder + u"/server.log"_s} +
-                                        data))
+        if (!says(tool(u"pg_ctl"_s), QStringList{u"status"_s} + data) && certify() &&
+            run(tool(u"pg_ctl"_s),
+                QStringList{u"start"_s, u"-l"_s, m_folder + u"/server.log"_s} + waiting + data) &&
+            !waiting.isEmpty())
             return true;
         if (patience.hasExpired()) {
             QFile log(m_folder + u"/server.log"_s);
@@ -327,22 +439,19 @@ bool ClassHost::start()
 
 bool ClassHost::running() const
 {
-    return says(kBin + u"pg_isready"_s,
-                {u"-q"_s, u"-h"_s, socketFolder(), u"-p"_s, QString::number(port())});
+    return says(tool(u"pg_isready"_s),
+                {u"-q"_s, u"-h"_s, serverHost(), u"-p"_s, QString::number(port())});
 }
 
 bool ClassHost::stop()
 {
-    return run(kBin + u"pg_ctl"_s,
+    return run(tool(u"pg_ctl"_s),
                {u"stop"_s, u"-D"_s, m_folder + u"/data"_s, u"-m"_s, u"fast"_s, u"-w"_s});
 }
 
 QString ClassHost::openJoining(std::chrono::minutes valid)
 {
-    QString code;
-    for (int i = 0; i < kCodeLength; ++i)
-        code += QLatin1Char(
-            kCodeAlphabet[QRandomGenerator::system()->bounded(int(sizeof kCodeAlphabet) - 1)]);
+    const QString code = QString::fromLatin1(randomText(kCodeLength));
     const QString until =
         QDateTime::currentDateTimeUtc().addSecs(valid.count() * 60).toString(Qt::ISODate);
     // The code is never written to the server's log: no statement fails on it.
@@ -352,15 +461,9 @@ QString ClassHost::openJoining(std::chrono::minutes valid)
         return {};
     // Wrong codes are counted from here on; the code is shown again as long
     // as it holds, from the teacher's own folder.
-    QFile mark(m_folder + u"/code-since"_s);
-    if (mark.open(QIODevice::WriteOnly))
-        mark.write(QByteArray::number(QFileInfo(log()).size()));
     const QString shown = code.left(4) + u'-' + code.mid(4, 4) + u'-' + code.mid(8);
-    QFile kept(m_folder + u"/code"_s);
-    if (kept.open(QIODevice::WriteOnly)) {
-        kept.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-        kept.write((shown + u'\n' + until).toUtf8());
-    }
+    writeOwnFile(u"code-since"_s, QByteArray::number(QFileInfo(log()).size()));
+    writeOwnFile(u"code"_s, (shown + u'\n' + until).toUtf8());
     return shown;
 }
 
@@ -385,10 +488,7 @@ bool ClassHost::closeJoining()
 
 std::pair<QString, QDateTime> ClassHost::joining() const
 {
-    QFile kept(m_folder + u"/code"_s);
-    if (!kept.open(QIODevice::ReadOnly))
-        return {};
-    const QStringList lines = QString::fromUtf8(kept.readAll()).split(u'\n');
+    const QStringList lines = QString::fromUtf8(readOwnFile(u"code"_s)).split(u'\n');
     const QDateTime until = QDateTime::fromString(lines.value(1), Qt::ISODate);
     if (!until.isValid() || until < QDateTime::currentDateTimeUtc())
         return {};
@@ -397,8 +497,7 @@ std::pair<QString, QDateTime> ClassHost::joining() const
 
 int ClassHost::port() const
 {
-    QFile kept(m_folder + u"/port"_s);
-    const int found = kept.open(QIODevice::ReadOnly) ? kept.readAll().trimmed().toInt() : 0;
+    const int found = readOwnFile(u"port"_s).toInt();
     return found > 0 ? found : kPort;
 }
 

@@ -13,7 +13,8 @@
 // binaries; an authority of its own signs the server's certificate for this
 // computer's names and addresses, its key never leaving the folder. It
 // listens for the room's private networks only, over TLS, on a port of its
-// own, and the teacher reaches it through its socket. Every step blocks:
+// own, and the teacher reaches it through its socket (over loopback on
+// Windows). Every step blocks:
 // never on the window's thread.
 class ClassHost
 {
@@ -85,6 +86,12 @@ private:
     bool psql(const QByteArray &input, QByteArray *output = nullptr);
     bool makeClass(const QString &className);
     QString socketFolder() const;
+    // Where psql and the teacher reach the server: its socket's folder, or
+    // loopback where there are no sockets to keep to this account.
+    QString serverHost() const;
+    // A small file of the class's folder, kept for this account alone.
+    QByteArray readOwnFile(const QString &name) const;
+    bool writeOwnFile(const QString &name, const QByteArray &content);
     bool certify();
     QString log() const;
     bool failed(const QString &sentence);

@@ -17,6 +17,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTableWidget>
 #include <QTimer>
@@ -29,11 +30,48 @@ namespace {
 // A code serves one lesson.
 constexpr auto kLesson = 2h;
 
+const QString kAtLogin = QStringLiteral("--demarrer-classe");
+
+#ifdef Q_OS_WIN
+// The account's own list of what Windows starts at login.
+const QString kRunKey =
+    QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
+const QString kRunName = QStringLiteral("Classe d'Additions");
+
+QString loginEntry()
+{
+    return kRunKey + u'\\' + kRunName;
+}
+
+bool startsAtLogin()
+{
+    return QSettings(kRunKey, QSettings::NativeFormat).contains(kRunName);
+}
+
+bool startAtLogin(bool atLogin)
+{
+    QSettings run(kRunKey, QSettings::NativeFormat);
+    if (atLogin)
+        run.setValue(
+            kRunName,
+            QStringLiteral("\"%1\" %2")
+                .arg(QDir::toNativeSeparators(QCoreApplication::applicationFilePath()), kAtLogin));
+    else
+        run.remove(kRunName);
+    run.sync();
+    return run.status() == QSettings::NoError && run.contains(kRunName) == atLogin;
+}
+#else
 // The desktop's own list of what starts at login.
 QString loginEntry()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
            QStringLiteral("/autostart/fr.atelier_additions.Additions.Classe.desktop");
+}
+
+bool startsAtLogin()
+{
+    return QFile::exists(loginEntry());
 }
 
 bool startAtLogin(bool atLogin)
@@ -44,12 +82,13 @@ bool startAtLogin(bool atLogin)
     QSaveFile entry(loginEntry());
     return entry.open(QIODevice::WriteOnly) &&
            entry.write(QStringLiteral("[Desktop Entry]\nType=Application\nName=Classe "
-                                      "d'Additions\nExec=\"%1\" --demarrer-classe\n"
+                                      "d'Additions\nExec=\"%1\" %2\n"
                                       "NoDisplay=true\nX-GNOME-Autostart-enabled=true\n")
-                           .arg(QCoreApplication::applicationFilePath())
+                           .arg(QCoreApplication::applicationFilePath(), kAtLogin)
                            .toUtf8()) > 0 &&
            entry.commit();
 }
+#endif
 
 QString dayAndTime(const QDateTime &when)
 {
@@ -84,7 +123,7 @@ ClassRoom::ClassRoom(QWidget *parent)
     layout->addLayout(buttons);
     layout->addWidget(m_computers, 1);
     layout->addWidget(m_atLogin);
-    m_atLogin->setChecked(QFile::exists(loginEntry()));
+    m_atLogin->setChecked(startsAtLogin());
     connect(m_atLogin, &QCheckBox::toggled, this, [this](bool atLogin) {
         if (!startAtLogin(atLogin))
             warn(this, {QStringLiteral("Le démarrage de la classe à l'ouverture de session n'a "

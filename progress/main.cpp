@@ -2,10 +2,8 @@
 // additions-progres: the adults' program. It shows the Progrès window, or
 // with --exporter FICHIER writes the history as CSV and ends, or with
 // --rejoindre ADRESSE CODE joins this computer to a teacher's class.
-#include "classroom/class_join.h"
-#ifndef Q_OS_WIN
 #include "classroom/class_host.h"
-#endif
+#include "classroom/class_join.h"
 #include "history/csv_export.h"
 #include "history/history_database.h"
 #include "progress/answer_tables.h"
@@ -102,14 +100,12 @@ std::optional<int> answerCommandLine(int argc, char *argv[])
                       QStringLiteral("Fait rejoindre à cet ordinateur la classe qu'un enseignant "
                                      "ouvre sur le sien, avec l'adresse et le code qu'il donne."),
                       QStringLiteral("ADRESSE CODE")});
-#ifndef Q_OS_WIN
     parser.addOption({QStringLiteral("ouvrir-classe"),
                       QStringLiteral("Ouvre sur cet ordinateur la classe NOM, et en donne "
                                      "l'adresse et le code."),
                       QStringLiteral("NOM")});
     parser.addOption({QStringLiteral("demarrer-classe"),
                       QStringLiteral("Démarre la classe ouverte sur cet ordinateur.")});
-#endif
     parser.addOption({QStringLiteral("exporter"),
                       QStringLiteral("Écrit l'historique des réponses dans FICHIER, au format CSV "
                                      "d'un tableur."),
@@ -140,7 +136,6 @@ std::optional<int> answerCommandLine(int argc, char *argv[])
                                               "réponses y partiront.\n");
         return 0;
     }
-#ifndef Q_OS_WIN
     // A teacher's computer set up by a school's deployment tool.
     if (parser.isSet(QStringLiteral("ouvrir-classe"))) {
         ClassHost host;
@@ -168,7 +163,6 @@ std::optional<int> answerCommandLine(int argc, char *argv[])
         QTextStream(stderr) << host.problem() << '\n';
         return 1;
     }
-#endif
     if (asked && !file) {
         QTextStream(stderr) << QStringLiteral("Utilisation : additions-progres --exporter "
                                               "FICHIER.csv (le fichier où écrire l'historique)\n");

@@ -3,12 +3,10 @@
 
 #include "classroom/class_sender.h"
 #include "history/progress_queries.h"
+#include "progress/answer_tables.h"
+#include "progress/class_room.h"
 #include "progress/class_tab.h"
 #include "progress/join_dialog.h"
-#ifndef Q_OS_WIN
-#include "progress/class_room.h"
-#endif
-#include "progress/answer_tables.h"
 #include "progress/mastery_marks.h"
 #include "progress/notice_line.h"
 #include "progress/report_pdf.h"
@@ -92,7 +90,6 @@ ProgressWindow::ProgressWindow(QWidget *parent)
     // A class opened on this computer, or this computer joining one.
     auto *classButton = new QPushButton(QStringLiteral("Classe…"));
     auto *classMenu = new QMenu(classButton);
-#ifndef Q_OS_WIN
     classMenu->addAction(QStringLiteral("Ouvrir une classe sur cet ordinateur…"), this, [this] {
         // The class and its room at once, the code on screen.
         ClassRoom::open(this, [this] {
@@ -100,7 +97,6 @@ ProgressWindow::ProgressWindow(QWidget *parent)
             m_tabs->setCurrentIndex(m_tabs->count() - 1);
         });
     });
-#endif
     classMenu->addAction(QStringLiteral("Rejoindre une classe…"), this,
                          [this] { askAndJoinClass(this); });
     classButton->setMenu(classMenu);
@@ -158,10 +154,8 @@ void ProgressWindow::addClassTabs()
     // and the room of a class this computer hosts.
     if (m_tabs->count() == 1 && ClassConnection::configured(ClassConnection::kTeacher))
         m_tabs->addTab(new ClassTab, QStringLiteral("Classe"));
-#ifndef Q_OS_WIN
     if (m_tabs->count() == 2 && ClassHost().exists())
         m_tabs->addTab(new ClassRoom, QStringLiteral("Salle"));
-#endif
     m_tabs->tabBar()->setVisible(m_tabs->count() > 1);
 }
 
