@@ -28,14 +28,26 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// PostgreSQL's programs: Debian's; on Windows, installed beside this one.
+// PostgreSQL's programs: Debian's; on Windows, installed with this one.
 QString tool(const QString &name)
 {
 #ifdef Q_OS_WIN
-    return QCoreApplication::applicationDirPath() + u'/' + name + u".exe"_s;
+    return QCoreApplication::applicationDirPath() + u"/postgresql/bin/"_s + name + u".exe"_s;
 #else
     return u"/usr/lib/postgresql/15/bin/"_s + name;
 #endif
+}
+
+// The environment of PostgreSQL's programs. On Windows they load libpq and
+// OpenSSL from this program's folder.
+QProcessEnvironment toolEnvironment()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+#ifdef Q_OS_WIN
+    environment.insert(u"PATH"_s, QDir::toNativeSeparators(QCoreApplication::applicationDirPath()) +
+                                      u';' + environment.value(u"PATH"_s));
+#endif
+    return environment;
 }
 #ifdef Q_OS_WIN
 // Windows has no socket folder whose rights keep other accounts out: the
@@ -81,6 +93,7 @@ QString defaultRouteInterface()
 bool says(const QString &program, const QStringList &arguments)
 {
     QProcess check;
+    check.setProcessEnvironment(toolEnvironment());
     check.setStandardOutputFile(QProcess::nullDevice());
     check.setStandardErrorFile(QProcess::nullDevice());
     check.start(program, arguments);
@@ -170,7 +183,7 @@ bool ClassHost::run(const QString &program, const QStringList &arguments, const 
 {
     QProcess process;
     process.setWorkingDirectory(m_folder);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment environment = toolEnvironment();
     // The certificates need nothing of the system's openssl settings, which
     // Windows does not have; psql speaks UTF-8 whatever the console's page.
     environment.insert(u"OPENSSL_CONF"_s, m_folder + u"/openssl.cnf"_s);
@@ -184,7 +197,7 @@ bool ClassHost::run(const QString &program, const QStringList &arguments, const 
     const bool ran = process.waitForFinished(120000) &&
                      process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
     if (output)
-        *output = process.readAllStandardOutput();
+        *output = process.readAllStandardOutput().replace("\r\n", "\n"); // Windows' lines
     if (!ran)
         return failed(
             QStringLiteral("La classe de cet ordinateur (dossier %1) n'a pas pu être préparée ou "
@@ -193,7 +206,7 @@ bool ClassHost::run(const QString &program, const QStringList &arguments, const 
                      process.error() == QProcess::FailedToStart
                          ? QStringLiteral("programme introuvable")
                          : QString::fromLocal8Bit(process.readAllStandardError())
-                               .trimmed()
+                               .simplified()
                                .left(300)));
     return true;
 }

@@ -72,7 +72,8 @@ Section "Additions"
     ${If} $R9 != ""
         ${IfNot} ${Silent}
             MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "Le fichier $R9 ne peut pas être \
-                remplacé : fermez Additions et ses progrès, puis réessayez." IDRETRY check
+                remplacé : fermez Additions et ses progrès, arrêtez la classe de cet \
+                ordinateur (onglet « Salle »), puis réessayez." IDRETRY check
         ${EndIf}
         SetErrorLevel 2
         Quit
@@ -123,4 +124,7 @@ Section "Uninstall"
     Delete "$SMPROGRAMS\Additions.lnk"
     Delete "$SMPROGRAMS\Additions - progrès.lnk"
     DeleteRegKey HKCU "${UNINSTALL_KEY}"
+    ; A class hosted here no longer starts at login; its answers stay, in
+    ; %LOCALAPPDATA%\additions\classe, as the children's history does.
+    DeleteRegValue HKCU "Software\Microsoft\Windows\CurrentVersion\Run" "Classe d'Additions"
 SectionEnd

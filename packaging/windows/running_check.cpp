@@ -206,7 +206,8 @@ UINT refuseWhileRunning(MSIHANDLE installer, const std::wstring &folders,
                           L"Additions est ouvert sur cet ordinateur (" + program + L" utilise " +
                               file +
                               L") : fermez le jeu et « Additions - progrès » dans chaque "
-                              L"session, puis relancez l'installation" +
+                              L"session, arrêtez la classe qu'un enseignant y héberge (onglet "
+                              L"« Salle »), puis relancez l'installation" +
                               afterwards);
     }
     return ERROR_SUCCESS;

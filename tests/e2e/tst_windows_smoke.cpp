@@ -4,6 +4,7 @@
 #include "x_tools.h"
 
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -420,6 +421,72 @@ private Q_SLOTS:
         QVERIFY2(waitUntil(answersHeard, 60000, 1000), "the answers did not reach the class");
         QVERIFY(game.close());
         runTool(u"wineserver"_s, {u"-k"_s}, {}, 30000);
+    }
+
+    // A Windows teacher's computer hosts the class, from the installed
+    // program's own server; a Linux computer joins it and its game's
+    // answers reach the teacher.
+    void hostsAClassALinuxComputerJoins()
+    {
+        const QString program = installedGame();
+        QVERIFY(!program.isEmpty());
+        const QString programs = program.section(u'/', 0, -2);
+        const QString user = program.section(u"/AppData/"_s, 0, 0);
+        const QString folder = user + u"/AppData/Local/additions/classe"_s;
+        const auto stopClass = qScopeGuard([&] { runTool(u"wineserver"_s, {u"-k"_s}, {}, 30000); });
+        QElapsedTimer opening;
+        opening.start();
+        const ToolResult opened = runTool(
+            u"wine"_s,
+            {programs + u"/additions-progres.exe"_s, u"--ouvrir-classe"_s, u"CM1 Windows"_s}, {},
+            180000);
+        QVERIFY2(opened.ok, qPrintable(opened.error + QString::fromUtf8(opened.output)));
+        qInfo("A class opened under Wine in %lld ms", qint64(opening.elapsed()));
+        const QString code = QString::fromUtf8(opened.output).section(u"code "_s, 1).trimmed();
+        QFile portFile(folder + u"/port"_s);
+        QVERIFY(portFile.open(QIODevice::ReadOnly));
+        const QString address = u"127.0.0.1:"_s + QString::fromLatin1(portFile.readAll());
+
+        // As a school's deployment tool joins a Linux computer, into a
+        // folder of the test's rather than the machine's.
+        QTemporaryDir computer;
+        QProcessEnvironment settings;
+        settings.insert(u"PGSYSCONFDIR"_s, computer.path());
+        settings.insert(u"HOME"_s, computer.path());
+        const ToolResult joined = runTool(QStringLiteral(ADDITIONS_PROGRES_EXECUTABLE),
+                                          {u"--rejoindre"_s, address, code}, settings, 30000);
+        QVERIFY2(joined.ok, qPrintable(joined.error + QString::fromUtf8(joined.output)));
+
+        GameDriver game(computer.path());
+        game.setEnvironment(u"PGSYSCONFDIR"_s, computer.path());
+        START_GAME(game);
+        game.click("Command4");
+        for (int error : {0, 1, 0})
+            game.answer(error);
+        // What the teacher's program reads, with the teacher's password and
+        // the class's authority, the certificate checked.
+        QFile service(user + u"/AppData/Roaming/postgresql/.pg_service.conf"_s);
+        QVERIFY(service.open(QIODevice::ReadOnly));
+        const QString password =
+            QString::fromUtf8(service.readAll()).section(u"password="_s, 1).section(u'\n', 0, 0);
+        const QString teacher =
+            u"host=127.0.0.1 port=%1 dbname=additions user=enseignant password=%2 "
+            "sslmode=verify-full sslrootcert=%3/ca.crt"_s.arg(address.section(u':', 1), password,
+                                                              folder);
+        const auto answersHeard = [&] {
+            return runTool(u"psql"_s, {teacher, u"-Atc"_s,
+                                       u"SELECT 1 / (count(*) = 3)::int FROM additions.answers"_s})
+                .ok;
+        };
+        QVERIFY2(waitUntil(answersHeard, 60000, 1000), "the answers did not reach the class");
+        QVERIFY(game.close());
+        // Windows stopped short, then the teacher's login starts the class.
+        runTool(u"wineserver"_s, {u"-k"_s}, {}, 30000);
+        const ToolResult started =
+            runTool(u"wine"_s, {programs + u"/additions-progres.exe"_s, u"--demarrer-classe"_s}, {},
+                    120000);
+        QVERIFY2(started.ok, qPrintable(started.error));
+        QVERIFY(answersHeard());
     }
 
 private:
