@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <pwd.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -431,8 +432,11 @@ private Q_SLOTS:
         const QString program = installedGame();
         QVERIFY(!program.isEmpty());
         const QString programs = program.section(u'/', 0, -2);
-        const QString user = program.section(u"/AppData/"_s, 0, 0);
-        const QString folder = user + u"/AppData/Local/additions/classe"_s;
+        // Wine names the Windows account after the Unix one; the history
+        // made the program's folder first, with a capital.
+        const QString user = qEnvironmentVariable("WINEPREFIX") + u"/drive_c/users/"_s +
+                             QString::fromLocal8Bit(::getpwuid(::geteuid())->pw_name);
+        const QString folder = user + u"/AppData/Local/Additions/classe"_s;
         const auto stopClass = qScopeGuard([&] { runTool(u"wineserver"_s, {u"-k"_s}, {}, 30000); });
         QElapsedTimer opening;
         opening.start();
@@ -444,7 +448,7 @@ private Q_SLOTS:
         qInfo("A class opened under Wine in %lld ms", qint64(opening.elapsed()));
         const QString code = QString::fromUtf8(opened.output).section(u"code "_s, 1).trimmed();
         QFile portFile(folder + u"/port"_s);
-        QVERIFY(portFile.open(QIODevice::ReadOnly));
+        QVERIFY2(portFile.open(QIODevice::ReadOnly), qPrintable(portFile.fileName()));
         const QString address = u"127.0.0.1:"_s + QString::fromLatin1(portFile.readAll());
 
         // As a school's deployment tool joins a Linux computer, into a
