@@ -76,17 +76,6 @@ std::optional<Parameters> findService(const QString &service)
 }
 
 #ifdef Q_OS_WIN
-// A file's short path, in ASCII, where the file system keeps one: libpq and
-// OpenSSL open files through the ANSI code page.
-QString ansiPath(const QString &path)
-{
-    const std::wstring wide = QDir::toNativeSeparators(path).toStdWString();
-    std::wstring shortPath(MAX_PATH, L'\0');
-    const DWORD length = GetShortPathNameW(wide.c_str(), shortPath.data(), MAX_PATH);
-    return length > 0 && length < MAX_PATH ? QString::fromWCharArray(shortPath.data(), int(length))
-                                           : path;
-}
-
 // The password libpq's password file gives this connection: lines
 // "host:port:database:user:password", '*' matching anything, '\\' escaping.
 QString passwordFor(const QString &file, const Parameters &connection)

@@ -38,11 +38,26 @@ QString tool(const QString &name)
 #endif
 }
 
-// The environment of PostgreSQL's programs. On Windows they load libpq and
-// OpenSSL from this program's folder.
+// The system's openssl; on Windows, the one installed with PostgreSQL's.
+QString opensslProgram()
+{
+#ifdef Q_OS_WIN
+    return tool(u"openssl"_s);
+#else
+    return QStringLiteral("openssl");
+#endif
+}
+
+// The environment of PostgreSQL's programs: none of the account's own
+// PostgreSQL settings (a PGHOSTADDR would send the server's password
+// elsewhere). On Windows they load libpq and OpenSSL from this program's
+// folder.
 QProcessEnvironment toolEnvironment()
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString &name : environment.keys())
+        if (name.startsWith(u"PG"_s))
+            environment.remove(name);
 #ifdef Q_OS_WIN
     environment.insert(u"PATH"_s, QDir::toNativeSeparators(QCoreApplication::applicationDirPath()) +
                                       u';' + environment.value(u"PATH"_s));
@@ -90,13 +105,14 @@ QString defaultRouteInterface()
 }
 
 // Whether a check of the server's state says yes: a no is no failure.
-bool says(const QString &program, const QStringList &arguments)
+bool says(const QString &program, const QStringList &arguments, const QString &folder)
 {
     QProcess check;
+    check.setWorkingDirectory(ansiPath(folder));
     check.setProcessEnvironment(toolEnvironment());
     check.setStandardOutputFile(QProcess::nullDevice());
     check.setStandardErrorFile(QProcess::nullDevice());
-    check.start(program, arguments);
+    check.start(ansiPath(program), arguments);
     return check.waitForFinished(30000) && check.exitStatus() == QProcess::NormalExit &&
            check.exitCode() == 0;
 }
@@ -182,16 +198,31 @@ bool ClassHost::run(const QString &program, const QStringList &arguments, const 
                     QByteArray *output)
 {
     QProcess process;
-    process.setWorkingDirectory(m_folder);
+    // Every path the programs are given is relative to the class's folder:
+    // Windows' programs read their arguments and settings through the ANSI
+    // code page, which an account's name may be outside of ("Łucja").
+    process.setWorkingDirectory(ansiPath(m_folder));
     QProcessEnvironment environment = toolEnvironment();
-    // The certificates need nothing of the system's openssl settings, which
-    // Windows does not have; psql speaks UTF-8 whatever the console's page.
-    environment.insert(u"OPENSSL_CONF"_s, m_folder + u"/openssl.cnf"_s);
     environment.insert(u"PGCLIENTENCODING"_s, u"UTF8"_s);
-    if (!kUnixSockets)
-        environment.insert(u"PGPASSWORD"_s, QString::fromLatin1(readOwnFile(u"hote"_s)));
+    const QString name = QFileInfo(program).baseName();
+    // The certificates need nothing of the system's openssl settings, which
+    // Windows does not have; the server keeps the system's.
+    if (name == u"openssl")
+        environment.insert(u"OPENSSL_CONF"_s, u"openssl.cnf"_s);
+    if (name == u"psql" && !kUnixSockets) {
+        // Only to this computer's own server, its certificate checked: a
+        // program that took the port first learns nothing.
+        const QByteArray password = readOwnFile(u"hote"_s);
+        if (password.isEmpty())
+            return failed(QStringLiteral("Le fichier %1 de la classe manque ou est vide : la "
+                                         "classe ne peut plus être administrée.")
+                              .arg(QDir::toNativeSeparators(m_folder + u"/hote"_s)));
+        environment.insert(u"PGPASSWORD"_s, QString::fromLatin1(password));
+        environment.insert(u"PGSSLMODE"_s, u"verify-full"_s);
+        environment.insert(u"PGSSLROOTCERT"_s, u"ca.crt"_s);
+    }
     process.setProcessEnvironment(environment);
-    process.start(program, arguments);
+    process.start(ansiPath(program), arguments);
     process.write(input);
     process.closeWriteChannel();
     const bool ran = process.waitForFinished(120000) &&
@@ -202,10 +233,10 @@ bool ClassHost::run(const QString &program, const QStringList &arguments, const 
         return failed(
             QStringLiteral("La classe de cet ordinateur (dossier %1) n'a pas pu être préparée ou "
                            "démarrée (%2 : %3).")
-                .arg(m_folder, QFileInfo(program).fileName(),
+                .arg(QDir::toNativeSeparators(m_folder), QFileInfo(program).fileName(),
                      process.error() == QProcess::FailedToStart
                          ? QStringLiteral("programme introuvable")
-                         : QString::fromLocal8Bit(process.readAllStandardError())
+                         : QString::fromUtf8(process.readAllStandardError())
                                .simplified()
                                .left(300)));
     return true;
@@ -231,7 +262,7 @@ bool ClassHost::writeOwnFile(const QString &name, const QByteArray &content)
 bool ClassHost::psql(const QByteArray &input, QByteArray *output)
 {
     return run(tool(u"psql"_s),
-               {u"-h"_s, serverHost(), u"-p"_s, QString::number(port()), u"-U"_s,
+               {u"-X"_s, u"-w"_s, u"-h"_s, serverHost(), u"-p"_s, QString::number(port()), u"-U"_s,
                 u"additions_hote"_s, u"-d"_s, u"additions"_s, u"-qAt"_s, u"-F"_s, u"\t"_s, u"-v"_s,
                 u"ON_ERROR_STOP=1"_s},
                input, output);
@@ -251,11 +282,7 @@ bool ClassHost::certify()
     if (!writeOwnFile(u"openssl.cnf"_s, kOpensslSettings))
         return false;
     const QString ec = QStringLiteral("ec_paramgen_curve:prime256v1");
-#ifdef Q_OS_WIN
-    const QString openssl = tool(u"openssl"_s);
-#else
-    const QString openssl = QStringLiteral("openssl");
-#endif
+    const QString openssl = opensslProgram();
     const bool made =
         run(openssl, {u"req"_s, u"-newkey"_s, u"ec"_s, u"-pkeyopt"_s, ec, u"-nodes"_s, u"-subj"_s,
                       u"/CN="_s + host, u"-addext"_s, u"subjectAltName="_s + names.join(u','),
@@ -272,7 +299,7 @@ bool ClassHost::create(const QString &className)
     if (exists())
         return failed(QStringLiteral("Une classe est déjà ouverte sur cet ordinateur (dossier "
                                      "%1) : une autre n'est jamais faite par-dessus ses réponses.")
-                          .arg(m_folder));
+                          .arg(QDir::toNativeSeparators(m_folder)));
 #ifdef Q_OS_WIN
     if (!QFile::exists(tool(u"initdb"_s)))
         return failed(QStringLiteral("Le serveur de la classe n'a pas été installé avec le "
@@ -295,11 +322,11 @@ bool ClassHost::create(const QString &className)
         return failed(QStringLiteral("Le dossier de la classe %1 existe déjà, mais sa base est "
                                      "absente ou abîmée : une nouvelle classe n'est pas faite "
                                      "par-dessus. Déplacez ce dossier pour en ouvrir une.")
-                          .arg(m_folder));
+                          .arg(QDir::toNativeSeparators(m_folder)));
     if (!QDir().mkpath(m_folder) ||
         !QFile::setPermissions(m_folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
-        return failed(
-            QStringLiteral("Le dossier de la classe %1 n'a pas pu être créé.").arg(m_folder));
+        return failed(QStringLiteral("Le dossier de la classe %1 n'a pas pu être créé.")
+                          .arg(QDir::toNativeSeparators(m_folder)));
     if (makeClass(className))
         return true;
     // Nothing half made stays to be taken for a class; the cause is said.
@@ -312,12 +339,11 @@ bool ClassHost::create(const QString &className)
 bool ClassHost::makeClass(const QString &className)
 {
     const QString host = QHostInfo::localHostName();
+    const QString openssl = opensslProgram();
 #ifdef Q_OS_WIN
-    const QString openssl = tool(u"openssl"_s);
     // No socket folder to trust: the server's own role has a password too.
     const QStringList serverRole{u"--pwfile=hote"_s, u"--locale=C"_s};
 #else
-    const QString openssl = QStringLiteral("openssl");
     const QStringList serverRole{u"--locale=C.UTF-8"_s};
 #endif
     if (!writeOwnFile(u"openssl.cnf"_s, kOpensslSettings) ||
@@ -349,22 +375,27 @@ bool ClassHost::makeClass(const QString &className)
     // password, and from its private networks only.
     QFile settings(m_folder + u"/data/postgresql.conf"_s);
     QFile rules(m_folder + u"/data/pg_hba.conf"_s);
-    QByteArray room = kUnixSockets ? "local all all trust\n"
-                                   : "hostssl all additions_hote 127.0.0.1/32 scram-sha-256\n"
-                                     "hostssl all additions_hote ::1/128 scram-sha-256\n";
+    // The teacher's role and the server's own take no connection from
+    // another computer.
+    QByteArray room = kUnixSockets
+                          ? "local all all trust\n"
+                          : "hostssl all additions_hote,enseignant 127.0.0.1/32 "
+                            "scram-sha-256\n"
+                            "hostssl all additions_hote,enseignant ::1/128 scram-sha-256\n";
+    room += "host all additions_hote,enseignant all reject\n";
     for (const char *network : kRoom)
         room += QByteArray("hostssl additions additions_join,+additions_machine,"
                            "+additions_teacher ") +
                 network + " scram-sha-256\n";
-    const QByteArray folder = m_folder.toUtf8().replace('\'', "''");
     const QByteArray socket =
         kUnixSockets ? socketFolder().toUtf8().replace('\'', "''") : QByteArray();
     if (!settings.open(QIODevice::Append) ||
         settings.write("listen_addresses = '*'\nport = " + QByteArray::number(port()) +
                        "\nunix_socket_directories = '" + socket +
-                       "'\nunix_socket_permissions = 0700\nssl = on\nssl_cert_file = '" + folder +
-                       "/server.crt'\nssl_key_file = '" + folder +
-                       "/server.key'\npassword_encryption = 'scram-sha-256'\n"
+                       "'\nunix_socket_permissions = 0700\nssl = on\n"
+                       // Beside the data, whatever the folder's name.
+                       "ssl_cert_file = '../server.crt'\nssl_key_file = '../server.key'\n"
+                       "password_encryption = 'scram-sha-256'\n"
                        "shared_preload_libraries = 'auth_delay'\nauth_delay.milliseconds = 200\n"
                        "lc_messages = 'C'\ntemp_file_limit = '1GB'\nlogging_collector = on\n"
                        "log_destination = 'csvlog'\nlog_directory = 'journal'\n"
@@ -392,8 +423,14 @@ bool ClassHost::makeClass(const QString &className)
                           {u"dbname"_s, u"additions"_s},
                           {u"user"_s, kTeacher}};
     const QByteArray password = kUnixSockets ? QByteArray() : randomText(32);
+    // The teacher's password stays on this computer, in the class's
+    // folder: the service file may roam with the account.
+    if (!kUnixSockets &&
+        !writeOwnFile(u"enseignant.pgpass"_s, "*:*:*:" + kTeacher.toUtf8() + ':' + password))
+        return false;
     if (!kUnixSockets)
-        teacher << std::pair{u"password"_s, QString::fromLatin1(password)}
+        teacher << std::pair{u"passfile"_s,
+                             QDir::toNativeSeparators(m_folder + u"/enseignant.pgpass"_s)}
                 << std::pair{u"sslrootcert"_s, QDir::toNativeSeparators(authority.fileName())};
     if (!psql(resource(u"classe.sql"_s) + resource(u"accueil.sql"_s) +
               "INSERT INTO additions.hosting VALUES (" + sqlText(name) + ", " +
@@ -409,29 +446,22 @@ bool ClassHost::start()
 {
     if (!exists())
         return failed(QStringLiteral("Aucune classe n'est ouverte sur cet ordinateur (dossier %1).")
-                          .arg(m_folder));
-    const QStringList data{u"-D"_s, m_folder + u"/data"_s};
+                          .arg(QDir::toNativeSeparators(m_folder)));
+    const QStringList data{u"-D"_s, u"data"_s};
     if (kUnixSockets) {
         QDir().mkpath(socketFolder());
         QFile::setPermissions(socketFolder(),
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
-#ifdef Q_OS_WIN
-    // pg_ctl's own wait does not end under every Windows (Wine's): the
-    // server is started, then asked until it answers.
-    const QStringList waiting;
-#else
-    const QStringList waiting{u"-w"_s, u"-t"_s, u"60"_s};
-#endif
     // A server killed, or one whose computer stopped short, leaves its lock
     // file and, a moment, its processes: it starts again once they are
     // gone, and recovers every answer from its log.
     QDeadlineTimer patience(60s);
     while (!running()) {
-        if (!says(tool(u"pg_ctl"_s), QStringList{u"status"_s} + data) && certify() &&
+        if (!says(tool(u"pg_ctl"_s), QStringList{u"status"_s} + data, m_folder) && certify() &&
             run(tool(u"pg_ctl"_s),
-                QStringList{u"start"_s, u"-l"_s, m_folder + u"/server.log"_s} + waiting + data) &&
-            !waiting.isEmpty())
+                QStringList{u"start"_s, u"-w"_s, u"-t"_s, u"60"_s, u"-l"_s, u"server.log"_s} +
+                    data))
             return true;
         if (patience.hasExpired()) {
             QFile log(m_folder + u"/server.log"_s);
@@ -440,10 +470,10 @@ bool ClassHost::start()
                 for (const QByteArray &line : log.readAll().split('\n'))
                     if (line.contains("FATAL"))
                         last = line;
-            return failed(
-                QStringLiteral("La classe de cet ordinateur n'a pas démarré en une "
-                               "minute (dossier %1) : %2")
-                    .arg(m_folder, last.isEmpty() ? m_problem : QString::fromUtf8(last.trimmed())));
+            return failed(QStringLiteral("La classe de cet ordinateur n'a pas démarré en une "
+                                         "minute (dossier %1) : %2")
+                              .arg(QDir::toNativeSeparators(m_folder),
+                                   last.isEmpty() ? m_problem : QString::fromUtf8(last.trimmed())));
         }
         QThread::msleep(500);
     }
@@ -452,14 +482,15 @@ bool ClassHost::start()
 
 bool ClassHost::running() const
 {
-    return says(tool(u"pg_isready"_s),
-                {u"-q"_s, u"-h"_s, serverHost(), u"-p"_s, QString::number(port())});
+    // Our own server, not a program that took its port.
+    return says(tool(u"pg_ctl"_s), {u"status"_s, u"-D"_s, u"data"_s}, m_folder) &&
+           says(tool(u"pg_isready"_s),
+                {u"-q"_s, u"-h"_s, serverHost(), u"-p"_s, QString::number(port())}, m_folder);
 }
 
 bool ClassHost::stop()
 {
-    return run(tool(u"pg_ctl"_s),
-               {u"stop"_s, u"-D"_s, m_folder + u"/data"_s, u"-m"_s, u"fast"_s, u"-w"_s});
+    return run(tool(u"pg_ctl"_s), {u"stop"_s, u"-D"_s, u"data"_s, u"-m"_s, u"fast"_s, u"-w"_s});
 }
 
 QString ClassHost::openJoining(std::chrono::minutes valid)

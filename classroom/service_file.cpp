@@ -9,6 +9,23 @@
 
 #include <algorithm>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+QString ansiPath(const QString &path)
+{
+#ifdef Q_OS_WIN
+    const std::wstring wide = QDir::toNativeSeparators(path).toStdWString();
+    std::wstring shortPath(MAX_PATH, L'\0');
+    const DWORD length = GetShortPathNameW(wide.c_str(), shortPath.data(), MAX_PATH);
+    return length > 0 && length < MAX_PATH ? QString::fromWCharArray(shortPath.data(), int(length))
+                                           : path;
+#else
+    return path;
+#endif
+}
+
 QString userServiceFile()
 {
     if (qEnvironmentVariableIsSet("PGSERVICEFILE"))

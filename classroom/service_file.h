@@ -9,6 +9,12 @@
 // libpq's service files: "[service]" sections of "key=value" lines.
 using ServiceValues = QList<std::pair<QString, QString>>;
 
+// A file's short path, in ASCII, where Windows' file system keeps one:
+// libpq, OpenSSL and PostgreSQL's programs open files through the ANSI code
+// page, which an account's name may be outside of. The path itself
+// elsewhere.
+QString ansiPath(const QString &path);
+
 // This account's service file ($PGSERVICEFILE, or libpq's own place), and
 // the computer's, where libpq finds them.
 QString userServiceFile();

@@ -469,10 +469,9 @@ private Q_SLOTS:
             game.answer(error);
         // What the teacher's program reads, with the teacher's password and
         // the class's authority, the certificate checked.
-        QFile service(user + u"/AppData/Roaming/postgresql/.pg_service.conf"_s);
-        QVERIFY(service.open(QIODevice::ReadOnly));
-        const QString password =
-            QString::fromUtf8(service.readAll()).section(u"password="_s, 1).section(u'\n', 0, 0);
+        QFile passwords(folder + u"/enseignant.pgpass"_s);
+        QVERIFY(passwords.open(QIODevice::ReadOnly));
+        const QString password = QString::fromUtf8(passwords.readAll()).section(u':', 4);
         const QString teacher =
             u"host=127.0.0.1 port=%1 dbname=additions user=enseignant password=%2 "
             "sslmode=verify-full sslrootcert=%3/ca.crt"_s.arg(address.section(u':', 1), password,
