@@ -104,19 +104,6 @@ QString defaultRouteInterface()
     return found;
 }
 
-// Whether a check of the server's state says yes: a no is no failure.
-bool says(const QString &program, const QStringList &arguments, const QString &folder)
-{
-    QProcess check;
-    check.setWorkingDirectory(ansiPath(folder));
-    check.setProcessEnvironment(toolEnvironment());
-    check.setStandardOutputFile(QProcess::nullDevice());
-    check.setStandardErrorFile(QProcess::nullDevice());
-    check.start(ansiPath(program), arguments);
-    return check.waitForFinished(30000) && check.exitStatus() == QProcess::NormalExit &&
-           check.exitCode() == 0;
-}
-
 // A text as an SQL literal.
 QByteArray sqlText(QByteArray text)
 {
@@ -197,31 +184,13 @@ bool ClassHost::failed(const QString &sentence)
 bool ClassHost::run(const QString &program, const QStringList &arguments, const QByteArray &input,
                     QByteArray *output)
 {
+    if (!kUnixSockets && QFileInfo(program).baseName() == u"psql" &&
+        readOwnFile(u"hote"_s).isEmpty())
+        return failed(QStringLiteral("Le fichier %1 de la classe manque ou est vide : la classe "
+                                     "ne peut plus être administrée.")
+                          .arg(QDir::toNativeSeparators(m_folder + u"/hote"_s)));
     QProcess process;
-    // Every path the programs are given is relative to the class's folder:
-    // Windows' programs read their arguments and settings through the ANSI
-    // code page, which an account's name may be outside of ("Łucja").
-    process.setWorkingDirectory(ansiPath(m_folder));
-    QProcessEnvironment environment = toolEnvironment();
-    environment.insert(u"PGCLIENTENCODING"_s, u"UTF8"_s);
-    const QString name = QFileInfo(program).baseName();
-    // The certificates need nothing of the system's openssl settings, which
-    // Windows does not have; the server keeps the system's.
-    if (name == u"openssl")
-        environment.insert(u"OPENSSL_CONF"_s, u"openssl.cnf"_s);
-    if (name == u"psql" && !kUnixSockets) {
-        // Only to this computer's own server, its certificate checked: a
-        // program that took the port first learns nothing.
-        const QByteArray password = readOwnFile(u"hote"_s);
-        if (password.isEmpty())
-            return failed(QStringLiteral("Le fichier %1 de la classe manque ou est vide : la "
-                                         "classe ne peut plus être administrée.")
-                              .arg(QDir::toNativeSeparators(m_folder + u"/hote"_s)));
-        environment.insert(u"PGPASSWORD"_s, QString::fromLatin1(password));
-        environment.insert(u"PGSSLMODE"_s, u"verify-full"_s);
-        environment.insert(u"PGSSLROOTCERT"_s, u"ca.crt"_s);
-    }
-    process.setProcessEnvironment(environment);
+    prepare(process, program);
     process.start(ansiPath(program), arguments);
     process.write(input);
     process.closeWriteChannel();
@@ -240,6 +209,42 @@ bool ClassHost::run(const QString &program, const QStringList &arguments, const 
                                .simplified()
                                .left(300)));
     return true;
+}
+
+void ClassHost::prepare(QProcess &process, const QString &program) const
+{
+    // Every path the programs are given is relative to the class's folder:
+    // Windows' programs read their arguments and settings through the ANSI
+    // code page, which an account's name may be outside of ("Łucja").
+    process.setWorkingDirectory(ansiPath(m_folder));
+    QProcessEnvironment environment = toolEnvironment();
+    environment.insert(u"PGCLIENTENCODING"_s, u"UTF8"_s);
+    const QString name = QFileInfo(program).baseName();
+    // The certificates need nothing of the system's openssl settings, which
+    // Windows does not have; the server keeps the system's.
+    if (name == u"openssl")
+        environment.insert(u"OPENSSL_CONF"_s, u"openssl.cnf"_s);
+    if (name == u"psql" && !kUnixSockets) {
+        // Only to this computer's own server, its certificate checked: a
+        // program that took the port first learns nothing.
+        environment.insert(u"PGPASSWORD"_s, QString::fromLatin1(readOwnFile(u"hote"_s)));
+        environment.insert(u"PGSSLMODE"_s, u"verify-full"_s);
+        environment.insert(u"PGSSLROOTCERT"_s, u"ca.crt"_s);
+        environment.insert(u"PGCONNECT_TIMEOUT"_s, u"5"_s);
+    }
+    process.setProcessEnvironment(environment);
+}
+
+bool ClassHost::says(const QString &program, const QStringList &arguments) const
+{
+    // A no is no failure.
+    QProcess check;
+    prepare(check, program);
+    check.setStandardOutputFile(QProcess::nullDevice());
+    check.setStandardErrorFile(QProcess::nullDevice());
+    check.start(ansiPath(program), arguments);
+    return check.waitForFinished(30000) && check.exitStatus() == QProcess::NormalExit &&
+           check.exitCode() == 0;
 }
 
 QByteArray ClassHost::readOwnFile(const QString &name) const
@@ -444,6 +449,7 @@ bool ClassHost::makeClass(const QString &className)
 
 bool ClassHost::start()
 {
+    m_problem.clear();
     if (!exists())
         return failed(QStringLiteral("Aucune classe n'est ouverte sur cet ordinateur (dossier %1).")
                           .arg(QDir::toNativeSeparators(m_folder)));
@@ -458,10 +464,11 @@ bool ClassHost::start()
     // gone, and recovers every answer from its log.
     QDeadlineTimer patience(60s);
     while (!running()) {
-        if (!says(tool(u"pg_ctl"_s), QStringList{u"status"_s} + data, m_folder) && certify() &&
+        if (!says(tool(u"pg_ctl"_s), QStringList{u"status"_s} + data) && certify() &&
             run(tool(u"pg_ctl"_s),
                 QStringList{u"start"_s, u"-w"_s, u"-t"_s, u"60"_s, u"-l"_s, u"server.log"_s} +
-                    data))
+                    data) &&
+            running())
             return true;
         if (patience.hasExpired()) {
             QFile log(m_folder + u"/server.log"_s);
@@ -470,22 +477,43 @@ bool ClassHost::start()
                 for (const QByteArray &line : log.readAll().split('\n'))
                     if (line.contains("FATAL"))
                         last = line;
-            return failed(QStringLiteral("La classe de cet ordinateur n'a pas démarré en une "
-                                         "minute (dossier %1) : %2")
-                              .arg(QDir::toNativeSeparators(m_folder),
-                                   last.isEmpty() ? m_problem : QString::fromUtf8(last.trimmed())));
+            // A failed start's own sentence names the folder already.
+            const QString why =
+                !last.isEmpty() || m_problem.isEmpty()
+                    ? QStringLiteral("La classe de cet ordinateur n'a pas démarré en une minute "
+                                     "(dossier %1) : %2")
+                          .arg(QDir::toNativeSeparators(m_folder),
+                               last.isEmpty() ? portTaken() : QString::fromUtf8(last.trimmed()))
+                    : m_problem;
+            // A server that runs without being reached (another program on
+            // its port) is stopped, to take the port when it is free.
+            if (last.isEmpty() && m_problem.isEmpty())
+                stop();
+            return failed(why);
         }
         QThread::msleep(500);
     }
     return true;
 }
 
+QString ClassHost::portTaken() const
+{
+    return QStringLiteral("son port %1 répond, mais pas comme la classe : un autre programme l'a "
+                          "peut-être pris (le port est écrit dans %2).")
+        .arg(QString::number(port()), QDir::toNativeSeparators(m_folder + u"/port"_s));
+}
+
 bool ClassHost::running() const
 {
-    // Our own server, not a program that took its port.
-    return says(tool(u"pg_ctl"_s), {u"status"_s, u"-D"_s, u"data"_s}, m_folder) &&
-           says(tool(u"pg_isready"_s),
-                {u"-q"_s, u"-h"_s, serverHost(), u"-p"_s, QString::number(port())}, m_folder);
+    // Our own server; over loopback, its certificate checked, for a program
+    // may have taken its port on this computer's address.
+    return says(tool(u"pg_ctl"_s), {u"status"_s, u"-D"_s, u"data"_s}) &&
+           (kUnixSockets
+                ? says(tool(u"pg_isready"_s),
+                       {u"-q"_s, u"-h"_s, serverHost(), u"-p"_s, QString::number(port())})
+                : says(tool(u"psql"_s), {u"-X"_s, u"-w"_s, u"-h"_s, serverHost(), u"-p"_s,
+                                         QString::number(port()), u"-U"_s, u"additions_hote"_s,
+                                         u"-d"_s, u"postgres"_s, u"-c"_s, u"SELECT 1"_s}));
 }
 
 bool ClassHost::stop()

@@ -5,6 +5,8 @@
 #include <QList>
 #include <QString>
 
+class QProcess;
+
 #include <chrono>
 #include <utility>
 
@@ -84,6 +86,13 @@ private:
     bool run(const QString &program, const QStringList &arguments, const QByteArray &input = {},
              QByteArray *output = nullptr);
     bool psql(const QByteArray &input, QByteArray *output = nullptr);
+    // A program's folder and environment: relative paths, none of the
+    // account's PostgreSQL settings, and what each program needs.
+    void prepare(QProcess &process, const QString &program) const;
+    // Whether a check of the server's state says yes.
+    bool says(const QString &program, const QStringList &arguments) const;
+    // Why a server that runs is not reached: another program on its port.
+    QString portTaken() const;
     bool makeClass(const QString &className);
     QString socketFolder() const;
     // Where psql and the teacher reach the server: its socket's folder, or

@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QScopeGuard>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -483,11 +485,28 @@ private Q_SLOTS:
         };
         QVERIFY2(waitUntil(answersHeard, 60000, 1000), "the answers did not reach the class");
         QVERIFY(game.close());
-        // Windows stopped short, then the teacher's login starts the class.
+        // Windows stopped short, and another program takes the class's port
+        // on loopback: the class does not start on it, and that program
+        // gets no password, only requests for TLS.
         runTool(u"wineserver"_s, {u"-k"_s}, {}, 30000);
-        const ToolResult started =
-            runTool(u"wine"_s, {programs + u"/additions-progres.exe"_s, u"--demarrer-classe"_s}, {},
-                    120000);
+        const QStringList atLogin{programs + u"/additions-progres.exe"_s, u"--demarrer-classe"_s};
+        QTcpServer squatter;
+        QVERIFY(
+            squatter.listen(QHostAddress::LocalHost, quint16(address.section(u':', 1).toInt())));
+        const ToolResult refused = runTool(u"wine"_s, atLogin, {}, 180000);
+        QVERIFY2(!refused.ok && refused.error.contains(u"un autre programme"_s),
+                 qPrintable(refused.error));
+        int asked = 0;
+        while (squatter.waitForNewConnection(0) && squatter.hasPendingConnections()) {
+            QTcpSocket *peer = squatter.nextPendingConnection();
+            peer->waitForReadyRead(1000);
+            QCOMPARE(peer->readAll(), QByteArray::fromHex("0000000804d2162f"));
+            ++asked;
+        }
+        QVERIFY(asked > 0);
+        squatter.close();
+        // Then the teacher's login starts the class.
+        const ToolResult started = runTool(u"wine"_s, atLogin, {}, 120000);
         QVERIFY2(started.ok, qPrintable(started.error));
         QVERIFY(answersHeard());
     }
