@@ -264,12 +264,21 @@ bool ClassHost::writeOwnFile(const QString &name, const QByteArray &content)
                       .arg(QDir::toNativeSeparators(file.fileName())));
 }
 
+QStringList ClassHost::psqlArguments(const QString &database) const
+{
+    // Never a password asked, nor the account's psqlrc read.
+    return {u"-X"_s, u"-w"_s,
+            u"-h"_s, serverHost(),
+            u"-p"_s, QString::number(port()),
+            u"-U"_s, u"additions_hote"_s,
+            u"-d"_s, database};
+}
+
 bool ClassHost::psql(const QByteArray &input, QByteArray *output)
 {
     return run(tool(u"psql"_s),
-               {u"-X"_s, u"-w"_s, u"-h"_s, serverHost(), u"-p"_s, QString::number(port()), u"-U"_s,
-                u"additions_hote"_s, u"-d"_s, u"additions"_s, u"-qAt"_s, u"-F"_s, u"\t"_s, u"-v"_s,
-                u"ON_ERROR_STOP=1"_s},
+               psqlArguments(u"additions"_s) +
+                   QStringList{u"-qAt"_s, u"-F"_s, u"\t"_s, u"-v"_s, u"ON_ERROR_STOP=1"_s},
                input, output);
 }
 
@@ -415,9 +424,9 @@ bool ClassHost::makeClass(const QString &className)
     settings.close();
     rules.close();
     const QByteArray name = className.toUtf8();
-    if (!start() || !run(tool(u"psql"_s), {u"-h"_s, serverHost(), u"-p"_s, QString::number(port()),
-                                           u"-U"_s, u"additions_hote"_s, u"-d"_s, u"postgres"_s,
-                                           u"-q"_s, u"-c"_s, u"CREATE DATABASE additions"_s}))
+    if (!start() ||
+        !run(tool(u"psql"_s), psqlArguments(u"postgres"_s) +
+                                  QStringList{u"-q"_s, u"-c"_s, u"CREATE DATABASE additions"_s}))
         return false;
     QFile authority(m_folder + u"/ca.crt"_s);
     if (!authority.open(QIODevice::ReadOnly))
@@ -453,7 +462,6 @@ bool ClassHost::start()
     if (!exists())
         return failed(QStringLiteral("Aucune classe n'est ouverte sur cet ordinateur (dossier %1).")
                           .arg(QDir::toNativeSeparators(m_folder)));
-    const QStringList data{u"-D"_s, u"data"_s};
     if (kUnixSockets) {
         QDir().mkpath(socketFolder());
         QFile::setPermissions(socketFolder(),
@@ -463,12 +471,13 @@ bool ClassHost::start()
     // file and, a moment, its processes: it starts again once they are
     // gone, and recovers every answer from its log.
     QDeadlineTimer patience(60s);
-    while (!running()) {
-        if (!says(tool(u"pg_ctl"_s), QStringList{u"status"_s} + data) && certify() &&
-            run(tool(u"pg_ctl"_s),
-                QStringList{u"start"_s, u"-w"_s, u"-t"_s, u"60"_s, u"-l"_s, u"server.log"_s} +
-                    data) &&
-            running())
+    for (;;) {
+        if (serverRuns()
+                ? reached()
+                : certify() &&
+                      run(tool(u"pg_ctl"_s), {u"start"_s, u"-w"_s, u"-t"_s, u"60"_s, u"-l"_s,
+                                              u"server.log"_s, u"-D"_s, u"data"_s}) &&
+                      reached())
             return true;
         if (patience.hasExpired()) {
             QFile log(m_folder + u"/server.log"_s);
@@ -493,7 +502,6 @@ bool ClassHost::start()
         }
         QThread::msleep(500);
     }
-    return true;
 }
 
 QString ClassHost::portTaken() const
@@ -503,17 +511,24 @@ QString ClassHost::portTaken() const
         .arg(QString::number(port()), QDir::toNativeSeparators(m_folder + u"/port"_s));
 }
 
+bool ClassHost::serverRuns() const
+{
+    return says(tool(u"pg_ctl"_s), {u"status"_s, u"-D"_s, u"data"_s});
+}
+
+bool ClassHost::reached() const
+{
+    // Over loopback, its certificate checked: a program may have taken its
+    // port on this computer's address.
+    return kUnixSockets ? says(tool(u"pg_isready"_s),
+                               {u"-q"_s, u"-h"_s, serverHost(), u"-p"_s, QString::number(port())})
+                        : says(tool(u"psql"_s),
+                               psqlArguments(u"postgres"_s) + QStringList{u"-c"_s, u"SELECT 1"_s});
+}
+
 bool ClassHost::running() const
 {
-    // Our own server; over loopback, its certificate checked, for a program
-    // may have taken its port on this computer's address.
-    return says(tool(u"pg_ctl"_s), {u"status"_s, u"-D"_s, u"data"_s}) &&
-           (kUnixSockets
-                ? says(tool(u"pg_isready"_s),
-                       {u"-q"_s, u"-h"_s, serverHost(), u"-p"_s, QString::number(port())})
-                : says(tool(u"psql"_s), {u"-X"_s, u"-w"_s, u"-h"_s, serverHost(), u"-p"_s,
-                                         QString::number(port()), u"-U"_s, u"additions_hote"_s,
-                                         u"-d"_s, u"postgres"_s, u"-c"_s, u"SELECT 1"_s}));
+    return serverRuns() && reached();
 }
 
 bool ClassHost::stop()

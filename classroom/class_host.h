@@ -85,7 +85,13 @@ public:
 private:
     bool run(const QString &program, const QStringList &arguments, const QByteArray &input = {},
              QByteArray *output = nullptr);
+    // psql's arguments to reach the server as its own role.
+    QStringList psqlArguments(const QString &database) const;
     bool psql(const QByteArray &input, QByteArray *output = nullptr);
+    // This class's server process runs (pg_ctl's status of its folder).
+    bool serverRuns() const;
+    // It answers where the room and the teacher reach it.
+    bool reached() const;
     // A program's folder and environment: relative paths, none of the
     // account's PostgreSQL settings, and what each program needs.
     void prepare(QProcess &process, const QString &program) const;
