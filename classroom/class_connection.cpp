@@ -347,7 +347,7 @@ void confineSettings()
         if (!qEnvironmentVariableIsSet("PGSYSCONFDIR"))
             qputenv("PGSYSCONFDIR", folder);
         if (!qEnvironmentVariableIsSet("OPENSSL_CONF"))
-            qputenv("OPENSSL_CONF", folder + "\\openssl.cnf");
+            qputenv("OPENSSL_CONF", opensslSettingsFile().toLocal8Bit());
         return true;
     }();
     Q_UNUSED(confined);

@@ -51,7 +51,7 @@ QString opensslProgram()
 // The environment of PostgreSQL's programs: none of the account's own
 // PostgreSQL settings (a PGHOSTADDR would send the server's password
 // elsewhere). On Windows they load libpq and OpenSSL from this program's
-// folder.
+// folder, and OpenSSL's settings from there too.
 QProcessEnvironment toolEnvironment()
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -61,6 +61,7 @@ QProcessEnvironment toolEnvironment()
 #ifdef Q_OS_WIN
     environment.insert(u"PATH"_s, QDir::toNativeSeparators(QCoreApplication::applicationDirPath()) +
                                       u';' + environment.value(u"PATH"_s));
+    environment.insert(u"OPENSSL_CONF"_s, opensslSettingsFile());
 #endif
     return environment;
 }

@@ -26,6 +26,12 @@ QString ansiPath(const QString &path)
 #endif
 }
 
+QString opensslSettingsFile()
+{
+    return QDir::toNativeSeparators(ansiPath(QCoreApplication::applicationDirPath()) +
+                                    QStringLiteral("/openssl.cnf"));
+}
+
 QString userServiceFile()
 {
     if (qEnvironmentVariableIsSet("PGSERVICEFILE"))

@@ -15,6 +15,12 @@ using ServiceValues = QList<std::pair<QString, QString>>;
 // elsewhere.
 QString ansiPath(const QString &path);
 
+// OpenSSL's settings for this program and the programs it starts: a file
+// beside them, which only whoever installed them may write (it need not
+// exist). OpenSSL's own default on Windows is under C:\usr\local\ssl, a
+// folder any account may create.
+QString opensslSettingsFile();
+
 // This account's service file ($PGSERVICEFILE, or libpq's own place), and
 // the computer's, where libpq finds them.
 QString userServiceFile();

@@ -276,20 +276,23 @@ private Q_SLOTS:
             programs + u"/pg_service.conf"_s,
             service(u"additions"_s, u"poste1"_s, windowsPath(drive, programs) + u"\\school.crt"_s) +
                 u"password=secret\n"_s));
-        // libpq's build names its own folder for the computer's service, a
-        // folder under C:\\ that any user may create: a service planted
-        // there, as another role, is never read.
+        // libpq's build names its own folder for the computer's service,
+        // "/…/etc": on Windows a folder under C:\\ that any user may create,
+        // under Wine the same Unix folder. A service planted there, as
+        // another role, is never read.
         const QString buildFolder = libpqBuildFolder(programs + u"/libpq.dll"_s);
         QVERIFY2(!buildFolder.isEmpty(), "libpq.dll names no folder for its settings");
-        QVERIFY(QDir().mkpath(drive + buildFolder));
-        QVERIFY(write(drive + buildFolder + u"/pg_service.conf"_s,
+        QVERIFY(QDir().mkpath(buildFolder));
+        const auto unplant =
+            qScopeGuard([&] { QFile::remove(buildFolder + u"/pg_service.conf"_s); });
+        QVERIFY(write(buildFolder + u"/pg_service.conf"_s,
                       service(u"additions"_s, u"intrus"_s, authority) + u"password=secret\n"_s));
-        // An OpenSSL setting planted where OpenSSL's build looks by default,
-        // in a folder any user may create: it would hold TLS to 1.2.
-        QVERIFY(QDir().mkpath(drive + u"/usr/local/ssl"_s));
-        QVERIFY(write(drive + u"/usr/local/ssl/openssl.cnf"_s,
-                      u"openssl_conf = planted\n[planted]\nssl_conf = ssl\n[ssl]\n"
-                      "system_default = tls\n[tls]\nMaxProtocol = TLSv1.2\n"_s));
+        // OpenSSL's settings beside the programs, where a technician would
+        // put them, hold TLS to 1.2: OpenSSL reads them and not those its
+        // build names, "/usr/local/ssl", which on Windows is a folder under
+        // C:\\ that any account may create.
+        QVERIFY(writeTls12Settings(programs + u"/openssl.cnf"_s));
+        const auto defaultTls = qScopeGuard([&] { QFile::remove(programs + u"/openssl.cnf"_s); });
 
         QTemporaryDir home;
         {
@@ -319,14 +322,14 @@ private Q_SLOTS:
         QVERIFY2(overTls.ok, qPrintable(overTls.error));
 
         // The teacher's Progrès joins the class over TLS and listens to it,
-        // with the server's best TLS: the planted setting is not read.
+        // with the settings beside it.
         QProcess adults;
         adults.start(u"wine"_s, {programs + u"/additions-progres.exe"_s});
         const auto teacherListens = [&] {
             return server
                 .psql(u"postgres"_s, u"additions"_s,
                       u"SELECT 1 / COUNT(*)::int FROM pg_stat_activity JOIN pg_stat_ssl "
-                      "USING (pid) WHERE usename = 'prof_a' AND ssl AND version = 'TLSv1.3'"_s)
+                      "USING (pid) WHERE usename = 'prof_a' AND ssl AND version = 'TLSv1.2'"_s)
                 .ok;
         };
         QVERIFY2(waitUntil(teacherListens, 60000, 500), "Progrès did not join the class");
@@ -439,6 +442,8 @@ private Q_SLOTS:
         const QString user = qEnvironmentVariable("WINEPREFIX") + u"/drive_c/users/"_s +
                              QString::fromLocal8Bit(::getpwuid(::geteuid())->pw_name);
         const QString folder = user + u"/AppData/Local/Additions/classe"_s;
+        QVERIFY(writeTls12Settings(programs + u"/openssl.cnf"_s));
+        const auto defaultTls = qScopeGuard([&] { QFile::remove(programs + u"/openssl.cnf"_s); });
         const auto stopClass = qScopeGuard([&] { runTool(u"wineserver"_s, {u"-k"_s}, {}, 30000); });
         QElapsedTimer opening;
         opening.start();
@@ -470,7 +475,8 @@ private Q_SLOTS:
         for (int error : {0, 1, 0})
             game.answer(error);
         // What the teacher's program reads, with the teacher's password and
-        // the class's authority, the certificate checked.
+        // the class's authority, the certificate checked, over the TLS that
+        // the settings beside the server's programs allow.
         QFile passwords(folder + u"/enseignant.pgpass"_s);
         QVERIFY(passwords.open(QIODevice::ReadOnly));
         const QString password = QString::fromUtf8(passwords.readAll()).section(u':', 4);
@@ -480,7 +486,9 @@ private Q_SLOTS:
                                                               folder);
         const auto answersHeard = [&] {
             return runTool(u"psql"_s, {teacher, u"-Atc"_s,
-                                       u"SELECT 1 / (count(*) = 3)::int FROM additions.answers"_s})
+                                       u"SELECT 1 / (count(*) = 3 AND (SELECT version FROM "
+                                       "pg_stat_ssl WHERE pid = pg_backend_pid()) = 'TLSv1.2')"
+                                       "::int FROM additions.answers"_s})
                 .ok;
         };
         QVERIFY2(waitUntil(answersHeard, 60000, 1000), "the answers did not reach the class");
@@ -512,6 +520,15 @@ private Q_SLOTS:
     }
 
 private:
+    // OpenSSL settings that hold TLS to 1.2.
+    static bool writeTls12Settings(const QString &file)
+    {
+        QFile settings(file);
+        return settings.open(QIODevice::WriteOnly) &&
+               settings.write("openssl_conf = planted\n[planted]\nssl_conf = ssl\n[ssl]\n"
+                              "system_default = tls\n[tls]\nMaxProtocol = TLSv1.2\n") > 0;
+    }
+
     // The Windows path of a file under Wine's drive C.
     static QString windowsPath(const QString &drive, const QString &path)
     {
