@@ -185,13 +185,11 @@ bool ClassHost::failed(const QString &sentence)
 bool ClassHost::run(const QString &program, const QStringList &arguments, const QByteArray &input,
                     QByteArray *output)
 {
-    if (!kUnixSockets && QFileInfo(program).baseName() == u"psql" &&
-        readOwnFile(u"hote"_s).isEmpty())
+    QProcess process;
+    if (!prepare(process, program))
         return failed(QStringLiteral("Le fichier %1 de la classe manque ou est vide : la classe "
                                      "ne peut plus être administrée.")
                           .arg(QDir::toNativeSeparators(m_folder + u"/hote"_s)));
-    QProcess process;
-    prepare(process, program);
     process.start(ansiPath(program), arguments);
     process.write(input);
     process.closeWriteChannel();
@@ -212,7 +210,7 @@ bool ClassHost::run(const QString &program, const QStringList &arguments, const 
     return true;
 }
 
-void ClassHost::prepare(QProcess &process, const QString &program) const
+bool ClassHost::prepare(QProcess &process, const QString &program) const
 {
     // Every path the programs are given is relative to the class's folder:
     // Windows' programs read their arguments and settings through the ANSI
@@ -228,19 +226,24 @@ void ClassHost::prepare(QProcess &process, const QString &program) const
     if (name == u"psql" && !kUnixSockets) {
         // Only to this computer's own server, its certificate checked: a
         // program that took the port first learns nothing.
-        environment.insert(u"PGPASSWORD"_s, QString::fromLatin1(readOwnFile(u"hote"_s)));
+        const QByteArray password = readOwnFile(u"hote"_s);
+        if (password.isEmpty())
+            return false;
+        environment.insert(u"PGPASSWORD"_s, QString::fromLatin1(password));
         environment.insert(u"PGSSLMODE"_s, u"verify-full"_s);
         environment.insert(u"PGSSLROOTCERT"_s, u"ca.crt"_s);
         environment.insert(u"PGCONNECT_TIMEOUT"_s, u"5"_s);
     }
     process.setProcessEnvironment(environment);
+    return true;
 }
 
 bool ClassHost::says(const QString &program, const QStringList &arguments) const
 {
     // A no is no failure.
     QProcess check;
-    prepare(check, program);
+    if (!prepare(check, program))
+        return false;
     check.setStandardOutputFile(QProcess::nullDevice());
     check.setStandardErrorFile(QProcess::nullDevice());
     check.start(ansiPath(program), arguments);
@@ -473,12 +476,10 @@ bool ClassHost::start()
     // gone, and recovers every answer from its log.
     QDeadlineTimer patience(60s);
     for (;;) {
-        if (serverRuns()
-                ? reached()
-                : certify() &&
-                      run(tool(u"pg_ctl"_s), {u"start"_s, u"-w"_s, u"-t"_s, u"60"_s, u"-l"_s,
-                                              u"server.log"_s, u"-D"_s, u"data"_s}) &&
-                      reached())
+        if ((serverRuns() ||
+             (certify() && run(tool(u"pg_ctl"_s), {u"start"_s, u"-w"_s, u"-t"_s, u"60"_s, u"-l"_s,
+                                                   u"server.log"_s, u"-D"_s, u"data"_s}))) &&
+            reached())
             return true;
         if (patience.hasExpired()) {
             QFile log(m_folder + u"/server.log"_s);

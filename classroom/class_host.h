@@ -93,8 +93,9 @@ private:
     // It answers where the room and the teacher reach it.
     bool reached() const;
     // A program's folder and environment: relative paths, none of the
-    // account's PostgreSQL settings, and what each program needs.
-    void prepare(QProcess &process, const QString &program) const;
+    // account's PostgreSQL settings, and what each program needs. False
+    // when the server's password, which psql needs on Windows, is missing.
+    bool prepare(QProcess &process, const QString &program) const;
     // Whether a check of the server's state says yes.
     bool says(const QString &program, const QStringList &arguments) const;
     // Why a server that runs is not reached: another program on its port.
